@@ -1,0 +1,36 @@
+# Two commands for a newcomer: `make test` (and `make demo`, once it exists).
+JOBS ?= $(shell nproc)
+CMAKE_GEN := -G Ninja
+
+.PHONY: all bootstrap build test test-asan test-tsan clean
+
+all: build
+
+bootstrap:
+	@scripts/bootstrap
+
+build/build.ninja: | bootstrap
+	cmake -S . -B build $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+build: bootstrap build/build.ninja
+	cmake --build build -j $(JOBS)
+
+test: build
+	cd build && ctest --output-on-failure -j $(JOBS) --timeout 600
+
+build-asan/build.ninja: | bootstrap
+	cmake -S . -B build-asan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DPANOVIEW_SANITIZE=address,undefined
+
+test-asan: bootstrap build-asan/build.ninja
+	cmake --build build-asan -j $(JOBS)
+	cd build-asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j $(JOBS) --timeout 900
+
+build-tsan/build.ninja: | bootstrap
+	cmake -S . -B build-tsan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DPANOVIEW_SANITIZE=thread
+
+test-tsan: bootstrap build-tsan/build.ninja
+	cmake --build build-tsan -j $(JOBS)
+	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS) --timeout 900 -L unit
+
+clean:
+	rm -rf build build-asan build-tsan

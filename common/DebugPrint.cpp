@@ -1,0 +1,67 @@
+#include "common/DebugPrint.h"
+
+#include "common/Utf8.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <mutex>
+#include <unistd.h>
+
+namespace {
+
+std::mutex& sinkMutex() {
+    static std::mutex m;
+    return m;
+}
+
+diag::Sink& currentSink() {
+    static diag::Sink sink;
+    return sink;
+}
+
+void writeToStandardError(std::string_view text) {
+    // One write call per diagnostic, so that lines of several threads do not
+    // interleave inside a line.
+    const char* p = text.data();
+    size_t left = text.size();
+    while (left > 0) {
+        ssize_t n = ::write(STDERR_FILENO, p, left);
+        if (n <= 0)
+            return;
+        p += n;
+        left -= static_cast<size_t>(n);
+    }
+}
+
+} // namespace
+
+diag::Sink diag::setSink(Sink sink) {
+    std::lock_guard<std::mutex> lock(sinkMutex());
+    Sink previous = std::move(currentSink());
+    currentSink() = std::move(sink);
+    return previous;
+}
+
+void OutputDebugText(std::string_view text) {
+    std::lock_guard<std::mutex> lock(sinkMutex());
+    if (currentSink())
+        currentSink()(text);
+    else
+        writeToStandardError(text);
+}
+
+void OutputDebugTextW(std::wstring_view text) { OutputDebugText(utf8::fromWide(text)); }
+
+void DebugPrint(const char* format, ...) {
+    char buffer[1024] = {};
+    va_list args;
+    va_start(args, format);
+    // vsnprintf never writes past the buffer and always leaves a terminator,
+    // so at most 1023 characters arrive.
+    int n = std::vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
+    if (n < 0)
+        return;
+    size_t length = static_cast<size_t>(n) < sizeof buffer ? static_cast<size_t>(n) : sizeof buffer - 1;
+    OutputDebugText(std::string_view(buffer, length));
+}

@@ -1,0 +1,28 @@
+// Diagnostic output: the program writes no log file; every diagnostic goes as
+// one write to a sink, which is standard error unless a test replaces it.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace diag {
+
+using Sink = std::function<void(std::string_view)>;
+
+// Replaces the sink; an empty function restores standard error. Returns the
+// previous sink so that a caller can put it back.
+Sink setSink(Sink sink);
+
+} // namespace diag
+
+// Hands one text to the diagnostic sink as one write (the debugger output of
+// the desktop). The text is written as it stands: no line end is added.
+void OutputDebugText(std::string_view text);
+
+// Wide diagnostic text, converted to UTF-8 before it is written.
+void OutputDebugTextW(std::wstring_view text);
+
+// Formats one printf-style line into a zero-filled 1024-byte buffer (at most
+// 1023 characters; a longer line is cut there) and hands it to the sink.
+void DebugPrint(const char* format, ...) __attribute__((format(printf, 1, 2)));

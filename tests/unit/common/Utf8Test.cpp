@@ -1,0 +1,30 @@
+#include "common/Utf8.h"
+
+#include <gtest/gtest.h>
+
+TEST(Utf8, SanitizeKeepsValidAndReplacesInvalid) {
+    EXPECT_EQ(utf8::sanitize("abc \xE4\xB8\xAD"), "abc \xE4\xB8\xAD");
+    // A lone continuation byte, a truncated sequence, an overlong form and an
+    // encoded surrogate each become U+FFFD.
+    EXPECT_EQ(utf8::sanitize("a\x80z"), "a\xEF\xBF\xBDz");
+    EXPECT_EQ(utf8::sanitize("a\xE4\xB8"), "a\xEF\xBF\xBD");
+    EXPECT_EQ(utf8::sanitize("\xC0\xAF"), "\xEF\xBF\xBD\xEF\xBF\xBD");
+    EXPECT_EQ(utf8::sanitize("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
+    EXPECT_EQ(utf8::sanitize(std::string("a\0b", 3)), std::string("a\0b", 3));
+    EXPECT_TRUE(utf8::isValid("\xF0\x9F\x98\x80"));
+    EXPECT_FALSE(utf8::isValid("\xF5\x80\x80\x80"));
+}
+
+TEST(Utf8, WideRoundTrip) {
+    std::wstring wide = L"http://\u5DE5\u5382/\U0001F600";
+    EXPECT_EQ(utf8::toWide(utf8::fromWide(wide)), wide);
+    EXPECT_EQ(utf8::toWide("\xFF"), L"\uFFFD");
+}
+
+TEST(Utf8, CutNeverSplitsACharacter) {
+    std::string text = "ab\xE4\xB8\xAD\xE6\x96\x87"; // "ab" + two 3-byte characters
+    EXPECT_EQ(utf8::cutAtCharBoundary(text, 31), text);
+    EXPECT_EQ(utf8::cutAtCharBoundary(text, 4), "ab");
+    EXPECT_EQ(utf8::cutAtCharBoundary(text, 5), "ab\xE4\xB8\xAD");
+    EXPECT_EQ(utf8::cutAtCharBoundary(text, 0), "");
+}
