@@ -1,0 +1,38 @@
+// Starting and ending the page browsers: program search, start without a
+// shell, reaping, and ending every process of an executable's file name.
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace platform {
+
+// The error number of a program that is nowhere to be found.
+inline constexpr int kProgramNotFound = 2; // ENOENT
+
+// The full path of the program `name`: first in `firstDirectory` (skipped when
+// empty), then in the folders of PATH. Empty when no executable file of that
+// name is found.
+std::string findProgram(const std::string& name, const std::string& firstDirectory);
+
+// Starts the program `name`, found as findProgram finds it, with argv
+// `name` followed by `args` (no shell: each argument arrives as it is). The
+// child gets no descriptor above standard error, default signal dispositions
+// and its own session, so that it outlives Panoview the way a desktop process
+// does. Every started child is reaped when it ends. Returns 0 and sets `pid`,
+// or returns the error number (kProgramNotFound when there is no such program).
+int spawnProcess(const std::string& name, const std::vector<std::string>& args,
+                 const std::string& firstDirectory, pid_t& pid);
+
+// Sends SIGKILL to every process of this user, other than this one, whose
+// executable's file name is `fileName`, and returns at once without waiting
+// for them to end. Returns how many processes were signalled.
+int killProcessesByFileName(const std::string& fileName);
+
+// The executable's file name of process `pid` (the last component of
+// /proc/<pid>/exe, or its command name when the link cannot be read); empty
+// when the process is gone.
+std::string processFileName(pid_t pid);
+
+} // namespace platform

@@ -1,0 +1,162 @@
+#include "platform/Process.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fstream>
+#include <iterator>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace platform {
+
+namespace {
+
+bool isExecutableFile(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+           ::access(path.c_str(), X_OK) == 0;
+}
+
+// Waits for the child on a thread of its own, so that a browser that ends
+// never stays a zombie and nothing else of the process is disturbed (no
+// SIGCHLD handler, no waitpid on other children).
+void reapWhenItEnds(pid_t pid) {
+    std::thread([pid] {
+        int status = 0;
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+    }).detach();
+}
+
+bool isNumber(const char* text) {
+    if (!*text)
+        return false;
+    for (; *text; ++text)
+        if (*text < '0' || *text > '9')
+            return false;
+    return true;
+}
+
+std::string readWholeFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+} // namespace
+
+std::string findProgram(const std::string& name, const std::string& firstDirectory) {
+    if (name.empty() || name.find('/') != std::string::npos)
+        return {};
+    if (!firstDirectory.empty() && isExecutableFile(firstDirectory + "/" + name))
+        return firstDirectory + "/" + name;
+    const char* path = std::getenv("PATH");
+    std::string folders = path ? path : "/usr/local/bin:/usr/bin:/bin";
+    size_t start = 0;
+    while (start <= folders.size()) {
+        size_t end = folders.find(':', start);
+        if (end == std::string::npos)
+            end = folders.size();
+        // An empty PATH element means the current folder.
+        std::string folder = end > start ? folders.substr(start, end - start) : ".";
+        std::string candidate = folder + "/" + name;
+        if (isExecutableFile(candidate))
+            return candidate;
+        start = end + 1;
+    }
+    return {};
+}
+
+int spawnProcess(const std::string& name, const std::vector<std::string>& args,
+                 const std::string& firstDirectory, pid_t& pid) {
+    std::string program = findProgram(name, firstDirectory);
+    if (program.empty())
+        return kProgramNotFound;
+
+    std::vector<char*> argv;
+    argv.reserve(args.size() + 2);
+    argv.push_back(const_cast<char*>(name.c_str()));
+    for (const auto& arg : args)
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawnattr_init(&attributes);
+    // No handle of Panoview is inherited (the instance lock, sockets).
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+    sigset_t noSignals, allSignals;
+    sigemptyset(&noSignals);
+    sigfillset(&allSignals);
+    posix_spawnattr_setsigmask(&attributes, &noSignals);
+    posix_spawnattr_setsigdefault(&attributes, &allSignals);
+    posix_spawnattr_setflags(&attributes,
+                             POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID);
+
+    pid_t child = 0;
+    int error = ::posix_spawn(&child, program.c_str(), &actions, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+    if (error != 0)
+        return error;
+    pid = child;
+    reapWhenItEnds(child);
+    return 0;
+}
+
+std::string processFileName(pid_t pid) {
+    std::string base = "/proc/" + std::to_string(pid);
+    char target[PATH_MAX + 1] = {};
+    ssize_t n = ::readlink((base + "/exe").c_str(), target, PATH_MAX);
+    if (n > 0) {
+        std::string path(target, static_cast<size_t>(n));
+        // A program replaced on disk while it runs keeps its name.
+        static const std::string deleted = " (deleted)";
+        if (path.size() > deleted.size() &&
+            path.compare(path.size() - deleted.size(), deleted.size(), deleted) == 0)
+            path.resize(path.size() - deleted.size());
+        return path.substr(path.rfind('/') + 1);
+    }
+    // No link (a process that has ended but is not reaped yet): the command
+    // name between the first '(' and the last ')' of its stat line.
+    std::string stat = readWholeFile(base + "/stat");
+    size_t open = stat.find('(');
+    size_t close = stat.rfind(')');
+    if (open == std::string::npos || close == std::string::npos || close < open)
+        return {};
+    return stat.substr(open + 1, close - open - 1);
+}
+
+int killProcessesByFileName(const std::string& fileName) {
+    DIR* proc = ::opendir("/proc");
+    if (!proc)
+        return 0;
+    const uid_t me = ::geteuid();
+    const pid_t self = ::getpid();
+    int signalled = 0;
+    while (dirent* entry = ::readdir(proc)) {
+        if (!isNumber(entry->d_name))
+            continue;
+        pid_t pid = static_cast<pid_t>(std::strtol(entry->d_name, nullptr, 10));
+        if (pid == self)
+            continue;
+        struct stat st {};
+        if (::stat((std::string("/proc/") + entry->d_name).c_str(), &st) != 0 || st.st_uid != me)
+            continue;
+        if (processFileName(pid) == fileName && ::kill(pid, SIGKILL) == 0)
+            ++signalled;
+    }
+    ::closedir(proc);
+    return signalled;
+}
+
+} // namespace platform

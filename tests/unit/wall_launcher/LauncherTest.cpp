@@ -1,0 +1,208 @@
+#include "wall/Launcher.h"
+
+#include "DebugCapture.h"
+#include "TempDir.h"
+#include "WallTestSupport.h"
+#include "common/Globals.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(PageAddress, ComposesTheTokenIntoTheTemplate) {
+    struct Case {
+        const char* urlTemplate;
+        const char* token;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"http://site/KnitUI/status.html?token=%s&flag=multiscreen", "T0K",
+         "http://site/KnitUI/status.html?token=T0K&flag=multiscreen"},
+        // Only the first "%s" takes the token; printf-like sequences that
+        // would read arguments are copied as they stand.
+        {"a%%b?t=%s&x=%d&y=%n&z=%s", "T", "a%b?t=T&x=%d&y=%n&z=%s"},
+        {"%%s then %s", "T", "%s then T"},
+        {"percent%20encoded%", "T", "percent%20encoded%"},
+        {"no token here", "T", "no token here"},
+        {"%s", "", ""},
+        // A token that looks like a template is not expanded again.
+        {"%s-%%", "%s%%", "%s%%-%"},
+        {"", "T", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(composePageAddress(c.urlTemplate, c.token), c.expected) << c.urlTemplate;
+}
+
+TEST(PageAddress, BrowserArgumentsPutBottomBeforeRight) {
+    EXPECT_EQ(browserArguments({-1280, 10, -2, 1040}, "http://x/a b"),
+              (std::vector<std::string>{"/left", "-1280", "/top", "10", "/bottom", "1040", "/right",
+                                        "-2", "/url", "http://x/a b"}));
+}
+
+const Rect kPrimary{0, 0, 1280, 1040};
+const Rect kFirst{1280, 0, 2560, 1080};
+const Rect kSecond{-1280, 0, 0, 1080};
+
+LaunchJob jobOf(std::vector<uint8_t> primaryFlags, std::vector<Rect> extended) {
+    LaunchJob job;
+    job.token = "TOKEN";
+    job.primaryWorkArea = kPrimary;
+    job.extendedWorkAreas = std::move(extended);
+    for (size_t i = 0; i < primaryFlags.size(); ++i)
+        job.displays.push_back({primaryFlags[i], "u" + std::to_string(i) + "?t=%s", 0});
+    return job;
+}
+
+TEST(Launch, PlacesByPrimaryFlagThenExtendedDisplaysInDiscoveryOrder) {
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> flags;
+        std::vector<Rect> extended;
+        std::vector<Rect> expectedPlaces;   // in the order of starting
+        std::vector<uint32_t> expectedPids; // per assignment
+    };
+    const Case cases[] = {
+        {"primary, non-primary", {1, 0}, {kFirst, kSecond}, {kPrimary, kFirst}, {101, 102}},
+        {"non-primary, primary", {0, 1}, {kFirst, kSecond}, {kFirst, kPrimary}, {101, 102}},
+        {"surplus non-primary starts nothing",
+         {0, 0, 0},
+         {kFirst, kSecond},
+         {kFirst, kSecond},
+         {101, 102, 0}},
+        {"one non-primary takes the first extended", {0}, {kFirst, kSecond}, {kFirst}, {101}},
+        {"two primaries share the primary display", {1, 1}, {}, {kPrimary, kPrimary}, {101, 102}},
+        {"no extended display", {0, 1}, {}, {kPrimary}, {0, 101}},
+    };
+    for (const auto& c : cases) {
+        std::vector<Rect> places;
+        std::vector<std::string> addresses;
+        uint32_t nextPid = 101;
+        auto started = runLaunch(jobOf(c.flags, c.extended),
+                                 [&](const Rect& r, const std::string& address, uint32_t& pid) {
+                                     places.push_back(r);
+                                     addresses.push_back(address);
+                                     pid = nextPid++;
+                                     return true;
+                                 });
+        EXPECT_EQ(places, c.expectedPlaces) << c.name;
+        EXPECT_EQ(started, c.expectedPids) << c.name;
+        for (const auto& address : addresses)
+            EXPECT_NE(address.find("?t=TOKEN"), std::string::npos) << c.name;
+    }
+}
+
+TEST(Launch, FailedStartLeavesZeroAndGoesOn) {
+    int calls = 0;
+    auto started =
+        runLaunch(jobOf({1, 0}, {kFirst}), [&](const Rect&, const std::string&, uint32_t& pid) {
+            if (calls++ == 0)
+                return false;
+            pid = 7;
+            return true;
+        });
+    EXPECT_EQ(calls, 2);
+    EXPECT_EQ(started, (std::vector<uint32_t>{0, 7}));
+}
+
+// Runs the launcher against the recording stand-in: moduleDirectory points
+// at its folder, and it writes its arguments into `records`.
+class LaunchWithRecordingBrovia : public ::testing::Test {
+protected:
+    void SetUp() override {
+        savedModuleDirectory_ = moduleDirectory;
+        moduleDirectory = RECORDING_BROVIA_DIR;
+        setenv("BROVIA_RECORD_DIR", records.path().c_str(), 1);
+        unsetenv("BROVIA_RECORD_STAY");
+        config.token = "TOKEN";
+        config.primaryMonitor.rcWork = kPrimary;
+        config.primaryMonitor.dwFlags = MONITORINFOF_PRIMARY;
+        config.extendedMonitors.resize(2);
+        config.extendedMonitors[0].rcWork = kSecond; // left of the primary
+        config.extendedMonitors[1].rcWork = kFirst;
+        theSystemConfig = &config;
+    }
+    void TearDown() override {
+        theSystemConfig = nullptr;
+        moduleDirectory = savedModuleDirectory_;
+        unsetenv("BROVIA_RECORD_DIR");
+    }
+    std::map<pid_t, std::vector<std::string>> waitForRecords(size_t count) {
+        std::map<pid_t, std::vector<std::string>> found;
+        eventually([&] { return (found = readRecords(records.path())).size() >= count; });
+        return found;
+    }
+
+    TempDir records;
+    SystemConfig config;
+
+private:
+    std::string savedModuleDirectory_;
+};
+
+std::vector<std::string> expectedArgv(const Rect& r, const std::string& address) {
+    std::vector<std::string> argv{"Brovia"};
+    for (auto& word : browserArguments(r, address))
+        argv.push_back(word);
+    return argv;
+}
+
+TEST_F(LaunchWithRecordingBrovia, StartsOneBrowserPerAssignmentWithItsWordsAndStoresThePids) {
+    const std::string longParameter(5000, 'p');
+    config.displays = {
+        {0, "http://site/KnitUI/a.html?token=%s&flag=multiscreen&q=%%41%d%n", 0},
+        {1, "http://site/KnitUI/b.html?token=%s&name=two words \"quoted\"", 0},
+        {0, "http://site/KnitUI/c.html?token=%s&long=" + longParameter, 0},
+    };
+    LaunchThread(takeLaunchJob(config));
+
+    auto found = waitForRecords(3);
+    ASSERT_EQ(found.size(), 3u);
+    std::map<pid_t, std::vector<std::string>> expected = {
+        {static_cast<pid_t>(config.displays[0].processId),
+         expectedArgv(kSecond, "http://site/KnitUI/a.html?token=TOKEN&flag=multiscreen&q=%41%d%n")},
+        {static_cast<pid_t>(config.displays[1].processId),
+         expectedArgv(kPrimary, "http://site/KnitUI/b.html?token=TOKEN&name=two words \"quoted\"")},
+        {static_cast<pid_t>(config.displays[2].processId),
+         expectedArgv(kFirst, "http://site/KnitUI/c.html?token=TOKEN&long=" + longParameter)},
+    };
+    EXPECT_EQ(found, expected);
+}
+
+TEST_F(LaunchWithRecordingBrovia, NoBrowserAnywhereGivesOneLinePerAssignment) {
+    TempDir empty;
+    moduleDirectory = empty.path().string();
+    std::string savedPath = std::getenv("PATH") ? std::getenv("PATH") : "";
+    setenv("PATH", empty.path().c_str(), 1);
+    config.displays = {{1, "a?t=%s", 41}, {0, "b?t=%s", 42}, {0, "c?t=%s", 43}};
+
+    DebugCapture capture;
+    LaunchThread(takeLaunchJob(config));
+    setenv("PATH", savedPath.c_str(), 1);
+
+    const std::string line =
+        "CPanoviewDlg::StartProcess(): CreateProcessA.Brovia.exe, error code = 2\n";
+    EXPECT_EQ(capture.writes(), (std::vector<std::string>{line, line, line}));
+    // Assignments without a browser keep their earlier ids.
+    EXPECT_EQ(config.displays[0].processId, 41u);
+    EXPECT_EQ(config.displays[1].processId, 42u);
+    EXPECT_EQ(config.displays[2].processId, 43u);
+}
+
+TEST_F(LaunchWithRecordingBrovia, ThreadWorksOnTheTokenOfItsStartAndSignOutCanWaitForIt) {
+    config.displays = {{1, "a?t=%s", 0}, {0, "b?t=%s", 0}};
+    startLaunchThread(nullptr);
+    // A sign-out clears the token while the launch may still run; the launch
+    // keeps the token it was started with.
+    config.token.clear();
+    waitForLaunch();
+    // After the wait the launch has written every id.
+    ASSERT_NE(config.displays[0].processId, 0u);
+    ASSERT_NE(config.displays[1].processId, 0u);
+
+    auto found = waitForRecords(2);
+    ASSERT_EQ(found.size(), 2u);
+    EXPECT_EQ(found[config.displays[0].processId].back(), "a?t=TOKEN");
+    EXPECT_EQ(found[config.displays[1].processId].back(), "b?t=TOKEN");
+}
+
+} // namespace
