@@ -50,7 +50,9 @@ void OutputDebugText(std::string_view text) {
         writeToStandardError(text);
 }
 
-void OutputDebugTextW(std::wstring_view text) { OutputDebugText(utf8::fromWide(text)); }
+void OutputDebugTextW(std::wstring_view text) {
+    OutputDebugText(utf8::fromWide(text));
+}
 
 void DebugPrint(const char* format, ...) {
     char buffer[1024] = {};
@@ -62,6 +64,7 @@ void DebugPrint(const char* format, ...) {
     va_end(args);
     if (n < 0)
         return;
-    size_t length = static_cast<size_t>(n) < sizeof buffer ? static_cast<size_t>(n) : sizeof buffer - 1;
+    size_t length =
+        static_cast<size_t>(n) < sizeof buffer ? static_cast<size_t>(n) : sizeof buffer - 1;
     OutputDebugText(std::string_view(buffer, length));
 }

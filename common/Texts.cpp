@@ -2,4 +2,6 @@
 
 #include "common/Globals.h"
 
-const char* pick(const TextPair& pair) { return UseEnglish ? pair.english : pair.chinese; }
+const char* pick(const TextPair& pair) {
+    return UseEnglish ? pair.english : pair.chinese;
+}

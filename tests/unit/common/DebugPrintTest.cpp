@@ -1,5 +1,5 @@
-#include "DebugCapture.h"
 #include "common/DebugPrint.h"
+#include "DebugCapture.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,49 @@
+#include "app/PanoviewApp.h"
+
+#include "common/Globals.h"
+#include "common/Texts.h"
+#include "settings/ConfigFile.h"
+
+std::string commandLineTail(int argc, const char* const* argv) {
+    std::string tail;
+    for (int i = 1; i < argc; ++i) {
+        if (i > 1)
+            tail += ' ';
+        tail += argv[i];
+    }
+    return tail;
+}
+
+bool wantsEnglish(const std::string& tail) {
+    return tail.find("/english") != std::string::npos;
+}
+
+std::string moduleDirectoryOf(const std::string& executablePath) {
+    size_t slash = executablePath.rfind('/');
+    return slash == std::string::npos ? executablePath : executablePath.substr(0, slash);
+}
+
+bool CPanoviewApp::InitInstance(const std::string& tail) {
+    // A copy already running in this session: end silently, nothing shown.
+    if (services_.takeInstanceLock() == platform::InstanceLock::AlreadyHeld)
+        return false;
+
+    if (wantsEnglish(tail))
+        UseEnglish = 1;
+    moduleDirectory = moduleDirectoryOf(services_.executablePath());
+
+    services_.startWindowSystem();
+
+    // The record lives until the process ends and is never freed.
+    auto* config = new SystemConfig;
+    theSystemConfig = config;
+    if (loadConfigFile(*config, configFilePath()) == ConfigLoad::NotJson) {
+        services_.showMessage(pick(texts::kConfigFileError));
+        services_.exitProcess(0);
+        return false;
+    }
+    discoverDisplays(*config, services_.displays);
+
+    services_.runMainWindow();
+    return false;
+}

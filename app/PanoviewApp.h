@@ -1,0 +1,51 @@
+// The application object: start-up and the life of the process.
+#pragma once
+
+#include "platform/Instance.h"
+#include "wall/DisplayDiscovery.h"
+
+#include <functional>
+#include <string>
+
+// The name of the single-instance lock of a user's session.
+inline constexpr const char* kInstanceLockName = "14ACEF37-B7DE-48e7-B2BB-E3CBCD52E2D5";
+
+// What start-up needs from the desktop, so that its order and rules can be
+// exercised without one.
+struct StartupServices {
+    std::function<platform::InstanceLock()> takeInstanceLock;
+    std::function<std::string()> executablePath;
+    // Brings up the window system once the process knows it is the one copy.
+    std::function<void()> startWindowSystem;
+    DisplaySource displays;
+    // Shows a message box with an OK button only, and waits for it.
+    std::function<void(const char* text)> showMessage;
+    // Ends the process with the given status; does not return in the program.
+    std::function<void(int status)> exitProcess;
+    // Runs the hidden main window for the rest of the process.
+    std::function<int()> runMainWindow;
+};
+
+class CPanoviewApp {
+public:
+    explicit CPanoviewApp(StartupServices services) : services_(std::move(services)) {}
+
+    // Runs start-up in order: instance lock, language, module directory,
+    // window system, SystemConfig (configuration file, then displays), then
+    // the main window for the life of the process. Always returns false: once
+    // it returns there is nothing left to run.
+    bool InitInstance(const std::string& commandLineTail);
+
+private:
+    StartupServices services_;
+};
+
+// The text after the program's name: the arguments joined by single blanks.
+std::string commandLineTail(int argc, const char* const* argv);
+
+// "/english" anywhere in the tail, letter case as written.
+bool wantsEnglish(const std::string& commandLineTail);
+
+// The folder of an executable path: the text before its last '/', or the
+// whole path when it has none.
+std::string moduleDirectoryOf(const std::string& executablePath);

@@ -1,0 +1,7 @@
+// Turns SIGTERM and SIGINT into a quit of the Qt event loop.
+#pragma once
+
+namespace platform {
+// Call once the QApplication exists.
+void quitOnTerminationSignals();
+} // namespace platform

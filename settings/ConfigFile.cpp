@@ -1,0 +1,188 @@
+#include "settings/ConfigFile.h"
+
+#include "common/DebugPrint.h"
+#include "common/Globals.h"
+
+#include <cerrno>
+#include <cjson/cJSON.h>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+struct JsonDeleter {
+    void operator()(cJSON* item) const { cJSON_Delete(item); }
+};
+using JsonPtr = std::unique_ptr<cJSON, JsonDeleter>;
+
+// The member's text when it is a JSON string; nullptr for any other type or
+// when it is missing. Names match without regard to letter case, first match.
+const char* stringMember(const cJSON* object, const char* name) {
+    const cJSON* item = cJSON_GetObjectItem(object, name);
+    return cJSON_IsString(item) ? item->valuestring : nullptr;
+}
+
+void copyString(const cJSON* root, const char* name, std::string& field) {
+    if (const char* text = stringMember(root, name))
+        field = text;
+}
+
+bool readWholeFile(const std::string& path, std::string& text) {
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file)
+        return false;
+    char chunk[65536];
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+        text.append(chunk, n);
+    std::fclose(file);
+    return true;
+}
+
+bool writeAll(int fd, const std::string& text) {
+    const char* p = text.data();
+    size_t left = text.size();
+    while (left > 0) {
+        ssize_t n = ::write(fd, p, left);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        p += n;
+        left -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+std::string folderOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The permission bits of the new file: those of the file it replaces, or the
+// usual ones under the process's umask for a first save.
+mode_t modeForNewFile(const std::string& path) {
+    struct stat old {};
+    if (::stat(path.c_str(), &old) == 0)
+        return old.st_mode & 07777;
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666 & ~mask;
+}
+
+} // namespace
+
+std::string configFilePath() {
+    return moduleDirectory + "/Panoview.config";
+}
+
+ConfigLoad loadConfigFile(SystemConfig& config, const std::string& path) {
+    std::string text;
+    if (!readWholeFile(path, text))
+        return ConfigLoad::Missing;
+    if (text.empty())
+        return ConfigLoad::Empty;
+    OutputDebugText(text);
+
+    // The text is handed over as a C string, so it ends at its first NUL,
+    // and cJSON_Parse ignores whatever follows the first complete value.
+    JsonPtr root(cJSON_Parse(text.c_str()));
+    if (!root)
+        return ConfigLoad::NotJson;
+
+    copyString(root.get(), "userid", config.userId);
+    copyString(root.get(), "factoryid", config.factoryId);
+    copyString(root.get(), "address", config.serviceAddress);
+    copyString(root.get(), "web", config.siteAddress);
+
+    if (const cJSON* list = cJSON_GetObjectItem(root.get(), "srurl")) {
+        int count = cJSON_GetArraySize(list);
+        for (int i = 0; i < count; ++i) {
+            const cJSON* element = cJSON_GetArrayItem(list, i);
+            DisplayAssignment entry;
+            const char* pri = stringMember(element, "pri");
+            if (pri && std::strcmp(pri, "true") == 0)
+                entry.isPrimary = 1;
+            // An over-long address is left out whole rather than cut.
+            const char* url = stringMember(element, "url");
+            if (url && std::strlen(url) <= kMaxUrlTemplate)
+                entry.urlTemplate = url;
+            config.displays.push_back(std::move(entry));
+        }
+    }
+    return ConfigLoad::Loaded;
+}
+
+std::string configFileText(const std::string& userId, const std::string& serviceAddress,
+                           const std::string& factoryId, const std::string& siteAddress,
+                           const std::vector<ConfigDisplayEntry>& entries) {
+    JsonPtr root(cJSON_CreateObject());
+    if (!root)
+        return {};
+    cJSON_AddItemToObject(root.get(), "userid", cJSON_CreateString(userId.c_str()));
+    cJSON_AddItemToObject(root.get(), "address", cJSON_CreateString(serviceAddress.c_str()));
+    cJSON_AddItemToObject(root.get(), "factoryid", cJSON_CreateString(factoryId.c_str()));
+    cJSON_AddItemToObject(root.get(), "web", cJSON_CreateString(siteAddress.c_str()));
+    cJSON* list = cJSON_CreateArray();
+    for (const ConfigDisplayEntry& entry : entries) {
+        cJSON* element = cJSON_CreateObject();
+        if (!element)
+            continue;
+        cJSON_AddItemToObject(element, "pri",
+                              cJSON_CreateString(entry.isPrimary ? "true" : "false"));
+        cJSON_AddItemToObject(element, "url", cJSON_CreateString(entry.url.c_str()));
+        cJSON_AddItemToArray(list, element);
+    }
+    cJSON_AddItemToObject(root.get(), "srurl", list);
+
+    char* printed = cJSON_Print(root.get());
+    if (!printed)
+        return {};
+    std::string text(printed);
+    cJSON_free(printed);
+    return text;
+}
+
+bool saveConfigFile(const std::string& path, const SystemConfig& config, const std::string& userId,
+                    const std::string& serviceAddress, const std::string& siteAddress,
+                    const std::vector<ConfigDisplayEntry>& entries) {
+    std::string text =
+        configFileText(userId, serviceAddress, config.factoryId, siteAddress, entries);
+    if (text.empty())
+        return false;
+    OutputDebugText(text);
+
+    std::string temporary = path + ".XXXXXX";
+    int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0) {
+        DebugPrint("saveConfigFile: cannot create %s, error code = %d\n", temporary.c_str(), errno);
+        return false;
+    }
+    bool written =
+        ::fchmod(fd, modeForNewFile(path)) == 0 && writeAll(fd, text) && ::fsync(fd) == 0;
+    int error = errno;
+    if (::close(fd) != 0 && written) {
+        written = false;
+        error = errno;
+    }
+    if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) {
+        if (written)
+            error = errno;
+        ::unlink(temporary.c_str());
+        DebugPrint("saveConfigFile: cannot write %s, error code = %d\n", path.c_str(), error);
+        return false;
+    }
+    // Make the rename itself durable.
+    int folder = ::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        ::fsync(folder);
+        ::close(folder);
+    }
+    return true;
+}

@@ -1,0 +1,112 @@
+#include "wall/DisplayDiscovery.h"
+#include "DebugCapture.h"
+#include "wall/WorkArea.h"
+
+#include <cstring>
+#include <gtest/gtest.h>
+
+namespace {
+
+using platform::DisplayFacts;
+
+DisplaySource fixed(std::vector<DisplayFacts> displays) {
+    return [displays](std::vector<DisplayFacts>& out, std::string&) {
+        out = displays;
+        return true;
+    };
+}
+
+} // namespace
+
+TEST(DisplayDiscovery, PrimaryAndExtendedInPlatformOrderWithOneLineEach) {
+    SystemConfig config;
+    DebugCapture capture;
+    discoverDisplays(config,
+                     fixed({
+                         {"WALL1", {0, 0, 1280, 1080}, {0, 0, 1280, 1080}, true, "Dell"},
+                         {"WALL2", {2560, 0, 3840, 1080}, {2560, 0, 3840, 1040}, false, "x"},
+                         {"WALL0", {-1280, 0, 0, 1080}, {-1280, 0, 0, 1080}, false, "y"},
+                     }));
+    EXPECT_STREQ(config.primaryMonitor.szDevice, "WALL1");
+    EXPECT_EQ(config.primaryMonitor.dwFlags, 1u);
+    EXPECT_EQ(config.primaryMonitor.description, "Dell");
+    ASSERT_EQ(config.extendedMonitors.size(), 2u);
+    EXPECT_STREQ(config.extendedMonitors[0].szDevice, "WALL2");
+    EXPECT_EQ(config.extendedMonitors[0].rcMonitor, (Rect{2560, 0, 3840, 1080}));
+    EXPECT_EQ(config.extendedMonitors[0].rcWork, (Rect{2560, 0, 3840, 1040}));
+    EXPECT_STREQ(config.extendedMonitors[1].szDevice, "WALL0");
+    EXPECT_EQ(capture.writes(),
+              (std::vector<std::string>{
+                  "MonitorEnumProc1: "
+                  "szDevice.WALL1,dwFlags.0x00000001,left.0,top.0,right.1280,bottom.1080\n",
+                  "MonitorEnumProc1: "
+                  "szDevice.WALL2,dwFlags.0x00000000,left.2560,top.0,right.3840,bottom.1040\n",
+                  "MonitorEnumProc1: "
+                  "szDevice.WALL0,dwFlags.0x00000000,left.-1280,top.0,right.0,bottom.1080\n"}));
+}
+
+TEST(DisplayDiscovery, NoPrimaryLeavesTheZeroRecord) {
+    SystemConfig config;
+    DebugCapture capture;
+    discoverDisplays(config, fixed({{"A", {0, 0, 10, 10}, {0, 0, 10, 10}, false, ""}}));
+    EXPECT_STREQ(config.primaryMonitor.szDevice, "");
+    EXPECT_EQ(config.primaryMonitor.rcWork, Rect{});
+    EXPECT_EQ(config.extendedMonitors.size(), 1u);
+}
+
+TEST(DisplayDiscovery, LongDeviceNameIsCutOnACharacterBoundary) {
+    SystemConfig config;
+    DebugCapture capture;
+    // 29 ASCII bytes then a 3-byte character: 32 bytes do not fit in 31.
+    std::string name = std::string(29, 'n') + "\xE5\xB1\x8F";
+    discoverDisplays(config, fixed({{name, {}, {}, true, ""}}));
+    EXPECT_EQ(std::string(config.primaryMonitor.szDevice), std::string(29, 'n'));
+    EXPECT_EQ(config.primaryMonitor.szDevice[31], '\0');
+}
+
+TEST(DisplayDiscovery, NoDisplayServerWritesOneLineAndRecordsNothing) {
+    SystemConfig config;
+    DebugCapture capture;
+    discoverDisplays(config, [](std::vector<DisplayFacts>&, std::string& reason) {
+        reason = "cannot connect";
+        return false;
+    });
+    ASSERT_EQ(capture.writes().size(), 1u);
+    EXPECT_NE(capture.writes()[0].find("cannot connect"), std::string::npos);
+    EXPECT_TRUE(config.extendedMonitors.empty());
+}
+
+TEST(WorkArea, StrutsReduceOnlyTheMonitorsTheyReachInto) {
+    const Rect desktop{0, 0, 3840, 1080};
+    const Rect left{0, 0, 1280, 1080}, middle{1280, 0, 2560, 1080}, right{2560, 0, 3840, 1080};
+    Strut bottomOfRight{{0, 0, 0, 40}, {0, 0, 0, 0, 0, 0, 2560, 3839}};
+    EXPECT_EQ(workArea(right, desktop, {bottomOfRight}), (Rect{2560, 0, 3840, 1040}));
+    EXPECT_EQ(workArea(middle, desktop, {bottomOfRight}), middle);
+
+    // A top bar across the whole desktop and a left dock on the first monitor.
+    Strut topBar = Strut::wholeEdges(0, 0, 24, 0);
+    Strut leftDock{{48, 0, 0, 0}, {100, 899, 0, 0, 0, 0, 0, 0}};
+    EXPECT_EQ(workArea(left, desktop, {topBar, leftDock}), (Rect{48, 24, 1280, 1080}));
+    EXPECT_EQ(workArea(middle, desktop, {topBar, leftDock}), (Rect{1280, 24, 2560, 1080}));
+
+    // A right dock reserved at the desktop's right edge.
+    Strut rightDock{{0, 64, 0, 0}, {0, 0, 0, 1079, 0, 0, 0, 0}};
+    EXPECT_EQ(workArea(right, desktop, {rightDock}), (Rect{2560, 0, 3776, 1080}));
+
+    // A reservation larger than the monitor gives an empty area, never an inverted one.
+    Strut huge{{0, 0, 0, 5000}, {0, 0, 0, 0, 0, 0, 0, 3839}};
+    Rect area = workArea(middle, desktop, {huge});
+    EXPECT_GE(area.right, area.left);
+    EXPECT_GE(area.bottom, area.top);
+}
+
+TEST(WorkArea, EdidMonitorName) {
+    uint8_t edid[128] = {};
+    uint8_t* d = edid + 72; // the second descriptor
+    d[3] = 0xFC;
+    std::memcpy(d + 5, "DELL U2720Q\n ", 13);
+    EXPECT_EQ(edidDisplayName(edid, sizeof edid), "DELL U2720Q");
+    EXPECT_EQ(edidDisplayName(edid, 80), "") << "a short block is not read past its end";
+    d[3] = 0xFF; // a serial number, not a name
+    EXPECT_EQ(edidDisplayName(edid, sizeof edid), "");
+}
