@@ -1,0 +1,275 @@
+#include "cloud/LSystem.h"
+
+#include "common/DebugPrint.h"
+#include "common/Utf8.h"
+#include "platform/ShellClient.h"
+
+#include <cctype>
+#include <climits>
+#include <json/json.h>
+#include <string_view>
+
+
+namespace {
+
+// Every request carries these two header lines, separated by a bare line feed.
+constexpr const char* requestHeaders = "Content-type:application/json\nAccept:application/json";
+constexpr int32_t methodGet = 1;
+constexpr int32_t methodPost = 0;
+
+constexpr const char* noticeCaption = "警告";
+
+// A reply member of a type its reading does not allow, or a reply whose top
+// level is not an object. Ends the call with its error line.
+struct ReplyTypeError {};
+
+// Compact JSON text of a request object: no white space, members in ascending
+// byte order of their names, quotation marks, backslashes and control
+// characters escaped, every other byte written as it is held, and one line
+// feed after the closing brace.
+std::string compactJson(const Json::Value& object) {
+    Json::StreamWriterBuilder builder;
+    builder["indentation"] = "";
+    builder["emitUTF8"] = true;
+    return Json::writeString(builder, object) + "\n";
+}
+
+// Parses a reply text; comments are allowed and dropped. False when the text
+// is not JSON. Throws (as jsoncpp does on very deep nesting) are left to the
+// call boundary.
+bool parseJson(const std::string& text, Json::Value& root) {
+    Json::Reader reader;
+    return reader.parse(text, root, false);
+}
+
+// Only an object (or null, which has no members) is read member by member.
+void requireObjectOrNull(const Json::Value& value) {
+    if (!value.isObject() && !value.isNull())
+        throw ReplyTypeError{};
+}
+
+// A member "as text": a string gives its text, null or missing gives empty
+// text, a boolean gives "true" or "false"; every other type is a type error.
+std::string asText(const Json::Value& value) {
+    switch (value.type()) {
+    case Json::nullValue:
+        return {};
+    case Json::stringValue:
+        return value.asString();
+    case Json::booleanValue:
+        return value.asBool() ? "true" : "false";
+    default:
+        throw ReplyTypeError{};
+    }
+}
+
+// A JSON integer that fits the call's 32-bit result (not a real number, even
+// an integral one).
+bool isInteger32(const Json::Value& value) {
+    if (value.type() == Json::intValue)
+        return value.asLargestInt() >= INT32_MIN && value.asLargestInt() <= INT32_MAX;
+    if (value.type() == Json::uintValue)
+        return value.asLargestUInt() <= static_cast<Json::LargestUInt>(INT32_MAX);
+    return false;
+}
+
+// A member "as integer": null or missing gives 0, an integer its value, a real
+// number within the signed 32-bit range its value truncated toward zero, a
+// boolean 0 or 1; strings, arrays, objects and out-of-range numbers are type
+// errors.
+int32_t asInteger(const Json::Value& value) {
+    switch (value.type()) {
+    case Json::nullValue:
+        return 0;
+    case Json::intValue:
+    case Json::uintValue:
+        if (isInteger32(value))
+            return value.asInt();
+        throw ReplyTypeError{};
+    case Json::realValue: {
+        const double real = value.asDouble();
+        if (real >= static_cast<double>(INT32_MIN) && real <= static_cast<double>(INT32_MAX))
+            return static_cast<int32_t>(real);
+        throw ReplyTypeError{};
+    }
+    case Json::booleanValue:
+        return value.asBool() ? 1 : 0;
+    default:
+        throw ReplyTypeError{};
+    }
+}
+
+// The status text converted by the leading-number rule: leading blanks, one
+// optional sign, then digits up to the first non-digit; no digits gives 0. A
+// number beyond the 32-bit range saturates, so that no long digit run can
+// wrap round to 1.
+int32_t leadingNumber(std::string_view text) {
+    size_t i = 0;
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    int64_t magnitude = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        magnitude = magnitude * 10 + (text[i] - '0');
+        if (magnitude > static_cast<int64_t>(INT32_MAX) + 1)
+            magnitude = static_cast<int64_t>(INT32_MAX) + 1;
+    }
+    const int64_t value = negative ? -magnitude : magnitude;
+    if (value > INT32_MAX)
+        return INT32_MAX;
+    return static_cast<int32_t>(value);
+}
+
+// One exchange. Returns the reply transcoded (invalid UTF-8 sequences become
+// U+FFFD), empty when the exchange failed.
+std::string exchange(IHttp* http, const std::string& url, int32_t method, const std::string* body) {
+    if (!http)
+        return {};
+    std::string reply =
+        http->Request(url.c_str(), method, body ? body->c_str() : nullptr, requestHeaders);
+    if (reply.empty())
+        return reply;
+    return utf8::sanitize(reply);
+}
+
+// One exchange whose reply is read as JSON. False when the exchange failed or
+// the reply is not JSON.
+bool fetchJson(IHttp* http, const std::string& url, int32_t method, const std::string* body,
+               Json::Value& root) {
+    const std::string reply = exchange(http, url, method, body);
+    return !reply.empty() && parseJson(reply, root);
+}
+
+// The status of a reply that parsed: its top level must be an object or null.
+int32_t replyStatus(const Json::Value& root) {
+    requireObjectOrNull(root);
+    return leadingNumber(asText(root["rt"]));
+}
+
+// A refusal by the service: its explanation goes to the debugger output and to
+// the shell client. The call's result is 0.
+int32_t forwardRefusal(const Json::Value& root, const char* callName, const char* messagePrefix) {
+    const std::string tips = asText(root["tips"]);
+    OutputDebugText(callName);
+    OutputDebugText(tips);
+    LSystem::NotifyShellClient(noticeCaption, messagePrefix + tips);
+    return 0;
+}
+
+} // namespace
+
+// Until the transport lands the client has no HTTP client, and every call
+// fails as after a failed exchange.
+LSystem::LSystem() = default;
+
+LSystem::LSystem(std::unique_ptr<IHttp> http) : http_(std::move(http)) {}
+
+LSystem::~LSystem() = default;
+
+LSystem& LSystem::Instance() {
+    static LSystem shared;
+    return shared;
+}
+
+int32_t LSystem::Login(const std::string& serviceAddress, std::string& token, LSystem& client,
+                       const std::string& account, const std::string& password,
+                       std::string& displayName) {
+    try {
+        const std::string url = serviceAddress + "/Login";
+        Json::Value request(Json::objectValue);
+        request["loginName"] = account;
+        request["loginPwd"] = password;
+        const std::string body = compactJson(request);
+
+        Json::Value root;
+        if (!fetchJson(client.http_.get(), url, methodPost, &body, root))
+            return 0;
+        if (replyStatus(root) != 1)
+            return forwardRefusal(root, "LSystem::Login()", "登录失败,返回:");
+
+        // "data" holds the text of the session object, not the object itself.
+        Json::Value session;
+        if (!parseJson(asText(root["data"]), session))
+            return 1;
+        requireObjectOrNull(session);
+        std::string newToken = asText(session["Token"]);
+        std::string newName = asText(session["uname"]);
+        token = std::move(newToken);
+        displayName = std::move(newName);
+        return 1;
+    } catch (...) {
+        OutputDebugText("LSystem::Login() error!\n");
+        return 0;
+    }
+}
+
+int32_t LSystem::Logout(LSystem& client, const std::string& serviceAddress) {
+    try {
+        const std::string url = serviceAddress + "/Logout";
+        Json::Value root;
+        if (!fetchJson(client.http_.get(), url, methodPost, nullptr, root))
+            return 0;
+        if (replyStatus(root) != 1)
+            return forwardRefusal(root, "LSystem::Logout()", "登出失败,返回:");
+        return asInteger(root["data"]);
+    } catch (...) {
+        OutputDebugText("LSystem::Logout() error!\n");
+        return 0;
+    }
+}
+
+int32_t LSystem::EnterFactory(const std::string& serviceAddress, const std::string& factoryId,
+                              LSystem& client, const std::string& token) {
+    try {
+        const std::string url = serviceAddress + "/Enter" + "?Token=" + token;
+        Json::Value request(Json::objectValue);
+        request["fid"] = factoryId;
+        const std::string body = compactJson(request);
+
+        Json::Value root;
+        if (!fetchJson(client.http_.get(), url, methodPost, &body, root))
+            return 0;
+        if (replyStatus(root) != 1)
+            return forwardRefusal(root, "LSystem::EnterFactory()", "进入工厂失败,返回:");
+        return 1;
+    } catch (...) {
+        OutputDebugText("LSystem::EnterFactory() error!\n");
+        return 0;
+    }
+}
+
+int32_t LSystem::heartpacket(const std::string& serviceAddress, LSystem& client,
+                             const std::string& token) {
+    try {
+        const std::string url = serviceAddress + "/heartpacket" + "?Token=" + token;
+        const std::string reply = exchange(client.http_.get(), url, methodGet, nullptr);
+
+        int32_t result = 0;
+        Json::Value root;
+        if (!reply.empty() && parseJson(reply, root)) {
+            const int32_t status = replyStatus(root);
+            const Json::Value& data = root["data"];
+            if (status == 1 && isInteger32(data))
+                result = data.asInt();
+        }
+        if (result != 1) {
+            OutputDebugText("LSystem::heartpacket()\n");
+            OutputDebugText("Request:");
+            OutputDebugText(url);
+            OutputDebugText("Response:");
+            OutputDebugText(reply);
+        }
+        return result;
+    } catch (...) {
+        OutputDebugText("LSystem::heartpacket() error!\n");
+        return 0;
+    }
+}
+
+bool LSystem::NotifyShellClient(const std::string& caption, const std::string& message) {
+    return platform::sendShellClientNotice(1, caption + "|" + message);
+}

@@ -1,0 +1,57 @@
+// The client of the cloud service: sign-in, sign-out, entering the factory and
+// the keep-alive, each one HTTP exchange with a JSON reply. The client keeps no
+// session state: callers pass the service address, account, factory and token
+// and store what comes back.
+#pragma once
+
+#include "http/IHttp.h"
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+class LSystem {
+public:
+    // Builds the client with its own HTTP client (CWininetHttp).
+    LSystem();
+    // Builds the client over the given HTTP client (a test's fake, say).
+    explicit LSystem(std::unique_ptr<IHttp> http);
+    ~LSystem();
+    LSystem(const LSystem&) = delete;
+    LSystem& operator=(const LSystem&) = delete;
+
+    // The shared client, created on first use and destroyed at process exit.
+    static LSystem& Instance();
+
+    // Signs in with account and password. 1 on success, else 0. On success
+    // token and displayName receive the reply's values; they are left as they
+    // are when the reply carries no readable session data.
+    static int32_t Login(const std::string& serviceAddress, std::string& token, LSystem& client,
+                         const std::string& account, const std::string& password,
+                         std::string& displayName);
+
+    // Signs out the session of this client's HTTP client (the service knows it
+    // by its cookie). The reply's "data" when the service confirms, else 0;
+    // only 1 counts as success.
+    static int32_t Logout(LSystem& client, const std::string& serviceAddress);
+
+    // Opens the session for one factory. 1 on success, else 0.
+    static int32_t EnterFactory(const std::string& serviceAddress, const std::string& factoryId,
+                                LSystem& client, const std::string& token);
+
+    // Keep-alive. The reply's integer "data" when the service answers with
+    // status 1, else 0; only 1 means the session is alive.
+    static int32_t heartpacket(const std::string& serviceAddress, LSystem& client,
+                               const std::string& token);
+
+    // Hands caption + "|" + message to the shell client. False when none
+    // listens; the callers ignore the result.
+    static bool NotifyShellClient(const std::string& caption, const std::string& message);
+
+private:
+    std::unique_ptr<IHttp> http_;
+    // Kept for the life of the client; none of the four calls takes it, since
+    // the HTTP client serialises its own exchanges.
+    std::recursive_mutex lock_;
+};

@@ -1,0 +1,33 @@
+// The shell client: a separately running desktop program that receives the
+// cloud service's refusal texts. It listens on a Unix stream socket; a notice
+// is the 32-bit data identifier, the 32-bit length (both in the machine's
+// byte order) and the bytes, answered by the listener with one byte once it
+// has handled the notice.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// Sends one notice and waits for the listener's acknowledgement. Returns false
+// when no shell client listens ("window not found") or the notice could not be
+// handed over. The wait is bounded (shellClientAckTimeoutMs) so that a stuck
+// listener cannot hang the caller for ever.
+bool sendShellClientNotice(uint32_t dataId, std::string_view bytes);
+
+// Where the shell client listens: $XDG_RUNTIME_DIR/Tolvan_shellclient_Main, or
+// /tmp/Tolvan_shellclient_Main-<uid> when the variable is unset or empty; or
+// the path given to setShellClientSocketPath.
+std::string shellClientSocketPath();
+
+// Points the notice at another socket (tests, the companion's command line);
+// an empty path restores the default.
+void setShellClientSocketPath(std::string path);
+
+// How long the sender waits for the connection, the write and the
+// acknowledgement, each.
+constexpr int shellClientAckTimeoutMs = 5000;
+
+} // namespace platform

@@ -1,0 +1,120 @@
+#include "platform/ShellClient.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+constexpr const char* socketName = "Tolvan_shellclient_Main";
+
+std::mutex& overrideMutex() {
+    static std::mutex m;
+    return m;
+}
+
+std::string& overridePath() {
+    static std::string path;
+    return path;
+}
+
+// Closes the descriptor when the notice is done, whatever way it ends.
+class SocketGuard {
+public:
+    explicit SocketGuard(int fd) : fd_(fd) {}
+    ~SocketGuard() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    SocketGuard(const SocketGuard&) = delete;
+    SocketGuard& operator=(const SocketGuard&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+bool sendAll(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+} // namespace
+
+std::string shellClientSocketPath() {
+    {
+        std::lock_guard<std::mutex> lock(overrideMutex());
+        if (!overridePath().empty())
+            return overridePath();
+    }
+    const char* runtimeDir = std::getenv("XDG_RUNTIME_DIR");
+    if (runtimeDir && *runtimeDir)
+        return std::string(runtimeDir) + "/" + socketName;
+    return std::string("/tmp/") + socketName + "-" + std::to_string(::getuid());
+}
+
+void setShellClientSocketPath(std::string path) {
+    std::lock_guard<std::mutex> lock(overrideMutex());
+    overridePath() = std::move(path);
+}
+
+bool sendShellClientNotice(uint32_t dataId, std::string_view bytes) {
+    if (bytes.size() > UINT32_MAX)
+        return false;
+    const std::string path = shellClientSocketPath();
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    // A path that does not fit the socket address cannot name a listener.
+    if (path.empty() || path.size() >= sizeof(address.sun_path))
+        return false;
+    std::memcpy(address.sun_path, path.data(), path.size());
+
+    SocketGuard fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (fd.get() < 0)
+        return false;
+    // Bounds the connect (a full backlog), the writes and the wait for the
+    // acknowledgement, so that a stuck listener cannot hang the caller.
+    timeval limit{};
+    limit.tv_sec = shellClientAckTimeoutMs / 1000;
+    limit.tv_usec = (shellClientAckTimeoutMs % 1000) * 1000;
+    ::setsockopt(fd.get(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    ::setsockopt(fd.get(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+
+    int rc;
+    do {
+        rc = ::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    } while (rc < 0 && errno == EINTR);
+    if (rc < 0)
+        return false; // nobody listens: the notice is dropped
+
+    const uint32_t header[2] = {dataId, static_cast<uint32_t>(bytes.size())};
+    if (!sendAll(fd.get(), reinterpret_cast<const char*>(header), sizeof header) ||
+        !sendAll(fd.get(), bytes.data(), bytes.size()))
+        return false;
+
+    // The notice is synchronous: wait until the listener says it has handled
+    // it (or has gone away, or the bound has passed).
+    char ack = 0;
+    ssize_t n;
+    do {
+        n = ::recv(fd.get(), &ack, 1, 0);
+    } while (n < 0 && errno == EINTR);
+    return true;
+}
+
+} // namespace platform
