@@ -145,6 +145,10 @@ bool enumerateDisplays(std::vector<DisplayFacts>& displays, std::string& reason)
     }
 
     xcb_atom_t edidAtom = internAtom(x.c, "EDID");
+    Reply<xcb_randr_get_output_primary_reply_t> primaryReply(xcb_randr_get_output_primary_reply(
+        x.c, xcb_randr_get_output_primary(x.c, x.screen->root), nullptr));
+    const xcb_randr_output_t primaryOutput = primaryReply ? primaryReply->output : 0;
+    std::vector<size_t> holdsPrimaryOutput;
     Reply<xcb_randr_get_monitors_reply_t> monitors(
         xcb_randr_get_monitors_reply(x.c, xcb_randr_get_monitors(x.c, x.screen->root, 1), nullptr));
     if (!monitors) {
@@ -168,8 +172,19 @@ bool enumerateDisplays(std::vector<DisplayFacts>& displays, std::string& reason)
         }
         if (facts.description.empty())
             facts.description = facts.deviceName;
+        for (int i = 0; i < outputCount; ++i)
+            if (xcb_randr_monitor_info_outputs(m)[i] == primaryOutput)
+                holdsPrimaryOutput.push_back(displays.size());
         displays.push_back(std::move(facts));
     }
+    // Monitors defined by hand (xrandr --setmonitor) never carry RandR's
+    // primary flag; there the primary monitor is the one that holds the
+    // primary output.
+    bool anyPrimary = false;
+    for (const DisplayFacts& d : displays)
+        anyPrimary = anyPrimary || d.primary;
+    if (!anyPrimary && !holdsPrimaryOutput.empty())
+        displays[holdsPrimaryOutput.front()].primary = true;
     return true;
 }
 

@@ -1,0 +1,106 @@
+// Panoview started for real on a virtual wall of three monitors: the display
+// lines it logs, the single-instance rule and the unreadable-file message.
+#include "TempDir.h"
+#include "XWall.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <regex>
+
+using e2e::Child;
+using e2e::waitFor;
+using e2e::XWall;
+
+namespace {
+
+// A copy of the program in a folder of its own, with its own Panoview.config
+// and its own session folder (and so its own instance lock).
+class Installation {
+public:
+    Installation() {
+        std::filesystem::create_directory(dir_.path() / "bin");
+        std::filesystem::create_directory(dir_.path() / "run");
+        std::filesystem::copy_file(std::string(PANOVIEW_BIN_DIR) + "/panoview", program());
+    }
+    std::string program() const { return (dir_.path() / "bin" / "panoview").string(); }
+    void writeConfig(const std::string& text) const { dir_.write("bin/Panoview.config", text); }
+    std::unique_ptr<Child> start(const XWall& wall, const std::string& name) const {
+        return std::make_unique<Child>(
+            std::vector<std::string>{program()},
+            std::vector<std::string>{"DISPLAY=" + wall.display(),
+                                     "XDG_RUNTIME_DIR=" + dir_.file("run")},
+            dir_.file(name));
+    }
+
+private:
+    TempDir dir_;
+};
+
+std::vector<std::string> displayLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::regex line("MonitorEnumProc1: [^\n]*\n");
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), line);
+         it != std::sregex_iterator(); ++it)
+        lines.push_back(it->str());
+    return lines;
+}
+
+} // namespace
+
+TEST(Startup, LogsEveryMonitorWithItsWorkAreaAndEndsOnTerm) {
+    // Three monitors; the middle one primary; a 40-pixel panel on the right one.
+    XWall wall("--monitors 1280x1080,1280x1080,1280x1080 --primary 1 --panel 2:40");
+    Installation install;
+    auto panoview = install.start(wall, "first");
+    ASSERT_TRUE(waitFor([&] { return displayLines(panoview->stderrText()).size() >= 3; }))
+        << panoview->stderrText();
+    // RandR lists the primary monitor first, then the others in its order.
+    EXPECT_EQ(displayLines(panoview->stderrText()),
+              (std::vector<std::string>{
+                  "MonitorEnumProc1: "
+                  "szDevice.WALL1,dwFlags.0x00000001,left.1280,top.0,right.2560,bottom.1080\n",
+                  "MonitorEnumProc1: "
+                  "szDevice.WALL0,dwFlags.0x00000000,left.0,top.0,right.1280,bottom.1080\n",
+                  "MonitorEnumProc1: "
+                  "szDevice.WALL2,dwFlags.0x00000000,left.2560,top.0,right.3840,bottom.1040\n"}));
+    EXPECT_TRUE(panoview->running());
+    panoview->signal(SIGTERM);
+    EXPECT_EQ(panoview->wait(), 0);
+}
+
+TEST(Startup, SecondCopyEndsSilentlyAndALockFreedByAKillIsTakenAgain) {
+    XWall wall("--monitors 800x600,800x600 --primary 0");
+    Installation install;
+    auto first = install.start(wall, "first");
+    ASSERT_TRUE(waitFor([&] { return displayLines(first->stderrText()).size() == 2; }))
+        << first->stderrText();
+
+    auto second = install.start(wall, "second");
+    EXPECT_EQ(second->wait(), 0);
+    EXPECT_EQ(second->stderrText(), "") << "the second copy says nothing";
+    EXPECT_TRUE(first->running());
+
+    first->signal(SIGKILL);
+    first->wait();
+    auto third = install.start(wall, "third");
+    EXPECT_TRUE(waitFor([&] { return displayLines(third->stderrText()).size() == 2; }))
+        << third->stderrText();
+    EXPECT_TRUE(third->running());
+}
+
+TEST(Startup, UnreadableConfigShowsTheMessageAndEndsWithStatusZero) {
+    XWall wall("--monitors 800x600");
+    Installation install;
+    install.writeConfig("this is not JSON");
+    auto panoview = install.start(wall, "bad");
+    // The message box appears; pressing its OK button ends the program.
+    std::string window;
+    ASSERT_TRUE(waitFor([&] {
+        window = wall.run("xdotool search --onlyvisible --name '^Panoview$' 2>/dev/null");
+        return !window.empty();
+    }));
+    window = window.substr(0, window.find('\n'));
+    wall.run("xdotool windowactivate --sync " + window + " key --clearmodifiers Return");
+    EXPECT_EQ(panoview->wait(), 0);
+    EXPECT_EQ(displayLines(panoview->stderrText()).size(), 0u) << "no discovery after the error";
+}

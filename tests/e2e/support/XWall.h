@@ -1,0 +1,171 @@
+// End-to-end helpers: a virtual monitor wall (scripts/xwall) for the life of
+// a test, and child programs whose standard error is collected in a file.
+#pragma once
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <fstream>
+#include <iterator>
+#include <spawn.h>
+#include <stdexcept>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace e2e {
+
+// The source tree (for scripts/) and the build's bin folder, from CMake.
+#ifndef PANOVIEW_SOURCE_DIR
+#error "PANOVIEW_SOURCE_DIR must be defined by the test's CMakeLists.txt"
+#endif
+
+inline std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Runs a shell command and returns its standard output.
+inline std::string capture(const std::string& command) {
+    std::string out;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe)
+        return out;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        out.append(buffer, n);
+    pclose(pipe);
+    return out;
+}
+
+// Polls until the condition holds; the deadline only guards against a hang
+// and is far beyond what a healthy run needs.
+template <typename Condition>
+bool waitFor(Condition condition, std::chrono::seconds deadline = std::chrono::seconds(30)) {
+    auto end = std::chrono::steady_clock::now() + deadline;
+    while (std::chrono::steady_clock::now() < end) {
+        if (condition())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return condition();
+}
+
+// A virtual X server with monitors side by side, for the life of the object.
+class XWall {
+public:
+    explicit XWall(const std::string& options) {
+        std::string out = capture(std::string(PANOVIEW_SOURCE_DIR) + "/scripts/xwall start " +
+                                  options + " --owner " + std::to_string(getpid()));
+        auto at = out.find("DISPLAY=");
+        if (at == std::string::npos)
+            throw std::runtime_error("xwall did not start: " + out);
+        display_ = out.substr(at + 8);
+        while (!display_.empty() && (display_.back() == '\n' || display_.back() == '\r'))
+            display_.pop_back();
+    }
+    ~XWall() { capture(std::string(PANOVIEW_SOURCE_DIR) + "/scripts/xwall stop " + display_); }
+    XWall(const XWall&) = delete;
+    XWall& operator=(const XWall&) = delete;
+
+    const std::string& display() const { return display_; }
+    // A shell command run against this display.
+    std::string run(const std::string& command) const {
+        return capture("DISPLAY=" + display_ + " " + command);
+    }
+
+private:
+    std::string display_;
+};
+
+// A child program with extra environment values; its standard error (and
+// output) go to files the test reads.
+class Child {
+public:
+    Child(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv,
+          const std::string& logPrefix)
+        : errPath_(logPrefix + ".err"), outPath_(logPrefix + ".out") {
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, outPath_.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, 2, errPath_.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        std::vector<std::string> env;
+        for (char** e = environ; *e; ++e)
+            env.emplace_back(*e);
+        for (const auto& extra : extraEnv) {
+            std::string key = extra.substr(0, extra.find('=') + 1);
+            std::erase_if(env, [&](const std::string& v) { return v.rfind(key, 0) == 0; });
+            env.push_back(extra);
+        }
+        std::vector<char*> argvPtrs, envPtrs;
+        for (const auto& a : argv)
+            argvPtrs.push_back(const_cast<char*>(a.c_str()));
+        argvPtrs.push_back(nullptr);
+        for (const auto& e : env)
+            envPtrs.push_back(const_cast<char*>(e.c_str()));
+        envPtrs.push_back(nullptr);
+        if (posix_spawn(&pid_, argv[0].c_str(), &actions, nullptr, argvPtrs.data(),
+                        envPtrs.data()) != 0)
+            pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~Child() {
+        if (pid_ > 0 && !exited_) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    pid_t pid() const { return pid_; }
+    std::string stderrText() const { return readFile(errPath_); }
+    std::string stdoutText() const { return readFile(outPath_); }
+
+    // Waits for the child to end and returns its exit status, or -1 when it
+    // did not end within the deadline or ended by a signal.
+    int wait(std::chrono::seconds deadline = std::chrono::seconds(30)) {
+        int status = 0;
+        bool done = waitFor(
+            [&] {
+                if (exited_)
+                    return true;
+                pid_t r = waitpid(pid_, &status, WNOHANG);
+                if (r == pid_) {
+                    exited_ = true;
+                    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+                }
+                return exited_;
+            },
+            deadline);
+        return done ? status_ : -1;
+    }
+    bool running() {
+        if (exited_)
+            return false;
+        int status = 0;
+        if (waitpid(pid_, &status, WNOHANG) == pid_) {
+            exited_ = true;
+            status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            return false;
+        }
+        return true;
+    }
+    void signal(int sig) { kill(pid_, sig); }
+
+private:
+    pid_t pid_ = -1;
+    bool exited_ = false;
+    int status_ = -1;
+    std::string errPath_, outPath_;
+};
+
+} // namespace e2e
