@@ -1,0 +1,33 @@
+// Cutting an http URL into host, port and path, and the number readers of the
+// reply headers.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+template <typename Char> struct BasicUrlParts {
+    std::basic_string<Char> host;
+    uint16_t port = 80;
+    std::basic_string<Char> path;
+};
+using UrlParts = BasicUrlParts<char>;
+using UrlPartsW = BasicUrlParts<wchar_t>;
+
+// Drops everything up to and including the first "http://" (case-sensitive);
+// the host runs to the first "/", which starts the path (query included; no
+// "/" means an empty path); a ":" in the host starts the port, read as
+// parseDecimalInt reads it and kept in 16 bits. Nothing else is parsed.
+UrlParts splitUrl(std::string_view url);
+UrlPartsW splitUrl(std::wstring_view url);
+
+// Leading blanks, an optional sign, then decimal digits up to the first
+// non-digit; no digits give 0, and a value beyond 32 bits stops at the
+// nearest 32-bit limit.
+int32_t parseDecimalInt(std::string_view text);
+int32_t parseDecimalInt(std::wstring_view text);
+
+// Leading blanks, then a decimal number with optional sign, fraction and
+// exponent; no number gives 0. Texts such as "inf", "nan" or hexadecimal
+// numbers give 0.
+double parseDecimalDouble(std::string_view text);
