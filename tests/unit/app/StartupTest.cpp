@@ -1,0 +1,114 @@
+#include "DebugCapture.h"
+#include "TempDir.h"
+#include "app/PanoviewApp.h"
+#include "common/Globals.h"
+#include "settings/SystemConfig.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// Records the order in which start-up calls the desktop.
+struct Recorder {
+    std::vector<std::string> steps;
+    std::string exePath = "/opt/pv/bin/panoview";
+    platform::InstanceLock lock = platform::InstanceLock::Acquired;
+
+    StartupServices services() {
+        StartupServices s;
+        s.takeInstanceLock = [this] {
+            steps.push_back("lock");
+            return lock;
+        };
+        s.executablePath = [this] { return exePath; };
+        s.startWindowSystem = [this] { steps.push_back("windows"); };
+        s.displays = [this](std::vector<platform::DisplayFacts>& out, std::string&) {
+            steps.push_back("displays");
+            out.push_back({"P", {0, 0, 10, 10}, {0, 0, 10, 9}, true, ""});
+            return true;
+        };
+        s.showMessage = [this](const char* text) {
+            steps.push_back(std::string("message:") + text);
+        };
+        s.exitProcess = [this](int status) { steps.push_back("exit:" + std::to_string(status)); };
+        s.runMainWindow = [this] {
+            steps.push_back("run");
+            return 0;
+        };
+        return s;
+    }
+};
+
+class StartupTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        UseEnglish = 0;
+        moduleDirectory.clear();
+        theSystemConfig = nullptr;
+    }
+    DebugCapture quiet;
+};
+
+} // namespace
+
+TEST_F(StartupTest, RunsInOrderAndFillsTheRecordBeforeTheWindow) {
+    TempDir dir;
+    dir.write("Panoview.config", R"({"userid":"op","srurl":[{"pri":"true","url":"u%s"}]})");
+    Recorder r;
+    r.exePath = dir.file("panoview");
+    CPanoviewApp app(r.services());
+    EXPECT_FALSE(app.InitInstance(""));
+    EXPECT_EQ(r.steps, (std::vector<std::string>{"lock", "windows", "displays", "run"}));
+    EXPECT_EQ(moduleDirectory, dir.path().string());
+    ASSERT_NE(theSystemConfig, nullptr);
+    EXPECT_EQ(theSystemConfig->userId, "op");
+    EXPECT_EQ(theSystemConfig->displays.size(), 1u);
+    EXPECT_EQ(theSystemConfig->primaryMonitor.rcWork, (Rect{0, 0, 10, 9}));
+}
+
+TEST_F(StartupTest, SecondCopyEndsBeforeAnythingElse) {
+    Recorder r;
+    r.lock = platform::InstanceLock::AlreadyHeld;
+    CPanoviewApp app(r.services());
+    EXPECT_FALSE(app.InitInstance("/english"));
+    EXPECT_EQ(r.steps, (std::vector<std::string>{"lock"}));
+    EXPECT_EQ(UseEnglish, 0);
+    EXPECT_EQ(theSystemConfig, nullptr);
+}
+
+TEST_F(StartupTest, AFailedLockDoesNotStopStartUp) {
+    Recorder r;
+    r.lock = platform::InstanceLock::Failed;
+    CPanoviewApp app(r.services());
+    app.InitInstance("");
+    EXPECT_EQ(r.steps.back(), "run");
+}
+
+TEST_F(StartupTest, UnreadableConfigurationShowsTheMessageAndEnds) {
+    TempDir dir;
+    dir.write("Panoview.config", "{broken");
+    Recorder r;
+    r.exePath = dir.file("panoview");
+    CPanoviewApp app(r.services());
+    app.InitInstance("/english");
+    EXPECT_EQ(r.steps, (std::vector<std::string>{"lock", "windows", "message:config file error!",
+                                                 "exit:0"}));
+}
+
+TEST(CommandLine, EnglishSwitchIsACaseSensitiveSubstring) {
+    EXPECT_TRUE(wantsEnglish("/english"));
+    EXPECT_TRUE(wantsEnglish("/set /english"));
+    EXPECT_TRUE(wantsEnglish("x/englishy"));
+    EXPECT_FALSE(wantsEnglish("/English"));
+    EXPECT_FALSE(wantsEnglish(""));
+    const char* argv[] = {"panoview", "/set", "/english"};
+    EXPECT_EQ(commandLineTail(3, argv), "/set /english");
+    EXPECT_EQ(commandLineTail(1, argv), "");
+}
+
+TEST(CommandLine, ModuleDirectoryIsTheTextBeforeTheLastSlash) {
+    EXPECT_EQ(moduleDirectoryOf("/A/B/panoview"), "/A/B");
+    EXPECT_EQ(moduleDirectoryOf("/panoview"), "");
+    EXPECT_EQ(moduleDirectoryOf("panoview"), "panoview");
+    EXPECT_EQ(moduleDirectoryOf(""), "");
+}
