@@ -322,14 +322,15 @@ std::string CWininetHttp::UploadFile(const char* url, const char* localPath, con
             throw HttpErrParam;
         }
 
-        std::error_code ec;
-        if (!localPath || !std::filesystem::is_regular_file(localPath, ec)) {
-            errno = ENOENT;
-            failWithErrno(HttpErrLocalFile);
-        }
-        file = std::fopen(localPath, "rb");
+        errno = ENOENT;
+        file = localPath ? std::fopen(localPath, "rb") : nullptr;
         if (!file)
             failWithErrno(HttpErrLocalFile);
+        std::error_code ec;
+        if (!std::filesystem::is_regular_file(localPath, ec)) {
+            errno = EISDIR;
+            failWithErrno(HttpErrLocalFile);
+        }
         long end = std::fseek(file, 0, SEEK_END) == 0 ? std::ftell(file) : -1;
         if (end < 0 || std::fseek(file, 0, SEEK_SET) != 0)
             failWithErrno(HttpErrLocalFile);

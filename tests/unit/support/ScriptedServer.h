@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -208,6 +209,26 @@ private:
         }
     }
 
+    // Sends every byte unless the client goes away or the server stops first.
+    bool sendAll(int fd, const std::string& bytes) const {
+        size_t sent = 0;
+        while (sent < bytes.size()) {
+            pollfd fds[2] = {{fd, POLLOUT, 0}, {stopPipe_[0], POLLIN, 0}};
+            if (::poll(fds, 2, -1) < 0)
+                continue;
+            if (fds[1].revents & POLLIN)
+                return false;
+            ssize_t n =
+                ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n < 0 && (errno == EAGAIN || errno == EINTR))
+                continue;
+            if (n <= 0)
+                return false;
+            sent += static_cast<size_t>(n);
+        }
+        return true;
+    }
+
     void markPeerClosed(size_t index) {
         std::lock_guard<std::mutex> lock(mutex_);
         connections_[index].peerClosed = true;
@@ -236,13 +257,9 @@ private:
         for (const Step& step : script) {
             switch (step.kind) {
             case Step::Kind::Send: {
-                size_t sent = 0;
-                while (sent < step.bytes.size()) {
-                    ssize_t n = ::send(fd, step.bytes.data() + sent, step.bytes.size() - sent,
-                                       MSG_NOSIGNAL);
-                    if (n <= 0)
-                        break;
-                    sent += static_cast<size_t>(n);
+                if (!sendAll(fd, step.bytes)) {
+                    ::close(fd);
+                    return;
                 }
                 break;
             }
