@@ -14,10 +14,11 @@
 #include <unistd.h>
 #include <vector>
 
-// Polls the condition until it holds or ten seconds have passed; the bound
-// only keeps a broken build from hanging.
-template <class Condition> bool eventually(Condition condition) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+// Polls the condition until it holds or the bound has passed; the bound only
+// keeps a broken build from hanging.
+template <class Condition>
+bool eventually(Condition condition, std::chrono::seconds bound = std::chrono::seconds(10)) {
+    auto deadline = std::chrono::steady_clock::now() + bound;
     while (!condition()) {
         if (std::chrono::steady_clock::now() > deadline)
             return false;
@@ -32,18 +33,68 @@ inline bool processExists(pid_t pid) {
     return std::filesystem::exists("/proc/" + std::to_string(pid));
 }
 
+// The process's state letter from /proc/<pid>/stat ('Z' for a zombie), or 0
+// when the process is gone.
+inline char processState(pid_t pid) {
+    std::string stat = TempDir::readFile("/proc/" + std::to_string(pid) + "/stat");
+    size_t close = stat.rfind(')');
+    return close != std::string::npos && close + 2 < stat.size() ? stat[close + 2] : 0;
+}
+
+// True while the process runs: present and not a zombie.
+inline bool processRunning(pid_t pid) {
+    char state = processState(pid);
+    return state != 0 && state != 'Z';
+}
+
+inline pid_t parentOf(pid_t pid) {
+    std::string stat = TempDir::readFile("/proc/" + std::to_string(pid) + "/stat");
+    size_t close = stat.rfind(')');
+    if (close == std::string::npos || close + 4 >= stat.size())
+        return 0;
+    return static_cast<pid_t>(std::atol(stat.c_str() + close + 4));
+}
+
+// Every process below `ancestor` in the process tree, as it is now.
+inline std::vector<pid_t> descendantsOf(pid_t ancestor) {
+    std::map<pid_t, pid_t> parents;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") == std::string::npos)
+            parents[std::stoi(name)] = parentOf(std::stoi(name));
+    }
+    std::vector<pid_t> found{ancestor};
+    for (size_t i = 0; i < found.size(); ++i)
+        for (const auto& [pid, parent] : parents)
+            if (parent == found[i])
+                found.push_back(pid);
+    found.erase(found.begin());
+    return found;
+}
+
+// Words that each end in a NUL byte, as /proc/<pid>/cmdline and the
+// recording stand-in write them.
+inline std::vector<std::string> splitAtNul(const std::string& bytes) {
+    std::vector<std::string> words;
+    size_t start = 0;
+    for (size_t end; (end = bytes.find('\0', start)) != std::string::npos; start = end + 1)
+        words.push_back(bytes.substr(start, end - start));
+    return words;
+}
+
+// The process's arguments.
+inline std::vector<std::string> commandLine(pid_t pid) {
+    return splitAtNul(TempDir::readFile("/proc/" + std::to_string(pid) + "/cmdline"));
+}
+
 // The arguments each recording Brovia wrote, by process id.
 inline std::map<pid_t, std::vector<std::string>> readRecords(const std::filesystem::path& dir) {
     std::map<pid_t, std::vector<std::string>> records;
     for (const auto& entry : std::filesystem::directory_iterator(dir)) {
         if (entry.path().extension() != ".args")
             continue;
-        std::string bytes = TempDir::readFile(entry.path().string());
-        std::vector<std::string> argv;
-        size_t start = 0;
-        for (size_t end; (end = bytes.find('\0', start)) != std::string::npos; start = end + 1)
-            argv.push_back(bytes.substr(start, end - start));
-        records[static_cast<pid_t>(std::stol(entry.path().stem().string()))] = argv;
+        records[static_cast<pid_t>(std::stol(entry.path().stem().string()))] =
+            splitAtNul(TempDir::readFile(entry.path().string()));
     }
     return records;
 }

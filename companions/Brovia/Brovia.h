@@ -1,0 +1,29 @@
+// Brovia, the page browser of the wall: shows one page over one rectangle of
+// the desktop.
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+
+struct PagePlacement {
+    int left = 0;
+    int top = 0;
+    int bottom = 0;
+    int right = 0;
+    std::string url;
+    int width() const { return right - left; }
+    int height() const { return bottom - top; }
+};
+
+// Shows the page with Chromium in app mode and returns when the browser has
+// ended; its exit status.
+int showWithChromium(const std::string& chromium, const PagePlacement& page);
+
+// Puts the window manager's frame of the browser's window exactly over the
+// rectangle once the window is mapped, and watches it settle. Returns true
+// when the browser ended meanwhile (its wait status in `status`).
+bool fitBrowserWindow(pid_t browser, const PagePlacement& page, int& status);
+
+// Shows a frameless window exactly over the rectangle with the address in it,
+// until the window is closed or the process is ended; its exit status.
+int showPlainWindow(int argc, char** argv, const PagePlacement& page);

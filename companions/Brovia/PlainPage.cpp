@@ -1,0 +1,24 @@
+#include "Brovia.h"
+
+#include <QApplication>
+#include <QLabel>
+
+int showPlainWindow(int argc, char** argv, const PagePlacement& page) {
+    QApplication app(argc, argv);
+    QLabel window;
+    window.setObjectName("BroviaPage");
+    window.setWindowTitle(QStringLiteral("Brovia"));
+    window.setText(QString::fromUtf8(page.url.data(), static_cast<qsizetype>(page.url.size())));
+    window.setTextFormat(Qt::PlainText);
+    window.setWordWrap(true);
+    window.setAlignment(Qt::AlignCenter);
+    window.setMargin(24);
+    window.setAutoFillBackground(true);
+    window.setStyleSheet("QLabel { background: #1d3557; color: #f1faee; font-size: 20px; }");
+    // The window manager neither decorates nor moves the window: it lies
+    // exactly over the rectangle it was given, as a wall page must.
+    window.setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint);
+    window.setGeometry(page.left, page.top, page.width(), page.height());
+    window.show();
+    return app.exec();
+}

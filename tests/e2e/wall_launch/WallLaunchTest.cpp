@@ -1,0 +1,259 @@
+// The wall comes up on a virtual three-monitor desktop with a panel on one
+// monitor: the launcher starts the real Brovia once per display, and each
+// window lies exactly over the work area of its monitor.
+#include "XProbe.h"
+
+#include "TempDir.h"
+#include "WallTestSupport.h"
+#include "common/Globals.h"
+#include "platform/Displays.h"
+#include "platform/Instance.h"
+#include "platform/Process.h"
+#include "wall/DisplayDiscovery.h"
+#include "wall/Launcher.h"
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+using std::chrono::seconds;
+
+constexpr int kMonitorWidth = 1280;
+constexpr int kMonitorHeight = 1080;
+constexpr int kPanelHeight = 40;
+
+class WallLaunch : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        wall_ = std::make_unique<VirtualWall>(
+            PANOVIEW_SOURCE_DIR, "--monitors 1280x1080,1280x1080,1280x1080 --primary 1 --panel 2:" +
+                                     std::to_string(kPanelHeight));
+        setenv("DISPLAY", wall_->display().c_str(), 1);
+    }
+    static void TearDownTestSuite() { wall_.reset(); }
+
+    void SetUp() override {
+        std::string exe = platform::executablePath();
+        moduleDirectory = exe.substr(0, exe.rfind('/')); // Brovia is built beside this test
+        discoverDisplays(config, platform::enumerateDisplays);
+        theSystemConfig = &config;
+        config.token = "TOK3N";
+        probe = std::make_unique<XProbe>(wall_->display());
+    }
+    void TearDown() override {
+        StopBrowsers();
+        theSystemConfig = nullptr;
+    }
+
+    // The work area of the monitor whose whole rectangle is `monitor`, worked
+    // out from the side-by-side layout and the panel's strut as the X server
+    // holds it.
+    Rect expectedWorkArea(const Rect& monitor) {
+        Rect work = monitor;
+        for (const auto& strut : probe->bottomStruts())
+            if (strut.startX < monitor.right && strut.endX >= monitor.left)
+                work.bottom = std::min(work.bottom, kMonitorHeight - strut.height);
+        return work;
+    }
+
+    // The launch as a sign-in starts it, assignments [primary, extended,
+    // extended]; returns the Brovia of each assignment and the work area it
+    // must cover.
+    std::vector<std::pair<pid_t, Rect>> launch(const std::vector<std::string>& templates) {
+        config.displays.clear();
+        for (size_t i = 0; i < templates.size(); ++i)
+            config.displays.push_back({static_cast<uint8_t>(i == 0), templates[i], 0});
+        startLaunchThread(nullptr);
+        waitForLaunch();
+        std::vector<std::pair<pid_t, Rect>> started;
+        for (size_t i = 0; i < templates.size(); ++i) {
+            const MonitorInfo& m = i == 0 ? config.primaryMonitor : config.extendedMonitors[i - 1];
+            started.emplace_back(static_cast<pid_t>(config.displays[i].processId),
+                                 expectedWorkArea(m.rcMonitor));
+        }
+        return started;
+    }
+
+    // The mapped top-level window holding a window of one of the processes.
+    std::optional<TopWindow> windowOf(const std::set<pid_t>& owners) {
+        for (const auto& top : probe->topWindows())
+            for (uint32_t pid : top.pids)
+                if (owners.count(static_cast<pid_t>(pid)))
+                    return top;
+        return std::nullopt;
+    }
+
+    SystemConfig config;
+    std::unique_ptr<XProbe> probe;
+    static std::unique_ptr<VirtualWall> wall_;
+};
+
+std::unique_ptr<VirtualWall> WallLaunch::wall_;
+
+TEST_F(WallLaunch, DiscoveryMatchesTheVirtualWall) {
+    // The desk this suite assumes: three monitors side by side, the middle
+    // one primary, a panel strut on exactly one of them.
+    ASSERT_EQ(config.primaryMonitor.rcMonitor, (Rect{1280, 0, 2560, 1080}));
+    ASSERT_EQ(config.extendedMonitors.size(), 2u);
+    int shortened = 0;
+    for (const MonitorInfo* m :
+         {&config.primaryMonitor, &config.extendedMonitors[0], &config.extendedMonitors[1]}) {
+        EXPECT_EQ(m->rcMonitor.width(), kMonitorWidth);
+        EXPECT_EQ(m->rcWork, expectedWorkArea(m->rcMonitor)) << m->szDevice;
+        shortened += m->rcWork.height() == kMonitorHeight - kPanelHeight;
+    }
+    EXPECT_EQ(shortened, 1);
+}
+
+TEST_F(WallLaunch, PlainBroviaWindowsCoverTheWorkAreas) {
+    setenv("BROVIA_NO_CHROMIUM", "1", 1);
+    const std::string page = "http://127.0.0.1/KnitUI/status.html?token=%s&flag=multiscreen";
+    auto started = launch({page, page, page});
+    unsetenv("BROVIA_NO_CHROMIUM");
+
+    for (const auto& [pid, work] : started) {
+        ASSERT_NE(pid, 0);
+        // Brovia got the words of its command line, the address whole.
+        EXPECT_EQ(
+            commandLine(pid),
+            (std::vector<std::string>{
+                "Brovia", "/left", std::to_string(work.left), "/top", std::to_string(work.top),
+                "/bottom", std::to_string(work.bottom), "/right", std::to_string(work.right),
+                "/url", "http://127.0.0.1/KnitUI/status.html?token=TOK3N&flag=multiscreen"}));
+        std::optional<TopWindow> window;
+        EXPECT_TRUE(eventually([&] {
+            window = windowOf({pid});
+            return window && window->outer == work;
+        }));
+        ASSERT_TRUE(window) << "no window of Brovia " << pid;
+        EXPECT_EQ(window->outer, work);
+    }
+
+    StopBrowsers();
+    for (const auto& [pid, work] : started)
+        EXPECT_TRUE(eventually([&, pid = pid] { return !processExists(pid) && !windowOf({pid}); }));
+}
+
+// The monitoring pages, served on loopback: each shows its name and token in
+// its title and in a colour of its own.
+class PageServer {
+public:
+    PageServer() {
+        server_.Get(R"(/KnitUI/(\w+)\.html)", [this](const httplib::Request& request,
+                                                     httplib::Response& response) {
+            const std::string page = request.matches[1];
+            const std::string token = request.get_param_value("token");
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                requests_.push_back(page + "?" + token);
+            }
+            char colour[8];
+            std::snprintf(colour, sizeof colour, "#%06x", colourOf(page));
+            response.set_content(
+                "<html><head><title>" + title(page, token) +
+                    "</title></head><body style=\"margin:0;background:" + std::string(colour) +
+                    ";color:#fff;font:64px sans-serif\"><p>KnitUI " + page + "</p><p>token " +
+                    token + "</p></body></html>",
+                "text/html");
+        });
+        port_ = server_.bind_to_any_port("127.0.0.1");
+        thread_ = std::thread([this] { server_.listen_after_bind(); });
+    }
+    ~PageServer() {
+        server_.stop();
+        thread_.join();
+    }
+    static uint32_t colourOf(const std::string& page) {
+        return page == "status" ? 0x2a9d8f : page == "record" ? 0xe76f51 : 0x457b9d;
+    }
+    static std::string title(const std::string& page, const std::string& token) {
+        return "KnitUI " + page + " " + token;
+    }
+    int port() const { return port_; }
+    std::vector<std::string> requests() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return requests_;
+    }
+
+private:
+    httplib::Server server_;
+    int port_ = 0;
+    std::thread thread_;
+    std::mutex mutex_;
+    std::vector<std::string> requests_;
+};
+
+TEST_F(WallLaunch, ChromiumShowsEachPageOverItsWorkAreaAndStopLeavesNoBrowser) {
+    if (access("/usr/bin/chromium", X_OK) != 0)
+        GTEST_SKIP() << "Debian's Chromium is not installed";
+    PageServer server;
+    const std::string base = "http://127.0.0.1:" + std::to_string(server.port()) + "/KnitUI/";
+    const std::vector<std::string> pages = {"status", "record", "order"};
+    std::vector<std::string> templates;
+    for (const auto& page : pages)
+        templates.push_back(base + page + ".html?token=%s&flag=multiscreen");
+    auto started = launch(templates);
+
+    std::set<pid_t> browserTree;
+    for (size_t i = 0; i < started.size(); ++i) {
+        const auto& [brovia, work] = started[i];
+        ASSERT_NE(brovia, 0);
+        // The browser's windows belong to Brovia's child; the window
+        // manager's frame is what lies over the work area.
+        std::optional<TopWindow> window;
+        EXPECT_TRUE(eventually(
+            [&, brovia = brovia, work = work] {
+                auto children = descendantsOf(brovia);
+                window = windowOf(std::set<pid_t>(children.begin(), children.end()));
+                return window && window->outer == work &&
+                       window->name == PageServer::title(pages[i], "TOK3N");
+            },
+            seconds(60)));
+        ASSERT_TRUE(window) << "no browser window for " << pages[i];
+        EXPECT_EQ(window->outer, work) << pages[i];
+        EXPECT_EQ(window->name, PageServer::title(pages[i], "TOK3N"));
+    }
+    // The page itself is drawn: the middle of each work area shows the
+    // page's colour.
+    for (size_t i = 0; i < started.size(); ++i) {
+        const Rect& work = started[i].second;
+        const int x = (work.left + work.right) / 2, y = (work.top + work.bottom) / 2;
+        EXPECT_TRUE(eventually(
+            [&] { return probe->colourAt(x, y) == PageServer::colourOf(pages[i]); }, seconds(30)))
+            << pages[i] << " shows " << std::hex << probe->colourAt(x, y);
+    }
+    auto requests = server.requests();
+    for (const auto& page : pages)
+        EXPECT_NE(std::find(requests.begin(), requests.end(), page + "?TOK3N"), requests.end());
+
+    std::string shot = std::string(WALL_SCREENSHOT);
+    std::string command = "import -window root -display " + wall_->display() + " " + shot;
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+
+    std::vector<std::string> profiles;
+    for (const auto& [brovia, work] : started)
+        for (pid_t pid : descendantsOf(brovia)) {
+            browserTree.insert(pid);
+            for (const auto& word : commandLine(pid))
+                if (word.rfind("--user-data-dir=", 0) == 0)
+                    profiles.push_back(word.substr(16));
+        }
+    ASSERT_FALSE(profiles.empty());
+
+    StopBrowsers();
+    for (const auto& [brovia, work] : started)
+        EXPECT_TRUE(eventually([brovia = brovia] { return !processRunning(brovia); }));
+    for (pid_t pid : browserTree)
+        EXPECT_TRUE(eventually([pid] {
+            return !processRunning(pid) || platform::processFileName(pid) != "chromium";
+        })) << "chromium "
+            << pid << " survived the stop";
+    for (const auto& profile : profiles)
+        EXPECT_TRUE(eventually([&] { return !std::filesystem::exists(profile); })) << profile;
+}
+
+} // namespace
