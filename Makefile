@@ -23,7 +23,7 @@ build-asan/build.ninja: | bootstrap
 
 test-asan: bootstrap build-asan/build.ninja
 	cmake --build build-asan -j $(JOBS)
-	cd build-asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j $(JOBS) --timeout 900
+	cd build-asan && ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp ctest --output-on-failure -j $(JOBS) --timeout 900
 
 build-tsan/build.ninja: | bootstrap
 	cmake -S . -B build-tsan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DPANOVIEW_SANITIZE=thread

@@ -46,6 +46,11 @@ protected:
         moduleDirectory.clear();
         theSystemConfig = nullptr;
     }
+    // The program never frees the record; each test frees the one it made.
+    void TearDown() override {
+        delete theSystemConfig;
+        theSystemConfig = nullptr;
+    }
     DebugCapture quiet;
 };
 
