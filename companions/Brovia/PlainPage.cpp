@@ -14,7 +14,9 @@ int showPlainWindow(int argc, char** argv, const PagePlacement& page) {
     window.setAlignment(Qt::AlignCenter);
     window.setMargin(24);
     window.setAutoFillBackground(true);
-    window.setStyleSheet("QLabel { background: #1d3557; color: #f1faee; font-size: 20px; }");
+    // A light edge shows where one page ends and the next begins.
+    window.setStyleSheet("QLabel { background: #1d3557; color: #f1faee; font-size: 20px;"
+                         " border: 2px solid #a8dadc; }");
     // The window manager neither decorates nor moves the window: it lies
     // exactly over the rectangle it was given, as a wall page must.
     window.setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint);
