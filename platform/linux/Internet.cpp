@@ -200,7 +200,8 @@ struct InternetRequest::Transfer {
 
     void keepReply(const char* data, size_t n) {
         if (replyEnd + n > reply.size()) {
-            std::memmove(reply.data(), reply.data() + replyStart, replySize());
+            if (replySize() > 0)
+                std::memmove(reply.data(), reply.data() + replyStart, replySize());
             replyEnd -= replyStart;
             replyStart = 0;
             if (replyEnd + n > reply.size())

@@ -321,29 +321,42 @@ TEST(Request, WideRequestConvertsAtTheEdgeAndWritesNoDebugLine) {
     EXPECT_EQ(capture.all(), "");
 }
 
-TEST(Request, TwoThreadsShareOneClient) {
+TEST(Request, ThreadsShareOneClientAndTheCookieStore) {
+    // Two threads on one client run one exchange after the other; a third
+    // on its own client runs alongside them, all on the one cookie store.
     ScriptedServer server([](const std::string& request, size_t) {
         std::string body = ScriptedServer::bodyOf(request);
-        return ScriptedServer::Script{Step::send(ok("echo:" + body))};
+        return ScriptedServer::Script{
+            Step::send(reply("HTTP/1.1 200 OK", "echo:" + body,
+                             "Set-Cookie: last=" + body + "; Path=/threads\r\n"))};
     });
-    CWininetHttp http;
-    auto worker = [&](const std::string& tag, int* matches) {
+    CWininetHttp shared;
+    CWininetHttp own;
+    auto worker = [&](CWininetHttp* http, const std::string& tag, int* matches) {
         for (int i = 0; i < 20; ++i) {
             std::string body = tag + std::to_string(i);
-            if (http.Request(server.url("/t").c_str(), 0, body.c_str(), kJsonHeaders) ==
+            if (http->Request(server.url("/threads/t").c_str(), 0, body.c_str(), kJsonHeaders) ==
                 "echo:" + body)
                 ++*matches;
         }
     };
-    int a = 0, b = 0;
-    std::thread first(worker, "a", &a);
-    std::thread second(worker, "b", &b);
+    int a = 0, b = 0, c = 0;
+    std::thread first(worker, &shared, "a", &a);
+    std::thread second(worker, &shared, "b", &b);
+    std::thread third(worker, &own, "c", &c);
     first.join();
     second.join();
+    third.join();
     EXPECT_EQ(a, 20);
     EXPECT_EQ(b, 20);
-    EXPECT_EQ(server.connectionCount(), 40u);
-    EXPECT_EQ(http.GetErrorCode(), 0);
+    EXPECT_EQ(c, 20);
+    EXPECT_EQ(server.connectionCount(), 60u);
+    EXPECT_EQ(shared.GetErrorCode(), 0);
+    // Only each thread's first request can leave before any cookie is kept.
+    size_t withCookie = 0;
+    for (const auto& request : server.requests())
+        withCookie += ScriptedServer::headerValue(request, "Cookie").starts_with("last=");
+    EXPECT_GE(withCookie, 57u);
 }
 
 } // namespace
