@@ -2,13 +2,13 @@
 
 #include "common/DebugPrint.h"
 #include "common/Utf8.h"
+#include "http/WininetHttp.h"
 #include "platform/ShellClient.h"
 
 #include <cctype>
 #include <climits>
 #include <json/json.h>
 #include <string_view>
-
 
 namespace {
 
@@ -162,9 +162,7 @@ int32_t forwardRefusal(const Json::Value& root, const char* callName, const char
 
 } // namespace
 
-// Until the transport lands the client has no HTTP client, and every call
-// fails as after a failed exchange.
-LSystem::LSystem() = default;
+LSystem::LSystem() : http_(std::make_unique<CWininetHttp>()) {}
 
 LSystem::LSystem(std::unique_ptr<IHttp> http) : http_(std::move(http)) {}
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "http/IHttp.h"
+#include "http/MyCallback.h"
 
 #include <cstdint>
 #include <memory>
@@ -51,6 +52,9 @@ public:
 
 private:
     std::unique_ptr<IHttp> http_;
+    // The client's progress receiver, without a progress function; none of
+    // the four calls hands it to a request.
+    CMyCallback callback_;
     // Kept for the life of the client; none of the four calls takes it, since
     // the HTTP client serialises its own exchanges.
     std::recursive_mutex lock_;
