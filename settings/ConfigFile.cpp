@@ -2,15 +2,12 @@
 
 #include "common/DebugPrint.h"
 #include "common/Globals.h"
+#include "platform/Files.h"
 
-#include <cerrno>
 #include <cjson/cJSON.h>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <memory>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -41,39 +38,6 @@ bool readWholeFile(const std::string& path, std::string& text) {
         text.append(chunk, n);
     std::fclose(file);
     return true;
-}
-
-bool writeAll(int fd, const std::string& text) {
-    const char* p = text.data();
-    size_t left = text.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd, p, left);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        left -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
-std::string folderOf(const std::string& path) {
-    size_t slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// The permission bits of the new file: those of the file it replaces, or the
-// usual ones under the process's umask for a first save.
-mode_t modeForNewFile(const std::string& path) {
-    struct stat old {};
-    if (::stat(path.c_str(), &old) == 0)
-        return old.st_mode & 07777;
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    return 0666 & ~mask;
 }
 
 } // namespace
@@ -158,31 +122,10 @@ bool saveConfigFile(const std::string& path, const SystemConfig& config, const s
         return false;
     OutputDebugText(text);
 
-    std::string temporary = path + ".XXXXXX";
-    int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0) {
-        DebugPrint("saveConfigFile: cannot create %s, error code = %d\n", temporary.c_str(), errno);
-        return false;
-    }
-    bool written =
-        ::fchmod(fd, modeForNewFile(path)) == 0 && writeAll(fd, text) && ::fsync(fd) == 0;
-    int error = errno;
-    if (::close(fd) != 0 && written) {
-        written = false;
-        error = errno;
-    }
-    if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) {
-        if (written)
-            error = errno;
-        ::unlink(temporary.c_str());
+    int error = 0;
+    if (!platform::replaceFile(path, text, error)) {
         DebugPrint("saveConfigFile: cannot write %s, error code = %d\n", path.c_str(), error);
         return false;
-    }
-    // Make the rename itself durable.
-    int folder = ::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder >= 0) {
-        ::fsync(folder);
-        ::close(folder);
     }
     return true;
 }
