@@ -1,4 +1,6 @@
 // The shell-client notice on the wire, through a real listening socket.
+#include "DebugCapture.h"
+#include "FakeHttp.h"
 #include "NoticeListener.h"
 
 #include "cloud/LSystem.h"
@@ -21,10 +23,16 @@ struct PathOverride {
     ~PathOverride() { platform::setShellClientSocketPath(""); }
 };
 
-TEST(ShellClientNotice, BytesOnTheWire) {
+// A refused sign-in: data identifier 1, the length, then caption, "|", the
+// message prefix and the tips, without a terminator.
+TEST(ShellClientNotice, BytesOfARefusedLogin) {
     NoticeListener listener;
     PathOverride to(listener.path());
-    ASSERT_TRUE(LSystem::NotifyShellClient("警告", "登录失败,返回:账号不存在"));
+    std::string reply = R"({"rt":"0","tips":"账号不存在"})";
+    LSystem client(std::make_unique<FakeHttp>(&reply));
+    std::string token, name;
+    DebugCapture capture;
+    EXPECT_EQ(LSystem::Login("http://h", token, client, "a", "p", name), 0);
     const std::string text = "警告|登录失败,返回:账号不存在";
     ASSERT_EQ(listener.raw().size(), 1u);
     EXPECT_EQ(listener.raw()[0], header(1, static_cast<uint32_t>(text.size())) + text);
