@@ -556,8 +556,10 @@ bool InternetRequest::endRequest() {
         setInternetLastError(kInternetErrorInvalidHandleState);
         return false;
     }
-    if (t.handedOut < t.announced && !t.done)
+    if (t.handedOut < t.announced && !t.done) {
         t.end(CURLE_SEND_ERROR); // a shortened body cannot make a valid request
+        return t.fail(CURLE_SEND_ERROR);
+    }
     if (!t.drive([&] { return t.headersComplete; }, [&] { return t.sendPaused; }))
         return t.fail(CURLE_GOT_NOTHING);
     return true;
