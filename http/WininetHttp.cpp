@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <new>
 #include <thread>
 #include <vector>
 
@@ -34,6 +35,26 @@ void writeErrorLine(const char* operation, int32_t error) {
     std::snprintf(line, sizeof line, "%s error.%d,GetLastError.%d \n", operation, error,
                   platform::internetLastError());
     OutputDebugText(line);
+}
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+using Block = std::unique_ptr<char, decltype(&std::free)>;
+
+// Runs one operation's steps. A failure value thrown by a step, or memory
+// running out, goes to onFailure, and the operation gives its empty result.
+template <typename Result, typename Steps, typename OnFailure>
+Result guarded(Steps steps, OnFailure onFailure) {
+    try {
+        return steps();
+    } catch (HttpInterfaceError error) {
+        onFailure(error);
+    } catch (const std::bad_alloc&) {
+        onFailure(HttpErrNoMemory);
+    }
+    return Result();
 }
 
 [[noreturn]] void failWithErrno(HttpInterfaceError error) {
@@ -137,30 +158,30 @@ std::string CWininetHttp::Request(const char* url, int32_t method, const char* b
                                   const char* headers) {
     std::lock_guard<std::recursive_mutex> lock(lock_);
     platform::setInternetLastError(0);
-    try {
-        if (!url || !*url)
-            throw HttpErrUrl;
-        return exchange(url, method, body, headers ? headers : "");
-    } catch (HttpInterfaceError error) {
-        writeErrorLine("CWininetHttp::Request", error);
-        errorCode_ = error;
-    }
-    return {};
+    return guarded<std::string>(
+        [&] {
+            if (!url || !*url)
+                throw HttpErrUrl;
+            return exchange(url, method, body, headers ? headers : "");
+        },
+        [&](HttpInterfaceError error) {
+            writeErrorLine("CWininetHttp::Request", error);
+            errorCode_ = error;
+        });
 }
 
 std::string CWininetHttp::RequestW(const wchar_t* url, int32_t method, const char* body,
                                    const wchar_t* headers) {
     std::lock_guard<std::recursive_mutex> lock(lock_);
     platform::setInternetLastError(0);
-    try {
-        if (!url || !*url)
-            throw HttpErrUrl;
-        return exchange(utf8::fromWide(url), method, body,
-                        headers ? utf8::fromWide(headers) : std::string());
-    } catch (HttpInterfaceError error) {
-        errorCode_ = error;
-    }
-    return {};
+    return guarded<std::string>(
+        [&] {
+            if (!url || !*url)
+                throw HttpErrUrl;
+            return exchange(utf8::fromWide(url), method, body,
+                            headers ? utf8::fromWide(headers) : std::string());
+        },
+        [&](HttpInterfaceError error) { errorCode_ = error; });
 }
 
 void CWininetHttp::notify(int32_t status, double total, double done) {
@@ -171,220 +192,216 @@ void CWininetHttp::notify(int32_t status, double total, double done) {
 bool CWininetHttp::DownloadFile(const wchar_t* url, const wchar_t* localPath) {
     std::lock_guard<std::recursive_mutex> lock(lock_);
     platform::setInternetLastError(0);
-    std::unique_ptr<char, decltype(&std::free)> block(nullptr, &std::free);
-    try {
-        if (!url || !*url)
-            throw HttpErrParam;
-        closeHandles();
-        openHandles(url, "GET");
-        if (!request_->send({}, nullptr, 0))
-            throw HttpErrSend;
+    return guarded<bool>([&] { return downloadFile(url, localPath); },
+                         [&](HttpInterfaceError error) {
+                             writeErrorLine("CWininetHttp::DownloadFile", error);
+                             errorCode_ = error;
+                             notify(1, 0.0, 0.0);
+                         });
+}
 
-        char header[kDownloadHeaderRoom + 1];
-        checkStatus(header, kDownloadHeaderRoom);
-        size_t size = kDownloadHeaderRoom;
-        if (!request_->queryContentLength(header, &size))
-            throw HttpErrQueryInfo;
-        header[size] = '\0';
-        const double total = parseDecimalDouble(header);
+bool CWininetHttp::downloadFile(const wchar_t* url, const wchar_t* localPath) {
+    if (!url || !*url)
+        throw HttpErrParam;
+    closeHandles();
+    openHandles(url, "GET");
+    if (!request_->send({}, nullptr, 0))
+        throw HttpErrSend;
 
-        size_t blockSize = kDownloadBlockMax;
-        if (total < double(kDownloadBlockMax))
-            blockSize = total > 0 ? static_cast<size_t>(total) : 0;
-        block.reset(static_cast<char*>(std::malloc(blockSize > 0 ? blockSize : 1)));
-        if (!block)
-            throw HttpErrNoMemory;
+    char header[kDownloadHeaderRoom + 1];
+    checkStatus(header, kDownloadHeaderRoom);
+    size_t size = kDownloadHeaderRoom;
+    if (!request_->queryContentLength(header, &size))
+        throw HttpErrQueryInfo;
+    header[size] = '\0';
+    const double total = parseDecimalDouble(header);
 
-        const std::wstring pathW = localPath ? localPath : L"";
-        const std::string path = utf8::fromWide(pathW);
-        createFolders(path);
-        std::FILE* file = std::fopen(path.c_str(), "wb+");
-        if (!file)
+    size_t blockSize = kDownloadBlockMax;
+    if (total < double(kDownloadBlockMax))
+        blockSize = total > 0 ? static_cast<size_t>(total) : 0;
+    Block block(static_cast<char*>(std::malloc(blockSize > 0 ? blockSize : 1)), &std::free);
+    if (!block)
+        throw HttpErrNoMemory;
+
+    const std::wstring pathW = localPath ? localPath : L"";
+    const std::string path = utf8::fromWide(pathW);
+    createFolders(path);
+    File file(std::fopen(path.c_str(), "wb+"));
+    if (!file)
+        failWithErrno(HttpErrLocalFile);
+
+    double done = 0.0;
+    int emptyReads = 0;
+    do {
+        size_t count = 0;
+        bool readOk = request_->read(block.get(), blockSize, &count);
+        if (count == 0 && total != 0) {
+            std::wstring line = L"CWininetHttp::DownloadFile InternetReadFile." +
+                                std::to_wstring(readOk ? 1 : 0) + L",dwReadSize.0," + pathW +
+                                L" \n";
+            if (line.size() > kDownloadLineMax - 1)
+                line.resize(kDownloadLineMax - 1);
+            OutputDebugTextW(line);
+            if (++emptyReads == kEmptyReadsMax)
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            continue;
+        }
+        emptyReads = 0;
+        // A block the disk did not take would leave a damaged file behind
+        // a reported success.
+        if (count > 0 && std::fwrite(block.get(), 1, count, file.get()) != count)
             failWithErrno(HttpErrLocalFile);
+        done += double(count);
+        notify(0, total, done);
+    } while (done < total);
+    if (std::fclose(file.release()) != 0)
+        failWithErrno(HttpErrLocalFile);
 
-        double done = 0.0;
-        int emptyReads = 0;
-        do {
-            size_t count = 0;
-            bool readOk = request_->read(block.get(), blockSize, &count);
-            if (count == 0 && total != 0) {
-                std::wstring line = L"CWininetHttp::DownloadFile InternetReadFile." +
-                                    std::to_wstring(readOk ? 1 : 0) + L",dwReadSize.0," + pathW +
-                                    L" \n";
-                if (line.size() > kDownloadLineMax - 1)
-                    line.resize(kDownloadLineMax - 1);
-                OutputDebugTextW(line);
-                if (++emptyReads == kEmptyReadsMax)
-                    break;
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-                continue;
-            }
-            emptyReads = 0;
-            // A block the disk did not take would leave a damaged file behind
-            // a reported success.
-            if (count > 0 && std::fwrite(block.get(), 1, count, file) != count) {
-                int writeError = errno;
-                std::fclose(file);
-                errno = writeError;
-                failWithErrno(HttpErrLocalFile);
-            }
-            done += double(count);
-            notify(0, total, done);
-        } while (done < total);
-        if (std::fclose(file) != 0)
-            failWithErrno(HttpErrLocalFile);
-
-        if (done != total)
-            throw HttpErrSizeMismatch;
-        notify(2, total, done);
-        return true;
-    } catch (HttpInterfaceError error) {
-        writeErrorLine("CWininetHttp::DownloadFile", error);
-        errorCode_ = error;
-        notify(1, 0.0, 0.0);
-    }
-    return false;
+    if (done != total)
+        throw HttpErrSizeMismatch;
+    notify(2, total, done);
+    return true;
 }
 
 bool CWininetHttp::DownloadToBuffer(const wchar_t* url, char** block, int32_t* length) {
     std::lock_guard<std::recursive_mutex> lock(lock_);
     platform::setInternetLastError(0);
-    std::unique_ptr<char, decltype(&std::free)> memory(nullptr, &std::free);
-    try {
-        if (!url || !*url || !block || !length)
-            throw HttpErrParam;
-        closeHandles();
-        openHandles(url, "GET");
-        if (!request_->send({}, nullptr, 0))
-            throw HttpErrSend;
+    return guarded<bool>([&] { return downloadToBuffer(url, block, length); },
+                         [&](HttpInterfaceError error) { errorCode_ = error; });
+}
 
-        wchar_t header[kDownloadHeaderRoomW + 1] = {};
-        size_t size = kDownloadHeaderRoomW;
-        if (!request_->queryRawHeaders(header, &size))
-            throw HttpErrQueryInfo;
-        if (std::wcsstr(header, L"404"))
-            throw HttpErrNotFound;
-        size = kDownloadHeaderRoomW;
-        if (!request_->queryContentLength(header, &size))
-            throw HttpErrQueryInfo;
-        header[size] = L'\0';
-        const int32_t announced = parseDecimalInt(std::wstring_view(header));
-        if (static_cast<uint32_t>(announced) > kBufferDownloadMax)
-            throw HttpErrTooLarge;
+bool CWininetHttp::downloadToBuffer(const wchar_t* url, char** block, int32_t* length) {
+    if (!url || !*url || !block || !length)
+        throw HttpErrParam;
+    closeHandles();
+    openHandles(url, "GET");
+    if (!request_->send({}, nullptr, 0))
+        throw HttpErrSend;
 
-        const size_t expected = static_cast<size_t>(announced);
-        memory.reset(static_cast<char*>(std::malloc(expected > 0 ? expected : 1)));
-        if (!memory)
-            throw HttpErrNoMemory;
-        size_t received = 0;
-        while (received < expected) {
-            size_t count = 0;
-            if (!request_->read(memory.get() + received, expected - received, &count) || count == 0)
-                break;
-            received += count;
-        }
-        if (received != expected)
-            throw HttpErrSizeMismatch;
-        *block = memory.release();
-        *length = static_cast<int32_t>(received);
-        return true;
-    } catch (HttpInterfaceError error) {
-        errorCode_ = error;
+    wchar_t header[kDownloadHeaderRoomW + 1] = {};
+    size_t size = kDownloadHeaderRoomW;
+    if (!request_->queryRawHeaders(header, &size))
+        throw HttpErrQueryInfo;
+    if (std::wcsstr(header, L"404"))
+        throw HttpErrNotFound;
+    size = kDownloadHeaderRoomW;
+    if (!request_->queryContentLength(header, &size))
+        throw HttpErrQueryInfo;
+    header[size] = L'\0';
+    const int32_t announced = parseDecimalInt(std::wstring_view(header));
+    if (static_cast<uint32_t>(announced) > kBufferDownloadMax)
+        throw HttpErrTooLarge;
+
+    const size_t expected = static_cast<size_t>(announced);
+    Block memory(static_cast<char*>(std::malloc(expected > 0 ? expected : 1)), &std::free);
+    if (!memory)
+        throw HttpErrNoMemory;
+    size_t received = 0;
+    while (received < expected) {
+        size_t count = 0;
+        if (!request_->read(memory.get() + received, expected - received, &count) || count == 0)
+            break;
+        received += count;
     }
-    return false;
+    if (received != expected)
+        throw HttpErrSizeMismatch;
+    *block = memory.release();
+    *length = static_cast<int32_t>(received);
+    return true;
 }
 
 std::string CWininetHttp::UploadFile(const char* url, const char* localPath, const char* fileName) {
     std::lock_guard<std::recursive_mutex> lock(lock_);
     platform::setInternetLastError(0);
-    std::FILE* file = nullptr;
-    try {
-        if (!url || !*url)
-            throw HttpErrParam;
-        closeHandles();
-        UrlParts parts = splitUrl(url);
-        openHandles(parts.host, parts.port, parts.path, "POST");
+    return guarded<std::string>([&] { return uploadFile(url, localPath, fileName); },
+                                [&](HttpInterfaceError error) {
+                                    errorCode_ = error;
+                                    notify(1, 0.0, 0.0);
+                                    char line[100] = {};
+                                    std::snprintf(line, sizeof line, "%s(): GetLastError.%d\n",
+                                                  "CWininetHttp::UploadFile",
+                                                  platform::internetLastError());
+                                    OutputDebugText(line);
+                                });
+}
 
-        const std::string boundary = kBoundary;
-        if (!request_->addHeader("Content-Type:multipart/form-data; boundary=" + boundary) ||
-            !request_->addHeader("Accept:application/json"))
-            throw HttpErrAddHeader;
+// The local file is closed once: after its last block, or while a failure
+// unwinds.
+std::string CWininetHttp::uploadFile(const char* url, const char* localPath, const char* fileName) {
+    if (!url || !*url)
+        throw HttpErrParam;
+    closeHandles();
+    UrlParts parts = splitUrl(url);
+    openHandles(parts.host, parts.port, parts.path, "POST");
 
-        const std::string name = fileName ? fileName : "";
-        const std::string opening = "--" + boundary + "\r\n";
-        const std::string disposition =
-            "Content-Disposition: form-data; name=\"file_data\"; filename=\"" + name + "\"\r\n";
-        const std::string type = "Content-Type: application/octet-stream\r\n\r\n";
-        const std::string closing = "\r\n--" + boundary + "--\r\n";
-        if (!fileName || !formFileNameIsSafe(name) ||
-            disposition.size() > kDispositionLineRoom - 1) {
-            platform::setInternetLastError(platform::kInternetErrorInvalidParameter);
-            throw HttpErrParam;
-        }
+    const std::string boundary = kBoundary;
+    if (!request_->addHeader("Content-Type:multipart/form-data; boundary=" + boundary) ||
+        !request_->addHeader("Accept:application/json"))
+        throw HttpErrAddHeader;
 
-        errno = ENOENT;
-        file = localPath ? std::fopen(localPath, "rb") : nullptr;
-        if (!file)
-            failWithErrno(HttpErrLocalFile);
-        std::error_code ec;
-        if (!std::filesystem::is_regular_file(localPath, ec)) {
-            errno = EISDIR;
-            failWithErrno(HttpErrLocalFile);
-        }
-        long end = std::fseek(file, 0, SEEK_END) == 0 ? std::ftell(file) : -1;
-        if (end < 0 || std::fseek(file, 0, SEEK_SET) != 0)
-            failWithErrno(HttpErrLocalFile);
-        const uint64_t fileSize = static_cast<uint64_t>(end);
-        // The size and the counters of the form are 32-bit.
-        if (fileSize >= kUploadSizeLimit) {
-            errno = EFBIG;
-            failWithErrno(HttpErrLocalFile);
-        }
-
-        const uint64_t bodyLength =
-            opening.size() + disposition.size() + type.size() + fileSize + closing.size();
-        if (!request_->beginSend(bodyLength))
-            throw HttpErrSend;
-        size_t written = 0;
-        request_->write(opening.data(), opening.size(), &written);
-        request_->write(disposition.data(), disposition.size(), &written);
-        request_->write(type.data(), type.size(), &written);
-
-        std::vector<char> buffer(kUploadBlock);
-        double sent = 0.0;
-        size_t count = 0;
-        do {
-            count = std::fread(buffer.data(), 1, kUploadBlock, file);
-            if (count == 0)
-                break;
-            written = 0;
-            if (!request_->write(buffer.data(), count, &written))
-                break;
-            sent += double(written);
-            notify(0, double(fileSize), sent);
-        } while (count == kUploadBlock);
-        std::fclose(file);
-        file = nullptr;
-
-        request_->write(closing.data(), closing.size(), &written);
-        if (!request_->endRequest())
-            throw HttpErrSend;
-        notify(2, double(fileSize), sent);
-
-        char reply[kReplyChunk + 1];
-        checkStatus(reply, kReplyChunk);
-        return readReply(reply, kReplyChunk);
-    } catch (HttpInterfaceError error) {
-        errorCode_ = error;
-        if (file)
-            std::fclose(file);
-        notify(1, 0.0, 0.0);
-        char line[100] = {};
-        std::snprintf(line, sizeof line, "%s(): GetLastError.%d\n", "CWininetHttp::UploadFile",
-                      platform::internetLastError());
-        OutputDebugText(line);
+    const std::string name = fileName ? fileName : "";
+    const std::string opening = "--" + boundary + "\r\n";
+    const std::string disposition =
+        "Content-Disposition: form-data; name=\"file_data\"; filename=\"" + name + "\"\r\n";
+    const std::string type = "Content-Type: application/octet-stream\r\n\r\n";
+    const std::string closing = "\r\n--" + boundary + "--\r\n";
+    if (!fileName || !formFileNameIsSafe(name) || disposition.size() > kDispositionLineRoom - 1) {
+        platform::setInternetLastError(platform::kInternetErrorInvalidParameter);
+        throw HttpErrParam;
     }
-    return {};
+
+    errno = ENOENT;
+    File file(localPath ? std::fopen(localPath, "rb") : nullptr);
+    if (!file)
+        failWithErrno(HttpErrLocalFile);
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(localPath, ec)) {
+        errno = EISDIR;
+        failWithErrno(HttpErrLocalFile);
+    }
+    long end = std::fseek(file.get(), 0, SEEK_END) == 0 ? std::ftell(file.get()) : -1;
+    if (end < 0 || std::fseek(file.get(), 0, SEEK_SET) != 0)
+        failWithErrno(HttpErrLocalFile);
+    const uint64_t fileSize = static_cast<uint64_t>(end);
+    // The size and the counters of the form are 32-bit.
+    if (fileSize >= kUploadSizeLimit) {
+        errno = EFBIG;
+        failWithErrno(HttpErrLocalFile);
+    }
+
+    const uint64_t bodyLength =
+        opening.size() + disposition.size() + type.size() + fileSize + closing.size();
+    if (!request_->beginSend(bodyLength))
+        throw HttpErrSend;
+    size_t written = 0;
+    request_->write(opening.data(), opening.size(), &written);
+    request_->write(disposition.data(), disposition.size(), &written);
+    request_->write(type.data(), type.size(), &written);
+
+    std::vector<char> buffer(kUploadBlock);
+    double sent = 0.0;
+    size_t count = 0;
+    do {
+        count = std::fread(buffer.data(), 1, kUploadBlock, file.get());
+        if (count == 0)
+            break;
+        written = 0;
+        if (!request_->write(buffer.data(), count, &written))
+            break;
+        sent += double(written);
+        notify(0, double(fileSize), sent);
+    } while (count == kUploadBlock);
+    file.reset();
+
+    request_->write(closing.data(), closing.size(), &written);
+    if (!request_->endRequest())
+        throw HttpErrSend;
+    notify(2, double(fileSize), sent);
+
+    char reply[kReplyChunk + 1];
+    checkStatus(reply, kReplyChunk);
+    return readReply(reply, kReplyChunk);
 }
 
 void CWininetHttp::SetCallback(IHttpCallback* callback, uint32_t context) {

@@ -42,7 +42,10 @@ private:
     void checkStatus(char* buffer, size_t room);
     std::string readReply(char* buffer, size_t room);
     void notify(int32_t status, double total, double done);
-    void fail(HttpInterfaceError error);
+    // The transfers' steps; they throw HttpInterfaceError.
+    bool downloadFile(const wchar_t* url, const wchar_t* localPath);
+    bool downloadToBuffer(const wchar_t* url, char** block, int32_t* length);
+    std::string uploadFile(const char* url, const char* localPath, const char* fileName);
 
     uint32_t context_ = 0;
     std::atomic<int32_t> errorCode_{0};
