@@ -328,17 +328,28 @@ struct InternetRequest::Transfer {
     // The header list: the caller's lines, and empty lines that keep libcurl
     // from adding Expect, Accept and Content-Type headers of its own.
     bool buildHeaderList(std::string_view text) {
-        std::vector<std::string> lines = {"Expect:", "Accept:", "Content-Type:"};
-        lines.insert(lines.end(), addedHeaders.begin(), addedHeaders.end());
+        std::vector<std::string> lines;
+        auto addCallerLine = [&](std::string_view line) {
+            // libcurl drops "Name:" with an empty value; "Name;" sends it.
+            std::string_view name = headerName(line);
+            if (!name.empty() && trimmed(line.substr(name.size())).empty())
+                lines.push_back(std::string(name.substr(0, name.size() - 1)) + ";");
+            else
+                lines.emplace_back(line);
+        };
+        for (const auto& line : addedHeaders)
+            addCallerLine(line);
         while (!text.empty()) {
             size_t end = text.find_first_of("\r\n");
-            std::string_view line = text.substr(0, end);
-            if (!line.empty())
-                lines.emplace_back(line);
+            if (end != 0)
+                addCallerLine(text.substr(0, end));
             if (end == std::string_view::npos)
                 break;
             text.remove_prefix(end + 1);
         }
+        // Checked first by libcurl, these keep it from adding an Expect,
+        // Accept or Content-Type header of its own.
+        lines.insert(lines.begin(), {"Expect:", "Accept:", "Content-Type:"});
         for (const auto& line : lines) {
             curl_slist* next = curl_slist_append(headerList, line.c_str());
             if (!next)

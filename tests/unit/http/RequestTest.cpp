@@ -311,10 +311,13 @@ TEST(Request, WideRequestConvertsAtTheEdgeAndWritesNoDebugLine) {
     CWininetHttp http;
     DebugCapture capture;
     std::wstring url = server.urlW("/wide");
-    EXPECT_EQ(http.RequestW(url.c_str(), 0, "{}", L"X-Name:\u4e2d\u6587\r\nAccept:*/*"), "w");
+    EXPECT_EQ(
+        http.RequestW(url.c_str(), 0, "{}", L"X-Name:\u4e2d\u6587\r\nAccept:*/*\n\nX-Empty: \r"),
+        "w");
     std::string request = server.requests()[0];
     EXPECT_EQ(ScriptedServer::headerValue(request, "X-Name"), "\xe4\xb8\xad\xe6\x96\x87");
     EXPECT_EQ(ScriptedServer::headerValue(request, "Accept"), "*/*");
+    EXPECT_NE(request.find("\r\nX-Empty:\r\n"), std::string::npos);
 
     EXPECT_EQ(http.RequestW(L"http:///nohost", 0, "{}", nullptr), "");
     EXPECT_EQ(http.GetErrorCode(), HttpErrConnect);
