@@ -154,6 +154,7 @@ struct InternetRequest::Transfer {
     std::vector<std::string> blockLines;
     long blockStatus = 0;
     bool blockHasLocation = false;
+    std::vector<std::string> lastBlock;
     std::vector<std::string> finalLines;
     bool headersComplete = false;
 
@@ -235,6 +236,8 @@ struct InternetRequest::Transfer {
             if (!t->blockLines.empty() && t->blockStatus >= 200 && !followed) {
                 t->finalLines = std::move(t->blockLines);
                 t->headersComplete = true;
+            } else if (!t->blockLines.empty()) {
+                t->lastBlock = std::move(t->blockLines);
             }
             t->blockLines.clear();
             return length;
@@ -245,8 +248,18 @@ struct InternetRequest::Transfer {
         return length;
     }
 
+    // A reply that libcurl did not follow after all (a redirect it refused)
+    // is the final one once its body comes or the transfer ends.
+    void promoteLastBlock() {
+        if (!headersComplete && !lastBlock.empty()) {
+            finalLines = std::move(lastBlock);
+            headersComplete = true;
+        }
+    }
+
     static size_t onBody(char* data, size_t size, size_t count, void* user) {
         auto* t = static_cast<Transfer*>(user);
+        t->promoteLastBlock();
         size_t length = size * count;
         size_t room =
             t->directRoom + (kReplyBufferSize - std::min(kReplyBufferSize, t->replySize()));
@@ -293,6 +306,8 @@ struct InternetRequest::Transfer {
             if (msg->msg == CURLMSG_DONE && msg->easy_handle == easy) {
                 done = true;
                 result = msg->data.result;
+                if (result == CURLE_OK)
+                    promoteLastBlock();
             }
         }
     }

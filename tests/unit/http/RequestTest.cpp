@@ -215,6 +215,27 @@ TEST(Request, RedirectIsFollowedAndPostBecomesGet) {
     }
 }
 
+TEST(Request, RedirectThatIsNotFollowedIsTheReply) {
+    // An empty Location and a secure one are not followed: the 3xx itself is
+    // the reply, whatever the size of its body.
+    const std::string body(300000, 'r');
+    for (const char* location : {"Location: \r\n", "Location: https://127.0.0.1:1/x\r\n"}) {
+        SCOPED_TRACE(location);
+        ScriptedServer server(reply("HTTP/1.1 302 Found", body, location));
+        CWininetHttp http;
+        DebugCapture capture;
+        std::string got = http.Request(server.url("/r").c_str(), 1, nullptr, nullptr);
+        if (std::string(location).find("https") == std::string::npos) {
+            EXPECT_TRUE(got == body);
+            EXPECT_EQ(http.GetErrorCode(), 0);
+        } else {
+            EXPECT_EQ(got, "");
+            EXPECT_EQ(http.GetErrorCode(), HttpErrSend);
+        }
+        EXPECT_EQ(server.connectionCount(), 1u);
+    }
+}
+
 TEST(Request, ProxyComesFromTheEnvironment) {
     ScriptedServer target(ok("direct"));
     ScriptedServer proxy(ok("via proxy"));
