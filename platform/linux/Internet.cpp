@@ -528,7 +528,7 @@ bool InternetRequest::send(std::string_view headers, const void* body, size_t le
     }
     if (!t.start())
         return t.fail(CURLE_FAILED_INIT);
-    if (!t.drive([&] { return t.headersComplete; }, [] { return false; }))
+    if (!t.drive([&] { return t.headersComplete; }, [&] { return t.receivePaused; }))
         return t.fail(CURLE_GOT_NOTHING);
     return true;
 }
@@ -547,7 +547,8 @@ bool InternetRequest::beginSend(uint64_t bodyLength) {
     if (!t.start())
         return t.fail(CURLE_FAILED_INIT);
     // Returns once the request headers are out and libcurl asks for the body.
-    if (!t.drive([&] { return t.sendPaused || t.headersComplete; }, [] { return false; }))
+    if (!t.drive([&] { return t.sendPaused || t.headersComplete; },
+                 [&] { return t.receivePaused; }))
         return t.fail(CURLE_GOT_NOTHING);
     return true;
 }
@@ -586,7 +587,8 @@ bool InternetRequest::endRequest() {
         t.end(CURLE_SEND_ERROR); // a shortened body cannot make a valid request
         return t.fail(CURLE_SEND_ERROR);
     }
-    if (!t.drive([&] { return t.headersComplete; }, [&] { return t.sendPaused; }))
+    if (!t.drive([&] { return t.headersComplete; },
+                 [&] { return t.sendPaused || t.receivePaused; }))
         return t.fail(CURLE_GOT_NOTHING);
     return true;
 }
