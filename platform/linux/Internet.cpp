@@ -622,10 +622,8 @@ bool InternetRequest::queryContentLength(wchar_t* buffer, size_t* size) const {
 bool InternetRequest::read(void* buffer, size_t size, size_t* count) {
     Transfer& t = *transfer_;
     *count = 0;
-    if (!t.started) {
-        setInternetLastError(kInternetErrorInvalidHandleState);
+    if (!t.started || !t.headersReady())
         return false;
-    }
     char* out = static_cast<char*>(buffer);
     size_t copied = t.takeReply(out, size);
     if (copied < size && !t.done) {
@@ -635,7 +633,8 @@ bool InternetRequest::read(void* buffer, size_t size, size_t* count) {
             t.receivePaused = false;
             t.applyPause();
         }
-        t.drive([&] { return t.directRoom == 0; }, [] { return false; });
+        // A body still owed to the server would keep it waiting.
+        t.drive([&] { return t.directRoom == 0; }, [&] { return t.sendPaused; });
         copied = size - t.directRoom;
         t.direct = nullptr;
         t.directRoom = 0;

@@ -133,6 +133,12 @@ TEST(Internet, OperationsOutOfOrderFail) {
     EXPECT_FALSE(h.request->write("x", 1, &size));
     EXPECT_EQ(server.connectionCount(), 1u);
 
+    // No reply can be read while the pushed body is unfinished.
+    Handles push = open(server, "POST", "/");
+    ASSERT_TRUE(push.request->beginSend(10));
+    EXPECT_TRUE(push.request->write("abc", 3, &size));
+    EXPECT_FALSE(push.request->read(buffer, sizeof buffer, &size));
+
     EXPECT_EQ(InternetConnection::open(*h.session, "", 80), nullptr);
     EXPECT_EQ(InternetRequest::open(*h.connection, "GET", "/", "HTTP/1.0", true), nullptr);
 }
