@@ -86,6 +86,21 @@ TEST_F(BrowserProcesses, StopBrowsersEndsEveryBroviaAndNoOtherProgram) {
     EXPECT_TRUE(eventually([&] { return !processExists(other); }));
 }
 
+TEST_F(BrowserProcesses, StopBrowsersEndsABroviaWhoseProgramWasReplacedWhileItRuns) {
+    setenv("BROVIA_RECORD_STAY", "1", 1);
+    TempDir module;
+    std::filesystem::copy_file(std::string(RECORDING_BROVIA_DIR) + "/Brovia",
+                               module.file("Brovia"));
+    pid_t pid = 0;
+    ASSERT_EQ(platform::spawnProcess("Brovia", {}, module.path().string(), pid), 0);
+    ASSERT_TRUE(eventually([&] { return readRecords(records.path()).size() == 1; }));
+    std::filesystem::remove(module.file("Brovia")); // as a rebuild does
+    EXPECT_EQ(platform::processFileName(pid), "Brovia");
+
+    StopBrowsers();
+    EXPECT_TRUE(eventually([&] { return !processExists(pid); }));
+}
+
 TEST(ProcessFileName, NamesTheExecutableAndIsEmptyForAGoneProcess) {
     EXPECT_EQ(platform::processFileName(getpid()), "unit_wall_launcher");
     pid_t pid = 0;
