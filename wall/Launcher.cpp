@@ -70,6 +70,10 @@ bool StartProcess(const Rect& workArea, const std::string& pageAddress, uint32_t
 }
 
 void StopBrowsers() {
+    // A launch under way would start browsers after the stop, and they would
+    // stay: the stop waits for it (a launch only starts processes, so this is
+    // short), then ends every browser.
+    waitForLaunch();
     platform::killProcessesByFileName(kBrowserProgram);
 }
 

@@ -28,7 +28,8 @@ std::vector<std::string> browserArguments(const Rect& workArea, const std::strin
 bool StartProcess(const Rect& workArea, const std::string& pageAddress, uint32_t& processId);
 
 // Ends every page browser of this user, started by this run or not, and
-// returns at once.
+// returns without waiting for them to end. A launch under way is let finish
+// first, so that no browser it starts outlives the stop.
 void StopBrowsers();
 
 // What one launch works on: copies taken when the launch starts, so that a
@@ -62,6 +63,6 @@ void LaunchThread(LaunchJob job);
 // detached thread. `owner` (the dialog that asks) is not used.
 void startLaunchThread(void* owner);
 
-// Blocks until no launch is running. A sign-out calls it before StopBrowsers,
-// so that no browser is started after the stop.
+// Blocks until no launch is running (StopBrowsers does it first, so that no
+// browser is started after the stop).
 void waitForLaunch();

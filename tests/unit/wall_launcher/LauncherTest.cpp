@@ -205,4 +205,18 @@ TEST_F(LaunchWithRecordingBrovia, ThreadWorksOnTheTokenOfItsStartAndSignOutCanWa
     EXPECT_EQ(found[config.displays[1].processId].back(), "b?t=TOKEN");
 }
 
+TEST_F(LaunchWithRecordingBrovia, StopRightAfterTheStartLeavesNoBrowserOfThatLaunch) {
+    setenv("BROVIA_RECORD_STAY", "1", 1);
+    config.displays = {{1, "a?t=%s", 0}, {0, "b?t=%s", 0}, {0, "c?t=%s", 0}};
+    startLaunchThread(nullptr);
+    // A sign-out confirmed while the launch may still be starting browsers.
+    StopBrowsers();
+    unsetenv("BROVIA_RECORD_STAY");
+    for (const auto& assignment : config.displays) {
+        ASSERT_NE(assignment.processId, 0u);
+        const pid_t pid = static_cast<pid_t>(assignment.processId);
+        EXPECT_TRUE(eventually([pid] { return !processExists(pid); })) << "survivor " << pid;
+    }
+}
+
 } // namespace
