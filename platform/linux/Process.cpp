@@ -5,8 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
-#include <fstream>
-#include <iterator>
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -46,9 +45,19 @@ bool isNumber(const char* text) {
     return true;
 }
 
-std::string readWholeFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+// Reads a small file of /proc with plain reads: the process may end while it
+// is read, which must give a short text, never an exception.
+std::string readProcFile(const std::string& path) {
+    std::string text;
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return text;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = ::read(fd, buffer, sizeof buffer)) > 0)
+        text.append(buffer, static_cast<size_t>(n));
+    ::close(fd);
+    return text;
 }
 
 } // namespace
@@ -128,7 +137,7 @@ std::string processFileName(pid_t pid) {
     }
     // No link (a process that has ended but is not reaped yet): the command
     // name between the first '(' and the last ')' of its stat line.
-    std::string stat = readWholeFile(base + "/stat");
+    std::string stat = readProcFile(base + "/stat");
     size_t open = stat.find('(');
     size_t close = stat.rfind(')');
     if (open == std::string::npos || close == std::string::npos || close < open)

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -33,10 +34,24 @@ inline bool processExists(pid_t pid) {
     return std::filesystem::exists("/proc/" + std::to_string(pid));
 }
 
+// A file of /proc/<pid>, read with plain reads: the process may end while it
+// is read (a stream would throw then); empty when it is gone.
+inline std::string readProcFile(pid_t pid, const char* name) {
+    std::string text;
+    int fd = open(("/proc/" + std::to_string(pid) + "/" + name).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return text;
+    char buffer[4096];
+    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;)
+        text.append(buffer, static_cast<size_t>(n));
+    close(fd);
+    return text;
+}
+
 // The process's state letter from /proc/<pid>/stat ('Z' for a zombie), or 0
 // when the process is gone.
 inline char processState(pid_t pid) {
-    std::string stat = TempDir::readFile("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat = readProcFile(pid, "stat");
     size_t close = stat.rfind(')');
     return close != std::string::npos && close + 2 < stat.size() ? stat[close + 2] : 0;
 }
@@ -48,7 +63,7 @@ inline bool processRunning(pid_t pid) {
 }
 
 inline pid_t parentOf(pid_t pid) {
-    std::string stat = TempDir::readFile("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat = readProcFile(pid, "stat");
     size_t close = stat.rfind(')');
     if (close == std::string::npos || close + 4 >= stat.size())
         return 0;
@@ -84,7 +99,7 @@ inline std::vector<std::string> splitAtNul(const std::string& bytes) {
 
 // The process's arguments.
 inline std::vector<std::string> commandLine(pid_t pid) {
-    return splitAtNul(TempDir::readFile("/proc/" + std::to_string(pid) + "/cmdline"));
+    return splitAtNul(readProcFile(pid, "cmdline"));
 }
 
 // The arguments each recording Brovia wrote, by process id.
