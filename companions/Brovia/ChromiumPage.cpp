@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -19,6 +20,11 @@ std::string freshProfileFolder() {
     std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/brovia-profile-XXXXXX";
     if (!mkdtemp(pattern.data()))
         return {};
+    // A wall shows pages unattended: the profile starts with the offer to
+    // translate pages switched off.
+    std::error_code ec;
+    std::filesystem::create_directory(pattern + "/Default", ec);
+    std::ofstream(pattern + "/Default/Preferences") << R"({"translate":{"enabled":false}})";
     return pattern;
 }
 
