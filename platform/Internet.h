@@ -48,7 +48,7 @@ private:
 class InternetConnection {
 public:
     // Nothing is connected yet: the connection is made by each request's send.
-    // Null when the host is empty.
+    // Port 0 stands for the default HTTP port, 80. Null when the host is empty.
     static std::unique_ptr<InternetConnection> open(const InternetSession& session,
                                                     std::string_view host, uint16_t port);
     const std::string& agent() const { return agent_; }

@@ -135,7 +135,10 @@ std::unique_ptr<InternetConnection> InternetConnection::open(const InternetSessi
         setInternetLastError(kInternetErrorInvalidParameter);
         return nullptr;
     }
-    return std::unique_ptr<InternetConnection>(new InternetConnection(session.agent(), host, port));
+    // Port 0 asks for the service's default port, as the desktop's stack has it.
+    constexpr uint16_t kDefaultHttpPort = 80;
+    return std::unique_ptr<InternetConnection>(
+        new InternetConnection(session.agent(), host, port ? port : kDefaultHttpPort));
 }
 
 struct InternetRequest::Transfer {

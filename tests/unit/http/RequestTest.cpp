@@ -255,6 +255,21 @@ TEST(Request, ProxyComesFromTheEnvironment) {
     EXPECT_EQ(target.requests()[0].substr(0, 17), "GET /p HTTP/1.1\r\n");
 }
 
+TEST(Request, PortZeroMeansTheDefaultHttpPort) {
+    // "x1" reads as port 0, which asks for the service's default port, 80.
+    // The proxy sees where the request would have gone.
+    ScriptedServer proxy(ok("via proxy"));
+    CWininetHttp http;
+    setenv("http_proxy", ("http://127.0.0.1:" + std::to_string(proxy.port())).c_str(), 1);
+    EXPECT_EQ(http.Request("http://wall.invalid:x1/a", 1, nullptr, nullptr), "via proxy");
+    unsetenv("http_proxy");
+    EXPECT_EQ(http.GetErrorCode(), 0);
+    ASSERT_EQ(proxy.requests().size(), 1u);
+    const std::string request = proxy.requests()[0];
+    EXPECT_EQ(request.substr(0, request.find("\r\n")), "GET http://wall.invalid/a HTTP/1.1");
+    EXPECT_EQ(ScriptedServer::headerValue(request, "Host"), "wall.invalid");
+}
+
 TEST(Request, CookiesOfOneReplyGoWithLaterRequests) {
     ScriptedServer server(
         reply("HTTP/1.1 200 OK", "in", "Set-Cookie: session=s1; Path=/cookie-test\r\n"));
