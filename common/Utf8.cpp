@@ -97,15 +97,6 @@ std::string sanitize(std::string_view bytes) {
     return out;
 }
 
-bool isValid(std::string_view bytes) {
-    size_t pos = 0;
-    char32_t cp;
-    while (pos < bytes.size())
-        if (!decodeOne(bytes, pos, cp))
-            return false;
-    return true;
-}
-
 std::string fromWide(std::wstring_view wide) {
     std::string out;
     out.reserve(wide.size());

@@ -11,9 +11,6 @@ namespace utf8 {
 // desktop's UTF-8 to UTF-16 to narrow transcoding would leave it.
 std::string sanitize(std::string_view bytes);
 
-// True when the bytes are valid UTF-8.
-bool isValid(std::string_view bytes);
-
 // Wide text (UTF-32 wchar_t on Linux) to UTF-8; invalid code points become
 // U+FFFD.
 std::string fromWide(std::wstring_view wide);

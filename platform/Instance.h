@@ -16,9 +16,6 @@ enum class InstanceLock {
 // when the variable is unset.
 InstanceLock acquireInstanceLock(const std::string& name);
 
-// Where the lock of the given name lives.
-std::string instanceLockPath(const std::string& name);
-
 // The full path of the running executable; empty when it cannot be read.
 std::string executablePath();
 

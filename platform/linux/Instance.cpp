@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 namespace platform {
+namespace {
 
 std::string instanceLockPath(const std::string& name) {
     const char* runtimeDir = std::getenv("XDG_RUNTIME_DIR");
@@ -15,6 +16,8 @@ std::string instanceLockPath(const std::string& name) {
         return std::string(runtimeDir) + "/" + name + ".lock";
     return "/tmp/" + name + "-" + std::to_string(getuid()) + ".lock";
 }
+
+} // namespace
 
 InstanceLock acquireInstanceLock(const std::string& name) {
     // O_CLOEXEC: started page browsers must not inherit the lock and keep it

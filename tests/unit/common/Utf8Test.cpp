@@ -11,8 +11,8 @@ TEST(Utf8, SanitizeKeepsValidAndReplacesInvalid) {
     EXPECT_EQ(utf8::sanitize("\xC0\xAF"), "\xEF\xBF\xBD\xEF\xBF\xBD");
     EXPECT_EQ(utf8::sanitize("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
     EXPECT_EQ(utf8::sanitize(std::string("a\0b", 3)), std::string("a\0b", 3));
-    EXPECT_TRUE(utf8::isValid("\xF0\x9F\x98\x80"));
-    EXPECT_FALSE(utf8::isValid("\xF5\x80\x80\x80"));
+    EXPECT_EQ(utf8::sanitize("\xF0\x9F\x98\x80"), "\xF0\x9F\x98\x80");
+    EXPECT_NE(utf8::sanitize("\xF5\x80\x80\x80"), "\xF5\x80\x80\x80");
 }
 
 TEST(Utf8, WideRoundTrip) {
