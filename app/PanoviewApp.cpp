@@ -1,5 +1,6 @@
 #include "app/PanoviewApp.h"
 
+#include "common/DebugPrint.h"
 #include "common/Globals.h"
 #include "common/Texts.h"
 #include "settings/ConfigFile.h"
@@ -24,6 +25,12 @@ std::string moduleDirectoryOf(const std::string& executablePath) {
 }
 
 bool CPanoviewApp::InitInstance(const std::string& tail) {
+    std::string reason;
+    if (services_.windowSystemAvailable && !services_.windowSystemAvailable(reason)) {
+        endWithoutWindows(reason);
+        return false;
+    }
+
     // A copy already running in this session: end silently, nothing shown.
     if (services_.takeInstanceLock() == platform::InstanceLock::AlreadyHeld)
         return false;
@@ -46,4 +53,22 @@ bool CPanoviewApp::InitInstance(const std::string& tail) {
 
     services_.runMainWindow();
     return false;
+}
+
+void CPanoviewApp::endWithoutWindows(const std::string& reason) {
+    SystemConfig config;
+    moduleDirectory = moduleDirectoryOf(services_.executablePath());
+    // Only the file's verdict matters here: the loader's own lines (the
+    // text it read) are held back, so that the one line below is all this
+    // start says.
+    diag::Sink said = diag::setSink([](std::string_view) {});
+    const ConfigLoad load = loadConfigFile(config, configFilePath());
+    diag::setSink(std::move(said));
+    if (load == ConfigLoad::NotJson) {
+        OutputDebugText(std::string(pick(texts::kConfigFileError)) + "\n");
+        services_.exitProcess(0);
+        return;
+    }
+    DebugPrint("Panoview needs an X display to show its windows: %s\n", reason.c_str());
+    services_.exitProcess(1);
 }

@@ -13,6 +13,10 @@ inline constexpr const char* kInstanceLockName = "14ACEF37-B7DE-48e7-B2BB-E3CBCD
 // What start-up needs from the desktop, so that its order and rules can be
 // exercised without one.
 struct StartupServices {
+    // True when windows can be shown: the display server the desktop names
+    // answers (or a window platform was chosen explicitly). False, with the
+    // reason naming the display tried, when it does not.
+    std::function<bool(std::string& reason)> windowSystemAvailable;
     std::function<platform::InstanceLock()> takeInstanceLock;
     std::function<std::string()> executablePath;
     // Brings up the window system once the process knows it is the one copy.
@@ -34,9 +38,18 @@ public:
     // window system, SystemConfig (configuration file, then displays), then
     // the main window for the life of the process. Always returns false: once
     // it returns there is nothing left to run.
+    //
+    // Without windows to show (no display server), nothing of that runs: a
+    // configuration that is not JSON writes "config file error!" as one line
+    // and ends with status 0, as if its box had been answered; any other start
+    // writes one line naming the display tried and ends with status 1, before
+    // the instance lock is taken, so that a later start on a working display
+    // is not turned away.
     bool InitInstance(const std::string& commandLineTail);
 
 private:
+    void endWithoutWindows(const std::string& reason);
+
     StartupServices services_;
 };
 

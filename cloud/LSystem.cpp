@@ -1,6 +1,7 @@
 #include "cloud/LSystem.h"
 
 #include "common/DebugPrint.h"
+#include "common/Numbers.h"
 #include "common/Utf8.h"
 #include "http/WininetHttp.h"
 #include "platform/ShellClient.h"
@@ -99,31 +100,6 @@ int32_t asInteger(const Json::Value& value) {
     }
 }
 
-// The status text converted by the leading-number rule: leading blanks, one
-// optional sign, then digits up to the first non-digit; no digits gives 0. A
-// number beyond the 32-bit range saturates, so that no long digit run can
-// wrap round to 1.
-int32_t leadingNumber(std::string_view text) {
-    size_t i = 0;
-    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])))
-        ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
-    int64_t magnitude = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        magnitude = magnitude * 10 + (text[i] - '0');
-        if (magnitude > static_cast<int64_t>(INT32_MAX) + 1)
-            magnitude = static_cast<int64_t>(INT32_MAX) + 1;
-    }
-    const int64_t value = negative ? -magnitude : magnitude;
-    if (value > INT32_MAX)
-        return INT32_MAX;
-    return static_cast<int32_t>(value);
-}
-
 // One exchange. Returns the reply transcoded (invalid UTF-8 sequences become
 // U+FFFD), empty when the exchange failed.
 std::string exchange(IHttp* http, const std::string& url, int32_t method, const std::string* body) {
@@ -147,24 +123,32 @@ bool fetchJson(IHttp* http, const std::string& url, int32_t method, const std::s
 // The status of a reply that parsed: its top level must be an object or null.
 int32_t replyStatus(const Json::Value& root) {
     requireObjectOrNull(root);
-    return leadingNumber(asText(root["rt"]));
+    return parseDecimalInt(asText(root["rt"]));
 }
 
 // A refusal by the service: its explanation goes to the debugger output and to
 // the shell client. The call's result is 0.
-int32_t forwardRefusal(const Json::Value& root, const char* callName, const char* messagePrefix) {
+int32_t forwardRefusal(LSystem& client, const Json::Value& root, const char* callName,
+                       const char* messagePrefix) {
     const std::string tips = asText(root["tips"]);
     OutputDebugText(callName);
     OutputDebugText(tips);
-    LSystem::NotifyShellClient(noticeCaption, messagePrefix + tips);
+    client.NotifyShellClient(noticeCaption, messagePrefix + tips);
     return 0;
 }
 
 } // namespace
 
-LSystem::LSystem() : http_(std::make_unique<CWininetHttp>()) {}
+LSystem::ShellNotice LSystem::desktopShellClient() {
+    return [](const std::string& text) {
+        return platform::sendShellClientNotice(platform::shellClientSocketPath(), 1, text);
+    };
+}
 
-LSystem::LSystem(std::unique_ptr<IHttp> http) : http_(std::move(http)) {}
+LSystem::LSystem() : LSystem(std::make_unique<CWininetHttp>()) {}
+
+LSystem::LSystem(std::unique_ptr<IHttp> http, ShellNotice notice)
+    : http_(std::move(http)), notice_(std::move(notice)) {}
 
 LSystem::~LSystem() = default;
 
@@ -187,7 +171,7 @@ int32_t LSystem::Login(const std::string& serviceAddress, std::string& token, LS
         if (!fetchJson(client.http_.get(), url, methodPost, &body, root))
             return 0;
         if (replyStatus(root) != 1)
-            return forwardRefusal(root, "LSystem::Login()", "登录失败,返回:");
+            return forwardRefusal(client, root, "LSystem::Login()", "登录失败,返回:");
 
         // "data" holds the text of the session object, not the object itself.
         Json::Value session;
@@ -212,7 +196,7 @@ int32_t LSystem::Logout(LSystem& client, const std::string& serviceAddress) {
         if (!fetchJson(client.http_.get(), url, methodPost, nullptr, root))
             return 0;
         if (replyStatus(root) != 1)
-            return forwardRefusal(root, "LSystem::Logout()", "登出失败,返回:");
+            return forwardRefusal(client, root, "LSystem::Logout()", "登出失败,返回:");
         return asInteger(root["data"]);
     } catch (...) {
         OutputDebugText("LSystem::Logout() error!\n");
@@ -232,7 +216,7 @@ int32_t LSystem::EnterFactory(const std::string& serviceAddress, const std::stri
         if (!fetchJson(client.http_.get(), url, methodPost, &body, root))
             return 0;
         if (replyStatus(root) != 1)
-            return forwardRefusal(root, "LSystem::EnterFactory()", "进入工厂失败,返回:");
+            return forwardRefusal(client, root, "LSystem::EnterFactory()", "进入工厂失败,返回:");
         return 1;
     } catch (...) {
         OutputDebugText("LSystem::EnterFactory() error!\n");
@@ -251,7 +235,9 @@ int32_t LSystem::heartpacket(const std::string& serviceAddress, LSystem& client,
         if (!reply.empty() && parseJson(reply, root)) {
             const int32_t status = replyStatus(root);
             const Json::Value& data = root["data"];
-            if (status == 1 && isInteger32(data))
+            // A whole number in range counts, also when the service writes it
+            // as a real (1.0); 1.5, texts and out-of-range values do not.
+            if (status == 1 && data.isInt())
                 result = data.asInt();
         }
         if (result != 1) {
@@ -269,5 +255,5 @@ int32_t LSystem::heartpacket(const std::string& serviceAddress, LSystem& client,
 }
 
 bool LSystem::NotifyShellClient(const std::string& caption, const std::string& message) {
-    return platform::sendShellClientNotice(1, caption + "|" + message);
+    return notice_ && notice_(caption + "|" + message);
 }

@@ -8,16 +8,25 @@
 #include "http/MyCallback.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 
 class LSystem {
 public:
-    // Builds the client with its own HTTP client (CWininetHttp).
+    // How the client hands a notice text to the shell client; false when
+    // nobody took it.
+    using ShellNotice = std::function<bool(const std::string& text)>;
+    // The shell client of this user's session (platform::shellClientSocketPath).
+    static ShellNotice desktopShellClient();
+
+    // Builds the client with its own HTTP client (CWininetHttp), telling
+    // refusals to the session's shell client.
     LSystem();
-    // Builds the client over the given HTTP client (a test's fake, say).
-    explicit LSystem(std::unique_ptr<IHttp> http);
+    // Builds the client over the given HTTP client and shell client (a
+    // test's fakes, say).
+    explicit LSystem(std::unique_ptr<IHttp> http, ShellNotice notice = desktopShellClient());
     ~LSystem();
     LSystem(const LSystem&) = delete;
     LSystem& operator=(const LSystem&) = delete;
@@ -48,10 +57,11 @@ public:
 
     // Hands caption + "|" + message to the shell client. False when none
     // listens; the callers ignore the result.
-    static bool NotifyShellClient(const std::string& caption, const std::string& message);
+    bool NotifyShellClient(const std::string& caption, const std::string& message);
 
 private:
     std::unique_ptr<IHttp> http_;
+    ShellNotice notice_;
     // The client's progress receiver, without a progress function; none of
     // the four calls hands it to a request.
     CMyCallback callback_;

@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
+#include <string>
 #include <unistd.h>
 
 namespace {
@@ -19,9 +20,14 @@ diag::Sink& currentSink() {
     return sink;
 }
 
-void writeToStandardError(std::string_view text) {
+void writeToStandardError(std::string_view record) {
     // One write call per diagnostic, so that lines of several threads do not
-    // interleave inside a line.
+    // interleave inside a line; a record that does not end its line gets a
+    // line feed, so that each record reads as a line of its own on a
+    // terminal.
+    std::string text(record);
+    if (text.empty() || text.back() != '\n')
+        text += '\n';
     const char* p = text.data();
     size_t left = text.size();
     while (left > 0) {

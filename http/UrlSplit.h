@@ -1,5 +1,4 @@
-// Cutting an http URL into host, port and path, and the number readers of the
-// reply headers.
+// Cutting an http URL into host, port and path.
 #pragma once
 
 #include <cstdint>
@@ -20,14 +19,3 @@ using UrlPartsW = BasicUrlParts<wchar_t>;
 // parseDecimalInt reads it and kept in 16 bits. Nothing else is parsed.
 UrlParts splitUrl(std::string_view url);
 UrlPartsW splitUrl(std::wstring_view url);
-
-// Leading blanks, an optional sign, then decimal digits up to the first
-// non-digit; no digits give 0, and a value beyond 32 bits stops at the
-// nearest 32-bit limit.
-int32_t parseDecimalInt(std::string_view text);
-int32_t parseDecimalInt(std::wstring_view text);
-
-// Leading blanks, then a decimal number with optional sign, fraction and
-// exponent; no number gives 0. Texts such as "inf", "nan" or hexadecimal
-// numbers give 0.
-double parseDecimalDouble(std::string_view text);

@@ -1,6 +1,7 @@
 #include "http/WininetHttp.h"
 
 #include "common/DebugPrint.h"
+#include "common/Numbers.h"
 #include "common/Utf8.h"
 #include "http/UrlSplit.h"
 

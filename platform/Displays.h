@@ -1,27 +1,38 @@
-// The displays attached to the desktop, as the platform reports them.
+// The displays attached to the desktop, as the display server reports them:
+// raw facts only. Which display counts as primary, the work areas and the
+// descriptions are the wall's rules (wall/DisplayDiscovery.h).
 #pragma once
 
-#include "wall/MonitorInfo.h"
+#include "common/Geometry.h"
 
-#include <functional>
+#include <cstdint>
 #include <string>
 #include <vector>
 
 namespace platform {
 
-struct DisplayFacts {
-    std::string deviceName; // the monitor's name (RandR monitor name)
-    Rect monitor;           // the whole display in desktop coordinates
-    Rect work;              // the display less the panels docked on it
-    bool primary = false;
-    std::string description; // the EDID monitor name, else the output name
+struct MonitorFacts {
+    std::string name;                // the monitor's name (RandR monitor name)
+    Rect rect;                       // the whole monitor in desktop coordinates
+    bool flaggedPrimary = false;     // the server marks the monitor primary
+    bool holdsPrimaryOutput = false; // one of its outputs is the primary output
+    std::vector<uint8_t> edid;       // the EDID block of its first output; may be empty
+    std::string outputName;          // the name of its first output; may be empty
 };
 
-// Fills displays in the platform's own order. Returns false, with a reason,
-// when no display server can be reached.
-bool enumerateDisplays(std::vector<DisplayFacts>& displays, std::string& reason);
+struct DesktopFacts {
+    Rect desktop;                       // the whole screen
+    std::vector<Strut> struts;          // the reservations of the docked windows
+    bool monitorsListed = false;        // false when the server lists no monitors
+    std::vector<MonitorFacts> monitors; // in the server's order
+};
 
-// True when the desktop's display server answers.
-bool displayServerReachable();
+// Reads the desktop's monitors and panels. Returns false, with a reason,
+// when no display server can be reached.
+bool readDesktop(DesktopFacts& facts, std::string& reason);
+
+// Opens and closes a connection to the display server the desktop names.
+// False, with a reason naming the display tried, when it cannot be opened.
+bool displayServerReachable(std::string& reason);
 
 } // namespace platform

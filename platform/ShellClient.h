@@ -11,20 +11,16 @@
 
 namespace platform {
 
-// Sends one notice and waits for the listener's acknowledgement. Returns false
-// when no shell client listens ("window not found") or the notice could not be
-// handed over. The wait is bounded (shellClientAckTimeoutMs) so that a stuck
-// listener cannot hang the caller for ever.
-bool sendShellClientNotice(uint32_t dataId, std::string_view bytes);
+// Sends one notice to the shell client listening at path and waits for the listener's
+// acknowledgement. Returns false when no shell client listens ("window not found") or the notice
+// could not be handed over. The wait is bounded (shellClientAckTimeoutMs) so that a stuck listener
+// cannot hang the caller for ever.
+bool sendShellClientNotice(const std::string& path, uint32_t dataId, std::string_view bytes);
 
-// Where the shell client listens: $XDG_RUNTIME_DIR/Tolvan_shellclient_Main, or
-// /tmp/Tolvan_shellclient_Main-<uid> when the variable is unset or empty; or
-// the path given to setShellClientSocketPath.
+// Where the shell client of this user's session listens:
+// $XDG_RUNTIME_DIR/Tolvan_shellclient_Main, or /tmp/Tolvan_shellclient_Main-<uid>
+// when the variable is unset or empty.
 std::string shellClientSocketPath();
-
-// Points the notice at another socket (tests, the companion's command line);
-// an empty path restores the default.
-void setShellClientSocketPath(std::string path);
 
 // How long the sender waits for the connection, the write and the
 // acknowledgement, each.

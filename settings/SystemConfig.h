@@ -2,7 +2,7 @@
 // geometry.
 #pragma once
 
-#include "wall/MonitorInfo.h"
+#include "common/Geometry.h"
 
 #include <cstdint>
 #include <string>

@@ -2,10 +2,51 @@
 
 #include "common/DebugPrint.h"
 #include "common/Utf8.h"
+#include "wall/WorkArea.h"
 
 #include <cstring>
 
-int MonitorEnumProc1(const platform::DisplayFacts& display, SystemConfig& config) {
+std::vector<DisplayFacts> resolveDisplays(const platform::DesktopFacts& desktop) {
+    std::vector<DisplayFacts> displays;
+    if (!desktop.monitorsListed) {
+        displays.push_back({"screen", desktop.desktop,
+                            workArea(desktop.desktop, desktop.desktop, desktop.struts), true,
+                            "screen"});
+        return displays;
+    }
+    bool anyFlagged = false;
+    for (const platform::MonitorFacts& m : desktop.monitors)
+        anyFlagged = anyFlagged || m.flaggedPrimary;
+    bool primaryTaken = anyFlagged;
+    for (const platform::MonitorFacts& m : desktop.monitors) {
+        DisplayFacts d;
+        d.deviceName = m.name;
+        d.monitor = m.rect;
+        d.work = workArea(m.rect, desktop.desktop, desktop.struts);
+        d.primary = m.flaggedPrimary;
+        if (!primaryTaken && m.holdsPrimaryOutput) {
+            d.primary = true;
+            primaryTaken = true;
+        }
+        d.description = edidDisplayName(m.edid.data(), m.edid.size());
+        if (d.description.empty())
+            d.description = m.outputName;
+        if (d.description.empty())
+            d.description = m.name;
+        displays.push_back(std::move(d));
+    }
+    return displays;
+}
+
+bool desktopDisplays(std::vector<DisplayFacts>& displays, std::string& reason) {
+    platform::DesktopFacts desktop;
+    if (!platform::readDesktop(desktop, reason))
+        return false;
+    displays = resolveDisplays(desktop);
+    return true;
+}
+
+int MonitorEnumProc1(const DisplayFacts& display, SystemConfig& config) {
     MonitorInfo info;
     info.rcMonitor = display.monitor;
     info.rcWork = display.work;
@@ -26,13 +67,13 @@ int MonitorEnumProc1(const platform::DisplayFacts& display, SystemConfig& config
 }
 
 void discoverDisplays(SystemConfig& config, const DisplaySource& source) {
-    std::vector<platform::DisplayFacts> displays;
+    std::vector<DisplayFacts> displays;
     std::string reason;
     if (!source(displays, reason)) {
         DebugPrint("EnumDisplayMonitors: no display found: %s\n", reason.c_str());
         return;
     }
-    for (const platform::DisplayFacts& display : displays)
+    for (const DisplayFacts& display : displays)
         if (!MonitorEnumProc1(display, config))
             break;
 }

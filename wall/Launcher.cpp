@@ -3,26 +3,7 @@
 #include "common/DebugPrint.h"
 #include "common/Globals.h"
 #include "platform/Process.h"
-
-#include <condition_variable>
-#include <mutex>
-#include <thread>
-
-namespace {
-
-// Counts the launches under way, so that a sign-out can wait for them.
-struct LaunchTracker {
-    std::mutex mutex;
-    std::condition_variable idle;
-    int running = 0;
-};
-
-LaunchTracker& tracker() {
-    static LaunchTracker t;
-    return t;
-}
-
-} // namespace
+#include "platform/Threads.h"
 
 std::string composePageAddress(std::string_view urlTemplate, std::string_view token) {
     std::string address;
@@ -56,10 +37,16 @@ std::vector<std::string> browserArguments(const Rect& workArea, const std::strin
 // The arguments travel as separate words with no length limit: a long site
 // address or page parameters reach the browser whole instead of being cut or
 // skipped.
-bool StartProcess(const Rect& workArea, const std::string& pageAddress, uint32_t& processId) {
+LauncherServices LauncherServices::desktop() {
+    return {platform::spawnProcess, platform::killProcessesByFileName,
+            platform::startDetachedThread};
+}
+
+bool Launcher::StartProcess(const Rect& workArea, const std::string& pageAddress,
+                            uint32_t& processId) {
     pid_t pid = 0;
-    int error = platform::spawnProcess(kBrowserProgram, browserArguments(workArea, pageAddress),
-                                       moduleDirectory, pid);
+    int error = services_.spawn(kBrowserProgram, browserArguments(workArea, pageAddress),
+                                moduleDirectory, pid);
     if (error != 0) {
         DebugPrint("%s(): CreateProcessA.%s, error code = %d\n", "CPanoviewDlg::StartProcess",
                    "Brovia.exe", error);
@@ -69,12 +56,12 @@ bool StartProcess(const Rect& workArea, const std::string& pageAddress, uint32_t
     return true;
 }
 
-void StopBrowsers() {
+void Launcher::StopBrowsers() {
     // A launch under way would start browsers after the stop, and they would
     // stay: the stop waits for it (a launch only starts processes, so this is
     // short), then ends every browser.
     waitForLaunch();
-    platform::killProcessesByFileName(kBrowserProgram);
+    services_.killByName(kBrowserProgram);
 }
 
 LaunchJob takeLaunchJob(const SystemConfig& config) {
@@ -105,32 +92,51 @@ std::vector<uint32_t> runLaunch(const LaunchJob& job, const BrowserStarter& star
     return started;
 }
 
-void LaunchThread(LaunchJob job) {
-    std::vector<uint32_t> started = runLaunch(job, StartProcess);
+void Launcher::LaunchThread(const LaunchJob& job, SystemConfig& config) {
+    std::vector<uint32_t> started =
+        runLaunch(job, [this](const Rect& workArea, const std::string& address, uint32_t& pid) {
+            return StartProcess(workArea, address, pid);
+        });
     for (size_t i = 0; i < started.size(); ++i) {
         // A browser that did not start keeps the assignment's earlier id.
-        if (started[i] != 0 && theSystemConfig && i < theSystemConfig->displays.size())
-            theSystemConfig->displays[i].processId = started[i];
+        if (started[i] != 0 && i < config.displays.size())
+            config.displays[i].processId = started[i];
     }
 }
 
-void startLaunchThread(void* /*owner*/) {
-    if (!theSystemConfig)
-        return;
-    LaunchJob job = takeLaunchJob(*theSystemConfig);
+bool Launcher::startLaunchThread(SystemConfig& config) {
+    // The launch counts as running before its worker exists, so that a stop
+    // right after the start waits for it; when no worker can be made the
+    // count is lowered again, so the stop does not wait for a launch that
+    // never runs.
     {
-        std::lock_guard<std::mutex> lock(tracker().mutex);
-        ++tracker().running;
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++running_;
     }
-    std::thread([job = std::move(job)]() mutable {
-        LaunchThread(std::move(job));
-        std::lock_guard<std::mutex> lock(tracker().mutex);
-        if (--tracker().running == 0)
-            tracker().idle.notify_all();
-    }).detach();
+    bool started = false;
+    try {
+        started = services_.startThread([this, &config, job = takeLaunchJob(config)] {
+            LaunchThread(job, config);
+            launchFinished();
+        });
+    } catch (...) {
+        started = false;
+    }
+    if (!started) {
+        DebugPrint("%s(): no thread could be started; no page browser was started\n",
+                   "LaunchThread");
+        launchFinished();
+    }
+    return started;
 }
 
-void waitForLaunch() {
-    std::unique_lock<std::mutex> lock(tracker().mutex);
-    tracker().idle.wait(lock, [] { return tracker().running == 0; });
+void Launcher::launchFinished() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (--running_ == 0)
+        idle_.notify_all();
+}
+
+void Launcher::waitForLaunch() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    idle_.wait(lock, [this] { return running_ == 0; });
 }

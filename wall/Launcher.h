@@ -4,10 +4,13 @@
 
 #include "settings/SystemConfig.h"
 
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 #include <vector>
 
 // The page browser's program name (its desktop name is "Brovia.exe").
@@ -22,16 +25,6 @@ std::string composePageAddress(std::string_view urlTemplate, std::string_view to
 // "/bottom", bottom, "/right", right, "/url", address, one argument each.
 std::vector<std::string> browserArguments(const Rect& workArea, const std::string& pageAddress);
 
-// Starts one page browser over the work area showing the page address.
-// True when the process was created; `processId` then holds its id. On
-// failure one diagnostic line names the error number, and false.
-bool StartProcess(const Rect& workArea, const std::string& pageAddress, uint32_t& processId);
-
-// Ends every page browser of this user, started by this run or not, and
-// returns without waiting for them to end. A launch under way is let finish
-// first, so that no browser it starts outlives the stop.
-void StopBrowsers();
-
 // What one launch works on: copies taken when the launch starts, so that a
 // sign-out that clears the token cannot change a launch under way.
 struct LaunchJob {
@@ -43,7 +36,7 @@ struct LaunchJob {
 
 LaunchJob takeLaunchJob(const SystemConfig& config);
 
-// How a launch starts one browser: StartProcess in the program.
+// How a launch starts one browser: Launcher::StartProcess in the program.
 using BrowserStarter =
     std::function<bool(const Rect& workArea, const std::string& pageAddress, uint32_t& processId)>;
 
@@ -53,16 +46,63 @@ using BrowserStarter =
 // Returns the process id started for each assignment (0 where none was).
 std::vector<uint32_t> runLaunch(const LaunchJob& job, const BrowserStarter& start);
 
-// The launch thread: runs the job with StartProcess and writes each started
-// process id into the `processId` of its assignment in theSystemConfig, the
-// only field it writes. Tells waitForLaunch when it has finished.
-void LaunchThread(LaunchJob job);
+// What the launcher needs from the desktop. The program gives the real
+// services (LauncherServices::desktop()); tests give scripted ones.
+struct LauncherServices {
+    // Starts a program (platform::spawnProcess): 0 and the process id, or the
+    // error number.
+    std::function<int(const std::string& program, const std::vector<std::string>& args,
+                      const std::string& firstDirectory, pid_t& pid)>
+        spawn;
+    // Ends every process of this user with that executable file name
+    // (platform::killProcessesByFileName); returns at once.
+    std::function<int(const std::string& fileName)> killByName;
+    // Runs the work on a detached worker thread (platform::startDetachedThread);
+    // false when no thread can be made.
+    std::function<bool(std::function<void()> work)> startThread;
 
-// Called on the UI thread once a sign-in has succeeded and the token is
-// stored: takes the copies from theSystemConfig now and runs LaunchThread on a
-// detached thread. `owner` (the dialog that asks) is not used.
-void startLaunchThread(void* owner);
+    static LauncherServices desktop();
+};
 
-// Blocks until no launch is running (StopBrowsers does it first, so that no
-// browser is started after the stop).
-void waitForLaunch();
+// Starts and stops the page browsers. One launcher serves the whole run; it
+// is never destroyed, since a launch worker may still use it when the
+// process ends.
+class Launcher {
+public:
+    explicit Launcher(LauncherServices services) : services_(std::move(services)) {}
+    Launcher(const Launcher&) = delete;
+    Launcher& operator=(const Launcher&) = delete;
+
+    // Starts one page browser over the work area showing the page address,
+    // found first in moduleDirectory. True when the process was created;
+    // `processId` then holds its id. On failure one diagnostic line names the
+    // error number, and false.
+    bool StartProcess(const Rect& workArea, const std::string& pageAddress, uint32_t& processId);
+
+    // Ends every page browser of this user, started by this run or not, and
+    // returns without waiting for them to end. A launch under way is let
+    // finish first, so that no browser it starts outlives the stop.
+    void StopBrowsers();
+
+    // The launch thread's work, on the calling thread: runs the job with
+    // StartProcess and writes each started process id into the `processId` of
+    // its assignment in config, the only field it writes.
+    void LaunchThread(const LaunchJob& job, SystemConfig& config);
+
+    // Called on the UI thread once a sign-in has succeeded and the token is
+    // stored: takes the copies from config now and runs LaunchThread on a
+    // worker. False, with one diagnostic line, when no worker can be started;
+    // nothing is then waited for.
+    bool startLaunchThread(SystemConfig& config);
+
+    // Blocks until no launch is running.
+    void waitForLaunch();
+
+private:
+    void launchFinished();
+
+    LauncherServices services_;
+    std::mutex mutex_;
+    std::condition_variable idle_;
+    int running_ = 0;
+};

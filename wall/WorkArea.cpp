@@ -2,11 +2,6 @@
 
 #include <algorithm>
 
-Strut Strut::wholeEdges(uint32_t left, uint32_t right, uint32_t top, uint32_t bottom) {
-    constexpr uint32_t all = 0xFFFFFFFFu >> 1;
-    return Strut{{left, right, top, bottom}, {0, all, 0, all, 0, all, 0, all}};
-}
-
 namespace {
 
 bool overlaps(const Rect& a, const Rect& b) {

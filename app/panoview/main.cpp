@@ -1,30 +1,41 @@
 // Panoview: the monitor wall of the Loomhaven factory cloud.
 #include "app/PanoviewApp.h"
 #include "app/qt/PanoviewDlg.h"
+#include "common/Globals.h"
 #include "common/Texts.h"
 #include "platform/Displays.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
 #include <QMessageBox>
+#include <QTranslator>
 #include <cstdlib>
 #include <memory>
 
 int main(int argc, char** argv) {
     std::unique_ptr<QApplication> application;
+    QTranslator qtChinese;
     StartupServices services;
+    services.windowSystemAvailable = [](std::string& reason) {
+        // A window platform chosen explicitly (offscreen for the view tests,
+        // say) is taken as it is; otherwise the X display must answer.
+        const char* chosen = std::getenv("QT_QPA_PLATFORM");
+        if (chosen && *chosen)
+            return true;
+        return platform::displayServerReachable(reason);
+    };
     services.takeInstanceLock = [] { return platform::acquireInstanceLock(kInstanceLockName); };
     services.executablePath = [] { return platform::executablePath(); };
     services.startWindowSystem = [&] {
-        // Without a reachable X display the program still runs (no windows
-        // can be seen, but the wall's logic and its diagnostics go on).
-        if (!platform::displayServerReachable())
-            qputenv("QT_QPA_PLATFORM", "offscreen");
         application = std::make_unique<QApplication>(argc, argv);
         QApplication::setQuitOnLastWindowClosed(false);
+        // Qt's own texts (the standard buttons of the message boxes) in the
+        // operator's language: Chinese unless "/english" was given.
+        if (!UseEnglish &&
+            qtChinese.load("qtbase_zh_CN", QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+            QApplication::installTranslator(&qtChinese);
     };
-    services.displays = [](std::vector<platform::DisplayFacts>& displays, std::string& reason) {
-        return platform::enumerateDisplays(displays, reason);
-    };
+    services.displays = desktopDisplays;
     services.showMessage = [](const char* text) {
         QMessageBox::information(nullptr, pick(texts::kAppCaption), QString::fromUtf8(text),
                                  QMessageBox::Ok);

@@ -59,7 +59,11 @@ bool runRound(XProbe& probe, int n, Round& round) {
     places.insert(places.end(), job.extendedWorkAreas.begin(), job.extendedWorkAreas.end());
 
     const auto start = Clock::now();
-    std::vector<uint32_t> pids = runLaunch(job, StartProcess);
+    Launcher launcher(LauncherServices::desktop());
+    std::vector<uint32_t> pids =
+        runLaunch(job, [&](const Rect& workArea, const std::string& address, uint32_t& pid) {
+            return launcher.StartProcess(workArea, address, pid);
+        });
     const auto started = Clock::now();
     std::map<pid_t, Rect> expected;
     for (size_t i = 0; i < pids.size(); ++i)
@@ -80,7 +84,7 @@ bool runRound(XProbe& probe, int n, Round& round) {
         std::chrono::seconds(60));
     const auto mapped = Clock::now();
 
-    StopBrowsers();
+    launcher.StopBrowsers();
     eventually([&] {
         return std::none_of(pids.begin(), pids.end(),
                             [](uint32_t pid) { return processExists(static_cast<pid_t>(pid)); });

@@ -1,10 +1,8 @@
-// Displays from X11 RandR 1.5 monitors. The work area of a monitor is its
-// rectangle less the _NET_WM_STRUT_PARTIAL struts of the managed windows
-// (_NET_CLIENT_LIST) that reach into it.
+// Displays from X11 RandR 1.5 monitors, with the _NET_WM_STRUT_PARTIAL
+// struts of the managed windows (_NET_CLIENT_LIST) and each monitor's EDID.
 #include "platform/Displays.h"
 
-#include "wall/WorkArea.h"
-
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -31,8 +29,11 @@ struct Connection {
         c = xcb_connect(nullptr, &screenNumber);
         if (int error = xcb_connection_has_error(c)) {
             const char* display = std::getenv("DISPLAY");
-            reason = "cannot connect to X display \"" + std::string(display ? display : "") +
-                     "\" (xcb error " + std::to_string(error) + ")";
+            if (!display || !*display)
+                reason = "DISPLAY is not set";
+            else
+                reason = "cannot open X display \"" + std::string(display) + "\" (xcb error " +
+                         std::to_string(error) + ")";
             return false;
         }
         xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(c));
@@ -98,8 +99,9 @@ std::vector<Strut> dockedStruts(xcb_connection_t* c, xcb_window_t root) {
     return struts;
 }
 
-// The monitor name in the output's EDID (display descriptor 0xFC), if any.
-std::string edidMonitorName(xcb_connection_t* c, xcb_randr_output_t output, xcb_atom_t edidAtom) {
+// The EDID block of an output, if it has one.
+std::vector<uint8_t> edidBlock(xcb_connection_t* c, xcb_randr_output_t output,
+                               xcb_atom_t edidAtom) {
     if (edidAtom == XCB_ATOM_NONE)
         return {};
     Reply<xcb_randr_get_output_property_reply_t> reply(xcb_randr_get_output_property_reply(
@@ -108,7 +110,7 @@ std::string edidMonitorName(xcb_connection_t* c, xcb_randr_output_t output, xcb_
         return {};
     const uint8_t* edid = xcb_randr_get_output_property_data(reply.get());
     int length = xcb_randr_get_output_property_data_length(reply.get());
-    return edidDisplayName(edid, static_cast<size_t>(length));
+    return std::vector<uint8_t>(edid, edid + std::max(length, 0));
 }
 
 std::string outputName(xcb_connection_t* c, xcb_randr_output_t output) {
@@ -122,33 +124,27 @@ std::string outputName(xcb_connection_t* c, xcb_randr_output_t output) {
 
 } // namespace
 
-bool displayServerReachable() {
-    std::string reason;
+bool displayServerReachable(std::string& reason) {
     Connection connection;
     return connection.open(reason);
 }
 
-bool enumerateDisplays(std::vector<DisplayFacts>& displays, std::string& reason) {
+bool readDesktop(DesktopFacts& facts, std::string& reason) {
     Connection x;
     if (!x.open(reason))
         return false;
     Reply<xcb_randr_query_version_reply_t> version(
         xcb_randr_query_version_reply(x.c, xcb_randr_query_version(x.c, 1, 5), nullptr));
-    Rect desktop{0, 0, x.screen->width_in_pixels, x.screen->height_in_pixels};
-    std::vector<Strut> struts = dockedStruts(x.c, x.screen->root);
-
-    if (!version || (version->major_version == 1 && version->minor_version < 5)) {
-        // Without RandR monitors the whole screen is one primary display.
-        DisplayFacts facts{"screen", desktop, workArea(desktop, desktop, struts), true, "screen"};
-        displays.push_back(facts);
+    facts.desktop = Rect{0, 0, x.screen->width_in_pixels, x.screen->height_in_pixels};
+    facts.struts = dockedStruts(x.c, x.screen->root);
+    facts.monitorsListed = version && (version->major_version > 1 || version->minor_version >= 5);
+    if (!facts.monitorsListed)
         return true;
-    }
 
     xcb_atom_t edidAtom = internAtom(x.c, "EDID");
     Reply<xcb_randr_get_output_primary_reply_t> primaryReply(xcb_randr_get_output_primary_reply(
         x.c, xcb_randr_get_output_primary(x.c, x.screen->root), nullptr));
     const xcb_randr_output_t primaryOutput = primaryReply ? primaryReply->output : 0;
-    std::vector<size_t> holdsPrimaryOutput;
     Reply<xcb_randr_get_monitors_reply_t> monitors(
         xcb_randr_get_monitors_reply(x.c, xcb_randr_get_monitors(x.c, x.screen->root, 1), nullptr));
     if (!monitors) {
@@ -158,33 +154,21 @@ bool enumerateDisplays(std::vector<DisplayFacts>& displays, std::string& reason)
     for (auto it = xcb_randr_get_monitors_monitors_iterator(monitors.get()); it.rem;
          xcb_randr_monitor_info_next(&it)) {
         const xcb_randr_monitor_info_t* m = it.data;
-        DisplayFacts facts;
-        facts.deviceName = atomName(x.c, m->name);
-        facts.monitor = Rect{m->x, m->y, m->x + m->width, m->y + m->height};
-        facts.work = workArea(facts.monitor, desktop, struts);
-        facts.primary = m->primary != 0;
-        int outputCount = xcb_randr_monitor_info_outputs_length(m);
+        MonitorFacts monitor;
+        monitor.name = atomName(x.c, m->name);
+        monitor.rect = Rect{m->x, m->y, m->x + m->width, m->y + m->height};
+        monitor.flaggedPrimary = m->primary != 0;
+        const int outputCount = xcb_randr_monitor_info_outputs_length(m);
+        const xcb_randr_output_t* outputs = xcb_randr_monitor_info_outputs(m);
         if (outputCount > 0) {
-            xcb_randr_output_t output = xcb_randr_monitor_info_outputs(m)[0];
-            facts.description = edidMonitorName(x.c, output, edidAtom);
-            if (facts.description.empty())
-                facts.description = outputName(x.c, output);
+            monitor.edid = edidBlock(x.c, outputs[0], edidAtom);
+            monitor.outputName = outputName(x.c, outputs[0]);
         }
-        if (facts.description.empty())
-            facts.description = facts.deviceName;
         for (int i = 0; i < outputCount; ++i)
-            if (xcb_randr_monitor_info_outputs(m)[i] == primaryOutput)
-                holdsPrimaryOutput.push_back(displays.size());
-        displays.push_back(std::move(facts));
+            monitor.holdsPrimaryOutput =
+                monitor.holdsPrimaryOutput || (primaryOutput != 0 && outputs[i] == primaryOutput);
+        facts.monitors.push_back(std::move(monitor));
     }
-    // Monitors defined by hand (xrandr --setmonitor) never carry RandR's
-    // primary flag; there the primary monitor is the one that holds the
-    // primary output.
-    bool anyPrimary = false;
-    for (const DisplayFacts& d : displays)
-        anyPrimary = anyPrimary || d.primary;
-    if (!anyPrimary && !holdsPrimaryOutput.empty())
-        displays[holdsPrimaryOutput.front()].primary = true;
     return true;
 }
 

@@ -1,5 +1,8 @@
 #include "platform/Process.h"
 
+#include "common/DebugPrint.h"
+#include "platform/Threads.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -28,12 +31,17 @@ bool isExecutableFile(const std::string& path) {
 // Waits for the child on a thread of its own, so that a browser that ends
 // never stays a zombie and nothing else of the process is disturbed (no
 // SIGCHLD handler, no waitpid on other children).
+// When no thread can be made, the child still runs: the start counts, and the
+// child is left to be reaped when Panoview ends.
 void reapWhenItEnds(pid_t pid) {
-    std::thread([pid] {
+    const bool watched = startDetachedThread([pid] {
         int status = 0;
         while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
         }
-    }).detach();
+    });
+    if (!watched)
+        DebugPrint("spawnProcess: no thread to reap process %d; it is reaped when Panoview ends\n",
+                   static_cast<int>(pid));
 }
 
 bool isNumber(const char* text) {

@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <sys/un.h>
@@ -14,16 +13,6 @@ namespace platform {
 namespace {
 
 constexpr const char* socketName = "Tolvan_shellclient_Main";
-
-std::mutex& overrideMutex() {
-    static std::mutex m;
-    return m;
-}
-
-std::string& overridePath() {
-    static std::string path;
-    return path;
-}
 
 // Closes the descriptor when the notice is done, whatever way it ends.
 class SocketGuard {
@@ -57,26 +46,15 @@ bool sendAll(int fd, const char* data, size_t size) {
 } // namespace
 
 std::string shellClientSocketPath() {
-    {
-        std::lock_guard<std::mutex> lock(overrideMutex());
-        if (!overridePath().empty())
-            return overridePath();
-    }
     const char* runtimeDir = std::getenv("XDG_RUNTIME_DIR");
     if (runtimeDir && *runtimeDir)
         return std::string(runtimeDir) + "/" + socketName;
     return std::string("/tmp/") + socketName + "-" + std::to_string(::getuid());
 }
 
-void setShellClientSocketPath(std::string path) {
-    std::lock_guard<std::mutex> lock(overrideMutex());
-    overridePath() = std::move(path);
-}
-
-bool sendShellClientNotice(uint32_t dataId, std::string_view bytes) {
+bool sendShellClientNotice(const std::string& path, uint32_t dataId, std::string_view bytes) {
     if (bytes.size() > UINT32_MAX)
         return false;
-    const std::string path = shellClientSocketPath();
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     // A path that does not fit the socket address cannot name a listener.

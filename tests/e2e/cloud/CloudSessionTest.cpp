@@ -45,8 +45,9 @@ private:
 
 class CloudSession : public ::testing::Test {
 protected:
-    CloudSession() : service(dir) { platform::setShellClientSocketPath(dir.file("nobody.sock")); }
-    ~CloudSession() override { platform::setShellClientSocketPath(""); }
+    // The shared client tells refusals to the shell client of the session,
+    // which lives in the runtime folder: here a folder where none listens.
+    CloudSession() : service(dir) { ::setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1); }
 
     TempDir dir;
     CloudService service;
@@ -99,11 +100,10 @@ TEST_F(CloudSession, CookieIdentifiesTheSignOut) {
 }
 
 TEST_F(CloudSession, RefusalsReachTheShellClient) {
-    const std::string socket = dir.file("shellclient.sock");
+    const std::string socket = platform::shellClientSocketPath();
     e2e::Child shellclient({SHELLCLIENT, socket}, {}, dir.file("shellclient"));
     ASSERT_TRUE(e2e::waitFor(
         [&] { return shellclient.stdoutText().find("listening on") != std::string::npos; }));
-    platform::setShellClientSocketPath(socket);
 
     const std::string& address = service.address();
     std::string token, name;

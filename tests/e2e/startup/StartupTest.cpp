@@ -3,6 +3,7 @@
 #include "TempDir.h"
 #include "XWall.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <regex>
@@ -25,10 +26,15 @@ public:
     std::string program() const { return (dir_.path() / "bin" / "panoview").string(); }
     void writeConfig(const std::string& text) const { dir_.write("bin/Panoview.config", text); }
     std::unique_ptr<Child> start(const XWall& wall, const std::string& name) const {
+        return startOn(wall.display(), name);
+    }
+    // Started on the named display ("" for none), with no window platform
+    // chosen explicitly.
+    std::unique_ptr<Child> startOn(const std::string& display, const std::string& name) const {
         return std::make_unique<Child>(
             std::vector<std::string>{program()},
-            std::vector<std::string>{"DISPLAY=" + wall.display(),
-                                     "XDG_RUNTIME_DIR=" + dir_.file("run")},
+            std::vector<std::string>{"DISPLAY=" + display,
+                                     "QT_QPA_PLATFORM=", "XDG_RUNTIME_DIR=" + dir_.file("run")},
             dir_.file(name));
     }
 
@@ -86,6 +92,33 @@ TEST(Startup, SecondCopyEndsSilentlyAndALockFreedByAKillIsTakenAgain) {
     EXPECT_TRUE(waitFor([&] { return displayLines(third->stderrText()).size() == 2; }))
         << third->stderrText();
     EXPECT_TRUE(third->running());
+}
+
+// No display: a broken file ends with status 0 and its line, a good one with
+// status 1 and a line naming the display tried; neither keeps the instance
+// lock, so the next start on the wall comes up.
+TEST(Startup, WithoutADisplayItEndsByItselfAndTheNextStartComesUp) {
+    XWall wall("--monitors 800x600");
+    Installation install;
+    install.writeConfig("this is not JSON");
+    auto broken = install.startOn("", "no-display-broken");
+    EXPECT_EQ(broken->wait(), 0);
+    EXPECT_EQ(broken->stderrText(), "config file error!\n");
+
+    install.writeConfig(R"({"userid":"op","srurl":[]})");
+    auto unreachable = install.startOn(":65000", "no-display");
+    EXPECT_EQ(unreachable->wait(), 1);
+    const std::string said = unreachable->stderrText();
+    EXPECT_NE(said.find("Panoview needs an X display"), std::string::npos) << said;
+    EXPECT_NE(said.find("\":65000\""), std::string::npos) << said;
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+
+    auto onTheWall = install.start(wall, "after");
+    EXPECT_TRUE(waitFor([&] { return displayLines(onTheWall->stderrText()).size() == 1; }))
+        << onTheWall->stderrText();
+    EXPECT_TRUE(onTheWall->running());
+    onTheWall->signal(SIGTERM);
+    EXPECT_EQ(onTheWall->wait(), 0);
 }
 
 TEST(Startup, UnreadableConfigShowsTheMessageAndEndsWithStatusZero) {

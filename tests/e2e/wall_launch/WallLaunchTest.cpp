@@ -39,15 +39,11 @@ protected:
     void SetUp() override {
         std::string exe = platform::executablePath();
         moduleDirectory = exe.substr(0, exe.rfind('/')); // Brovia is built beside this test
-        discoverDisplays(config, platform::enumerateDisplays);
-        theSystemConfig = &config;
+        discoverDisplays(config, desktopDisplays);
         config.token = "TOK3N";
         probe = std::make_unique<XProbe>(wall_->display());
     }
-    void TearDown() override {
-        StopBrowsers();
-        theSystemConfig = nullptr;
-    }
+    void TearDown() override { launcher.StopBrowsers(); }
 
     // The work area of the monitor whose whole rectangle is `monitor`, worked
     // out from the side-by-side layout and the panel's strut as the X server
@@ -67,8 +63,8 @@ protected:
         config.displays.clear();
         for (size_t i = 0; i < templates.size(); ++i)
             config.displays.push_back({static_cast<uint8_t>(i == 0), templates[i], 0});
-        startLaunchThread(nullptr);
-        waitForLaunch();
+        launcher.startLaunchThread(config);
+        launcher.waitForLaunch();
         std::vector<std::pair<pid_t, Rect>> started;
         for (size_t i = 0; i < templates.size(); ++i) {
             const MonitorInfo& m = i == 0 ? config.primaryMonitor : config.extendedMonitors[i - 1];
@@ -88,6 +84,7 @@ protected:
     }
 
     SystemConfig config;
+    Launcher launcher{LauncherServices::desktop()};
     std::unique_ptr<XProbe> probe;
     static std::unique_ptr<VirtualWall> wall_;
 };
@@ -133,7 +130,7 @@ TEST_F(WallLaunch, PlainBroviaWindowsCoverTheWorkAreas) {
         EXPECT_EQ(window->outer, work);
     }
 
-    StopBrowsers();
+    launcher.StopBrowsers();
     for (const auto& [pid, work] : started)
         EXPECT_TRUE(eventually([&, pid = pid] { return !processExists(pid) && !windowOf({pid}); }));
 }
@@ -247,7 +244,7 @@ TEST_F(WallLaunch, ChromiumShowsEachPageOverItsWorkAreaAndStopLeavesNoBrowser) {
         }
     ASSERT_FALSE(profiles.empty());
 
-    StopBrowsers();
+    launcher.StopBrowsers();
     for (const auto& [brovia, work] : started)
         EXPECT_TRUE(eventually([brovia = brovia] { return !processRunning(brovia); }));
     for (pid_t pid : browserTree)

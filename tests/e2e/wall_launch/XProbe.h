@@ -3,7 +3,7 @@
 // end-to-end tests and benchmarks.
 #pragma once
 
-#include "wall/MonitorInfo.h"
+#include "common/Geometry.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -12,17 +12,17 @@
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     diag::setSink([](std::string_view) {});
-    // Refusal notices go to a socket nobody listens on.
-    platform::setShellClientSocketPath("/nonexistent/panoview-fuzz/shellclient.sock");
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string reply(reinterpret_cast<const char*>(data), size);
-    LSystem client(std::make_unique<FakeHttp>(&reply));
+    // Refusal notices go to a socket nobody listens on.
+    LSystem client(std::make_unique<FakeHttp>(&reply), [](const std::string& text) {
+        return platform::sendShellClientNotice("/nonexistent/panoview-fuzz/sc.sock", 1, text);
+    });
     std::string token, displayName;
-    const int32_t login =
-        LSystem::Login("http://cloud", token, client, "admin", "pw", displayName);
+    const int32_t login = LSystem::Login("http://cloud", token, client, "admin", "pw", displayName);
     if (login != 0 && login != 1)
         __builtin_trap();
     const int32_t entered = LSystem::EnterFactory("http://cloud", "F001", client, token);

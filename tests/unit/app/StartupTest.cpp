@@ -13,16 +13,21 @@ struct Recorder {
     std::vector<std::string> steps;
     std::string exePath = "/opt/pv/bin/panoview";
     platform::InstanceLock lock = platform::InstanceLock::Acquired;
+    bool windows = true;
 
     StartupServices services() {
         StartupServices s;
+        s.windowSystemAvailable = [this](std::string& reason) {
+            reason = "cannot open X display \":9\"";
+            return windows;
+        };
         s.takeInstanceLock = [this] {
             steps.push_back("lock");
             return lock;
         };
         s.executablePath = [this] { return exePath; };
         s.startWindowSystem = [this] { steps.push_back("windows"); };
-        s.displays = [this](std::vector<platform::DisplayFacts>& out, std::string&) {
+        s.displays = [this](std::vector<DisplayFacts>& out, std::string&) {
             steps.push_back("displays");
             out.push_back({"P", {0, 0, 10, 10}, {0, 0, 10, 9}, true, ""});
             return true;
@@ -98,6 +103,38 @@ TEST_F(StartupTest, UnreadableConfigurationShowsTheMessageAndEnds) {
     app.InitInstance("/english");
     EXPECT_EQ(r.steps, (std::vector<std::string>{"lock", "windows", "message:config file error!",
                                                  "exit:0"}));
+}
+
+// Without a display nothing can be shown: start-up ends at once, before the
+// instance lock, so that a later start on a working display is not refused.
+TEST_F(StartupTest, WithoutADisplayItEndsAtOnceWithOneLine) {
+    struct Case {
+        const char* config; // nullptr: no file
+        int status;
+        std::string line;
+    };
+    const Case cases[] = {
+        {"{broken", 0, "config file error!\n"},
+        {R"({"userid":"op"})", 1,
+         "Panoview needs an X display to show its windows: cannot open X display \":9\"\n"},
+        {nullptr, 1,
+         "Panoview needs an X display to show its windows: cannot open X display \":9\"\n"},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        if (c.config)
+            dir.write("Panoview.config", c.config);
+        Recorder r;
+        r.windows = false;
+        r.exePath = dir.file("panoview");
+        DebugCapture capture;
+        CPanoviewApp app(r.services());
+        EXPECT_FALSE(app.InitInstance(""));
+        EXPECT_EQ(r.steps, (std::vector<std::string>{"exit:" + std::to_string(c.status)}))
+            << (c.config ? c.config : "no file");
+        EXPECT_EQ(capture.writes(), std::vector<std::string>{c.line});
+        EXPECT_EQ(theSystemConfig, nullptr);
+    }
 }
 
 TEST(CommandLine, EnglishSwitchIsACaseSensitiveSubstring) {

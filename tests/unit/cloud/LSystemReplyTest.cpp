@@ -218,7 +218,11 @@ std::vector<ReplyCase> replyCases() {
         {"HeartAlive", Call::Heart, R"({"rt":"1","data":1})", 1, {}, {}},
         heartNotAlive("HeartDataString", R"({"rt":"1","data":"1"})"),
         heartNotAlive("HeartDataTwo", R"({"rt":"1","data":2})", 2),
-        heartNotAlive("HeartDataReal", R"({"rt":"1","data":1.0})"),
+        // A whole number written as a real counts; a fraction does not.
+        {"HeartDataRealOne", Call::Heart, R"({"rt":"1","data":1.0})", 1, {}, {}},
+        heartNotAlive("HeartDataRealTwo", R"({"rt":"1","data":2.0})", 2),
+        heartNotAlive("HeartDataFraction", R"({"rt":"1","data":1.5})"),
+        heartNotAlive("HeartDataRealTooLarge", R"({"rt":"1","data":4294967297.0})"),
         heartNotAlive("HeartDataTooLarge", R"({"rt":"1","data":4294967297})"),
         heartNotAlive("HeartRefusedNoNotice", R"({"rt":"0","data":1,"tips":"x"})"),
         heartNotAlive("HeartEmptyReply", ""),
@@ -232,15 +236,13 @@ std::vector<ReplyCase> replyCases() {
 
 class ReplyRules : public ::testing::TestWithParam<ReplyCase> {
 protected:
-    void SetUp() override { platform::setShellClientSocketPath(listener.path()); }
-    void TearDown() override { platform::setShellClientSocketPath(""); }
     NoticeListener listener;
 };
 
 TEST_P(ReplyRules, ResultDiagnosticsAndNotice) {
     const ReplyCase& c = GetParam();
     std::string reply = c.reply;
-    LSystem client(std::make_unique<FakeHttp>(&reply));
+    LSystem client(std::make_unique<FakeHttp>(&reply), shellClientAt(listener.path()));
     std::string token, displayName;
     int32_t result = -99;
     DebugCapture capture;
@@ -282,15 +284,13 @@ TEST(LSystemLogin, FailureLeavesOutputsAlone) {
 // No listener: the notice is dropped and the call's result is unchanged.
 TEST(LSystemNotice, RefusalWithoutShellClient) {
     TempDir dir;
-    platform::setShellClientSocketPath(dir.file("nobody-listens.sock"));
     std::string reply = R"({"rt":"0","tips":"密码错误"})";
-    LSystem client(std::make_unique<FakeHttp>(&reply));
+    LSystem client(std::make_unique<FakeHttp>(&reply), shellClientAt(dir.file("nobody.sock")));
     std::string token, displayName;
     DebugCapture capture;
     EXPECT_EQ(LSystem::Login(address, token, client, "a", "p", displayName), 0);
     EXPECT_EQ(capture.writes(), (std::vector<std::string>{"LSystem::Login()", "密码错误"}));
-    EXPECT_FALSE(LSystem::NotifyShellClient("警告", "x"));
-    platform::setShellClientSocketPath("");
+    EXPECT_FALSE(client.NotifyShellClient("警告", "x"));
 }
 
 } // namespace

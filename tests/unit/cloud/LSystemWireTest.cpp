@@ -1,10 +1,12 @@
 // Each call of LSystem as it arrives at a loopback server, over the real HTTP
 // client.
 #include "DebugCapture.h"
+#include "NoticeListener.h"
 #include "ScriptedServer.h"
 #include "TempDir.h"
 
 #include "cloud/LSystem.h"
+#include "http/WininetHttp.h"
 #include "platform/ShellClient.h"
 
 #include <gtest/gtest.h>
@@ -83,10 +85,12 @@ TEST(LSystemWire, EachCallsRequest) {
 // than 404 keep their body; a 404 is a failed exchange.
 TEST(LSystemWire, RepliesOverHttp) {
     TempDir dir;
-    platform::setShellClientSocketPath(dir.file("none.sock"));
+    const auto nobody = [&] {
+        return LSystem(std::make_unique<CWininetHttp>(), shellClientAt(dir.file("none.sock")));
+    };
     {
         ScriptedServer server(okReply(R"({"rt":"1","data":"{\"Token\":\"w\",\"uname\":\"名\"}"})"));
-        LSystem client;
+        LSystem client = nobody();
         std::string token, name;
         EXPECT_EQ(LSystem::Login(server.url(""), token, client, "a", "b", name), 1);
         EXPECT_EQ(token, "w");
@@ -96,7 +100,7 @@ TEST(LSystemWire, RepliesOverHttp) {
         const std::string body = R"({"rt":"0","tips":"服务器忙"})";
         ScriptedServer server("HTTP/1.1 500 Internal Server Error\r\nContent-Length: " +
                               std::to_string(body.size()) + "\r\n\r\n" + body);
-        LSystem client;
+        LSystem client = nobody();
         DebugCapture capture;
         EXPECT_EQ(LSystem::EnterFactory(server.url(""), "F", client, "t"), 0);
         EXPECT_EQ(capture.writes(),
@@ -104,7 +108,7 @@ TEST(LSystemWire, RepliesOverHttp) {
     }
     {
         ScriptedServer server("HTTP/1.1 404 Not Found\r\nContent-Length: 2\r\n\r\n{}");
-        LSystem client;
+        LSystem client = nobody();
         DebugCapture capture;
         EXPECT_EQ(LSystem::heartpacket(server.url(""), client, "t"), 0);
         const auto writes = capture.writes();
@@ -115,7 +119,6 @@ TEST(LSystemWire, RepliesOverHttp) {
                                                   "Request:", server.url("/heartpacket?Token=t"),
                                                   "Response:", ""}));
     }
-    platform::setShellClientSocketPath("");
 }
 
 // The session cookie set by the sign-in reply comes back with the sign-out,

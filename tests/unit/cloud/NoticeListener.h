@@ -5,6 +5,8 @@
 #pragma once
 
 #include "TempDir.h"
+#include "cloud/LSystem.h"
+#include "platform/ShellClient.h"
 
 #include <atomic>
 #include <cstdint>
@@ -18,6 +20,13 @@
 #include <thread>
 #include <unistd.h>
 #include <vector>
+
+// A service client's shell client at a given socket.
+inline LSystem::ShellNotice shellClientAt(std::string path) {
+    return [path = std::move(path)](const std::string& text) {
+        return platform::sendShellClientNotice(path, 1, text);
+    };
+}
 
 class NoticeListener {
 public:

@@ -18,18 +18,12 @@ std::string header(uint32_t id, uint32_t length) {
     return bytes;
 }
 
-struct PathOverride {
-    explicit PathOverride(const std::string& path) { platform::setShellClientSocketPath(path); }
-    ~PathOverride() { platform::setShellClientSocketPath(""); }
-};
-
 // A refused sign-in: data identifier 1, the length, then caption, "|", the
 // message prefix and the tips, without a terminator.
 TEST(ShellClientNotice, BytesOfARefusedLogin) {
     NoticeListener listener;
-    PathOverride to(listener.path());
     std::string reply = R"({"rt":"0","tips":"账号不存在"})";
-    LSystem client(std::make_unique<FakeHttp>(&reply));
+    LSystem client(std::make_unique<FakeHttp>(&reply), shellClientAt(listener.path()));
     std::string token, name;
     DebugCapture capture;
     EXPECT_EQ(LSystem::Login("http://h", token, client, "a", "p", name), 0);
@@ -40,10 +34,11 @@ TEST(ShellClientNotice, BytesOfARefusedLogin) {
 
 TEST(ShellClientNotice, EmptyMessageAndLargeMessage) {
     NoticeListener listener;
-    PathOverride to(listener.path());
+    std::string reply;
+    LSystem client(std::make_unique<FakeHttp>(&reply), shellClientAt(listener.path()));
     const std::string large(300000, 'x');
-    ASSERT_TRUE(LSystem::NotifyShellClient("警告", ""));
-    ASSERT_TRUE(LSystem::NotifyShellClient("c", large));
+    ASSERT_TRUE(client.NotifyShellClient("警告", ""));
+    ASSERT_TRUE(client.NotifyShellClient("c", large));
     EXPECT_EQ(listener.texts(), (std::vector<std::string>{"警告|", "c|" + large}));
 }
 
@@ -59,8 +54,7 @@ TEST(ShellClientNotice, NobodyListening) {
     ::close(fd);
 
     for (const std::string& path : {dir.file("missing.sock"), stale, std::string(200, 'p')}) {
-        PathOverride to(path);
-        EXPECT_FALSE(platform::sendShellClientNotice(1, "警告|x")) << path;
+        EXPECT_FALSE(platform::sendShellClientNotice(path, 1, "警告|x")) << path;
     }
 }
 
@@ -72,10 +66,6 @@ TEST(ShellClientNotice, DefaultPathFollowsRuntimeDirectory) {
     ::setenv("XDG_RUNTIME_DIR", "", 1);
     EXPECT_EQ(platform::shellClientSocketPath(),
               "/tmp/Tolvan_shellclient_Main-" + std::to_string(::getuid()));
-    {
-        PathOverride to("/somewhere/else.sock");
-        EXPECT_EQ(platform::shellClientSocketPath(), "/somewhere/else.sock");
-    }
     if (saved)
         ::setenv("XDG_RUNTIME_DIR", previous.c_str(), 1);
     else

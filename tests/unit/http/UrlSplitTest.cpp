@@ -1,4 +1,5 @@
 #include "http/UrlSplit.h"
+#include "common/Numbers.h"
 
 #include <gtest/gtest.h>
 

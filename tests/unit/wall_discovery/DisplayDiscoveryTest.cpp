@@ -7,8 +7,6 @@
 
 namespace {
 
-using platform::DisplayFacts;
-
 DisplaySource fixed(std::vector<DisplayFacts> displays) {
     return [displays](std::vector<DisplayFacts>& out, std::string&) {
         out = displays;

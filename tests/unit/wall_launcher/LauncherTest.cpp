@@ -5,7 +5,10 @@
 #include "WallTestSupport.h"
 #include "common/Globals.h"
 
+#include <future>
 #include <gtest/gtest.h>
+#include <system_error>
+#include <thread>
 
 namespace {
 
@@ -119,10 +122,8 @@ protected:
         config.extendedMonitors.resize(2);
         config.extendedMonitors[0].rcWork = kSecond; // left of the primary
         config.extendedMonitors[1].rcWork = kFirst;
-        theSystemConfig = &config;
     }
     void TearDown() override {
-        theSystemConfig = nullptr;
         moduleDirectory = savedModuleDirectory_;
         unsetenv("BROVIA_RECORD_DIR");
     }
@@ -134,6 +135,7 @@ protected:
 
     TempDir records;
     SystemConfig config;
+    Launcher launcher{LauncherServices::desktop()};
 
 private:
     std::string savedModuleDirectory_;
@@ -153,7 +155,7 @@ TEST_F(LaunchWithRecordingBrovia, StartsOneBrowserPerAssignmentWithItsWordsAndSt
         {1, "http://site/KnitUI/b.html?token=%s&name=two words \"quoted\"", 0},
         {0, "http://site/KnitUI/c.html?token=%s&long=" + longParameter, 0},
     };
-    LaunchThread(takeLaunchJob(config));
+    launcher.LaunchThread(takeLaunchJob(config), config);
 
     auto found = waitForRecords(3);
     ASSERT_EQ(found.size(), 3u);
@@ -176,7 +178,7 @@ TEST_F(LaunchWithRecordingBrovia, NoBrowserAnywhereGivesOneLinePerAssignment) {
     config.displays = {{1, "a?t=%s", 41}, {0, "b?t=%s", 42}, {0, "c?t=%s", 43}};
 
     DebugCapture capture;
-    LaunchThread(takeLaunchJob(config));
+    launcher.LaunchThread(takeLaunchJob(config), config);
     setenv("PATH", savedPath.c_str(), 1);
 
     const std::string line =
@@ -190,11 +192,11 @@ TEST_F(LaunchWithRecordingBrovia, NoBrowserAnywhereGivesOneLinePerAssignment) {
 
 TEST_F(LaunchWithRecordingBrovia, ThreadWorksOnTheTokenOfItsStartAndSignOutCanWaitForIt) {
     config.displays = {{1, "a?t=%s", 0}, {0, "b?t=%s", 0}};
-    startLaunchThread(nullptr);
+    launcher.startLaunchThread(config);
     // A sign-out clears the token while the launch may still run; the launch
     // keeps the token it was started with.
     config.token.clear();
-    waitForLaunch();
+    launcher.waitForLaunch();
     // After the wait the launch has written every id.
     ASSERT_NE(config.displays[0].processId, 0u);
     ASSERT_NE(config.displays[1].processId, 0u);
@@ -208,14 +210,65 @@ TEST_F(LaunchWithRecordingBrovia, ThreadWorksOnTheTokenOfItsStartAndSignOutCanWa
 TEST_F(LaunchWithRecordingBrovia, StopRightAfterTheStartLeavesNoBrowserOfThatLaunch) {
     setenv("BROVIA_RECORD_STAY", "1", 1);
     config.displays = {{1, "a?t=%s", 0}, {0, "b?t=%s", 0}, {0, "c?t=%s", 0}};
-    startLaunchThread(nullptr);
+    launcher.startLaunchThread(config);
     // A sign-out confirmed while the launch may still be starting browsers.
-    StopBrowsers();
+    launcher.StopBrowsers();
     unsetenv("BROVIA_RECORD_STAY");
     for (const auto& assignment : config.displays) {
         ASSERT_NE(assignment.processId, 0u);
         const pid_t pid = static_cast<pid_t>(assignment.processId);
         EXPECT_TRUE(eventually([pid] { return !processExists(pid); })) << "survivor " << pid;
+    }
+}
+
+} // namespace
+
+namespace {
+
+// A launch whose worker cannot be made must not leave the stop waiting for
+// it: whether the thread start reports failure or throws, StopBrowsers still
+// returns and still ends the browsers by name.
+TEST(LaunchWorker, NoThreadForTheLaunchLeavesNothingToWaitFor) {
+    const std::function<bool(std::function<void()>)> refusals[] = {
+        [](std::function<void()>) { return false; },
+        [](std::function<void()>) -> bool {
+            throw std::system_error(
+                std::make_error_code(std::errc::resource_unavailable_try_again));
+        },
+    };
+    for (const auto& refuse : refusals) {
+        std::vector<std::string> ended;
+        int spawns = 0;
+        LauncherServices services;
+        services.spawn = [&](const std::string&, const std::vector<std::string>&,
+                             const std::string&, pid_t&) { return ++spawns, 0; };
+        services.killByName = [&](const std::string& name) {
+            ended.push_back(name);
+            return 0;
+        };
+        services.startThread = refuse;
+        auto* launcher = new Launcher(std::move(services)); // left alive if the stop hangs
+        SystemConfig config;
+        config.token = "T";
+        config.displays = {{1, "a?t=%s", 0}};
+
+        DebugCapture capture;
+        EXPECT_FALSE(launcher->startLaunchThread(config));
+        ASSERT_EQ(capture.writes().size(), 1u);
+        EXPECT_NE(capture.writes()[0].find("LaunchThread"), std::string::npos);
+
+        auto stopped = std::make_shared<std::promise<void>>();
+        std::thread([launcher, stopped] {
+            launcher->StopBrowsers();
+            stopped->set_value();
+        }).detach();
+        ASSERT_EQ(stopped->get_future().wait_for(std::chrono::seconds(20)),
+                  std::future_status::ready)
+            << "StopBrowsers waits for a launch that never ran";
+        EXPECT_EQ(ended, std::vector<std::string>{kBrowserProgram});
+        EXPECT_EQ(spawns, 0);
+        EXPECT_EQ(config.displays[0].processId, 0u);
+        delete launcher;
     }
 }
 

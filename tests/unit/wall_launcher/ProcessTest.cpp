@@ -78,7 +78,7 @@ TEST_F(BrowserProcesses, StopBrowsersEndsEveryBroviaAndNoOtherProgram) {
     EXPECT_EQ(platform::processFileName(first), "Brovia");
     EXPECT_EQ(platform::processFileName(other), "sleep");
 
-    StopBrowsers();
+    Launcher(LauncherServices::desktop()).StopBrowsers();
     EXPECT_TRUE(eventually([&] { return !processExists(first) && !processExists(second); }));
     EXPECT_TRUE(processExists(other));
     EXPECT_EQ(platform::processFileName(other), "sleep");
@@ -97,7 +97,7 @@ TEST_F(BrowserProcesses, StopBrowsersEndsABroviaWhoseProgramWasReplacedWhileItRu
     std::filesystem::remove(module.file("Brovia")); // as a rebuild does
     EXPECT_EQ(platform::processFileName(pid), "Brovia");
 
-    StopBrowsers();
+    Launcher(LauncherServices::desktop()).StopBrowsers();
     EXPECT_TRUE(eventually([&] { return !processExists(pid); }));
 }
 
