@@ -108,3 +108,71 @@ TEST(WorkArea, EdidMonitorName) {
     d[3] = 0xFF; // a serial number, not a name
     EXPECT_EQ(edidDisplayName(edid, sizeof edid), "");
 }
+
+namespace {
+
+std::vector<uint8_t> edidNamed(const char* name) {
+    std::vector<uint8_t> edid(128, 0);
+    edid[54 + 3] = 0xFC;
+    std::memcpy(edid.data() + 54 + 5, name, std::strlen(name));
+    return edid;
+}
+
+} // namespace
+
+// The wall's reading of the server's raw facts: which display is primary, its
+// description and its work area.
+TEST(DisplayDiscovery, PrimaryDescriptionAndWorkAreaFromTheServersFacts) {
+    using platform::MonitorFacts;
+    const Rect a{0, 0, 1280, 1080}, b{1280, 0, 2560, 1080}, c{2560, 0, 3840, 1080};
+    const Strut panelOnC{{0, 0, 0, 40}, {0, 0, 0, 0, 0, 0, 2560, 3839}};
+    struct Case {
+        const char* name;
+        std::vector<MonitorFacts> monitors;
+        std::vector<bool> primary;
+        std::vector<std::string> descriptions;
+    };
+    const Case cases[] = {
+        {"the flagged monitor is primary, not the one holding the primary output",
+         {{"A", a, false, true, {}, "o1"}, {"B", b, true, false, {}, "o2"}},
+         {false, true},
+         {"o1", "o2"}},
+        {"no flag: the first monitor holding the primary output",
+         {{"A", a, false, false, {}, "o1"},
+          {"B", b, false, true, {}, "o2"},
+          {"C", c, false, true, {}, "o3"}},
+         {false, true, false},
+         {"o1", "o2", "o3"}},
+        {"no flag and no primary output: no primary display",
+         {{"A", a, false, false, {}, ""}, {"B", b, false, false, {}, ""}},
+         {false, false},
+         {"A", "B"}},
+        {"the EDID name comes before the output name",
+         {{"A", a, true, false, edidNamed("DELL U2720Q\n"), "DP-1"},
+          {"B", b, false, false, std::vector<uint8_t>(128, 0), "HDMI-1"}},
+         {true, false},
+         {"DELL U2720Q", "HDMI-1"}},
+    };
+    for (const Case& k : cases) {
+        platform::DesktopFacts desktop{{0, 0, 3840, 1080}, {panelOnC}, true, k.monitors};
+        std::vector<DisplayFacts> displays = resolveDisplays(desktop);
+        ASSERT_EQ(displays.size(), k.monitors.size()) << k.name;
+        for (size_t i = 0; i < displays.size(); ++i) {
+            EXPECT_EQ(displays[i].primary, k.primary[i]) << k.name << " #" << i;
+            EXPECT_EQ(displays[i].description, k.descriptions[i]) << k.name << " #" << i;
+            EXPECT_EQ(displays[i].deviceName, k.monitors[i].name) << k.name;
+            Rect expectedWork = k.monitors[i].rect;
+            if (expectedWork == c)
+                expectedWork.bottom = 1040;
+            EXPECT_EQ(displays[i].work, expectedWork) << k.name << " #" << i;
+        }
+    }
+
+    // A server that lists no monitors: one primary display over the screen.
+    platform::DesktopFacts plain{{0, 0, 1920, 1080}, {Strut::wholeEdges(0, 0, 24, 0)}, false, {}};
+    std::vector<DisplayFacts> one = resolveDisplays(plain);
+    ASSERT_EQ(one.size(), 1u);
+    EXPECT_TRUE(one[0].primary);
+    EXPECT_EQ(one[0].deviceName, "screen");
+    EXPECT_EQ(one[0].work, (Rect{0, 24, 1920, 1080}));
+}
