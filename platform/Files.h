@@ -1,4 +1,5 @@
-// Files that must never be left half written.
+// Files that must never be left half written, and files read whole without
+// letting an odd file hold the program up.
 #pragma once
 
 #include <cstddef>
@@ -11,11 +12,34 @@ namespace platform {
 // interruptions. False when the descriptor refuses them.
 bool writeAll(int fd, const void* data, size_t size);
 
-// Replaces the file at path with the bytes: they go to a temporary file in
-// the same folder, which is flushed to disk and renamed over the old file,
-// so the old file stays whole until the new one is complete. The new file
-// keeps the old one's permission bits. On failure returns false with the
-// error number, the old file untouched and no temporary file left.
+enum class FileRead {
+    Read,       // the bytes are the file's whole content
+    Missing,    // nothing of that name (or a folder on the way is missing)
+    Unreadable, // it exists but cannot be opened or read
+    NotRegular, // a FIFO, a device, a folder or a socket: never read
+    TooLarge,   // more bytes than the caller allows
+};
+
+// Reads the regular file at path whole when it holds at most maxBytes. The
+// open does not block (a FIFO without a writer or a device answers at once)
+// and anything but a regular file is refused before a byte is read. error is
+// the error number of a failed open or read, 0 otherwise.
+FileRead readRegularFile(const std::string& path, size_t maxBytes, std::string& bytes, int& error);
+
+// Replaces the file at path with the bytes, atomically. A symbolic link is
+// followed (also a chain of them, relative targets taken from the link's
+// folder) and the file it finally names is replaced in its own folder, so the
+// link stays a link. The bytes go to an unnamed file in that folder, which is
+// flushed to disk, named just before it is renamed over the old file, and
+// takes the old file's permission bits, owner and group where the process may
+// set them. A save that dies before the rename leaves no file behind; one
+// killed between the naming and the rename leaves a temporary that the next
+// save in that folder removes. On failure returns false with the error
+// number, the old file untouched and no temporary file left.
 bool replaceFile(const std::string& path, std::string_view bytes, int& error);
+
+// The name prefix of the temporaries replaceFile makes for a file of this
+// name (".Panoview.config.save-"); each one carries the saving process's id.
+std::string replaceTemporaryPrefix(std::string_view fileName);
 
 } // namespace platform

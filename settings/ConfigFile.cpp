@@ -28,16 +28,44 @@ void copyString(const cJSON* root, const char* name, std::string& field) {
         field = text;
 }
 
-bool readWholeFile(const std::string& path, std::string& text) {
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file)
+// Anything larger is no configuration a settings dialog wrote.
+constexpr size_t kMaxConfigBytes = 64 * 1024 * 1024;
+
+// The file's text; false when there is none to read. A file that is missing
+// is no event; one that exists but is unreadable, not a regular file (a FIFO
+// would block the start for ever, a device such as /dev/zero never ends) or
+// too large gets one diagnostic line.
+bool readConfigText(const std::string& path, std::string& text) {
+    int error = 0;
+    switch (platform::readRegularFile(path, kMaxConfigBytes, text, error)) {
+    case platform::FileRead::Read:
+        return true;
+    case platform::FileRead::Missing:
         return false;
-    char chunk[65536];
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0)
-        text.append(chunk, n);
-    std::fclose(file);
-    return true;
+    case platform::FileRead::Unreadable:
+        DebugPrint("loadConfigFile: cannot read %s, error code = %d\n", path.c_str(), error);
+        return false;
+    case platform::FileRead::NotRegular:
+        DebugPrint("loadConfigFile: %s is not a regular file, not read\n", path.c_str());
+        return false;
+    case platform::FileRead::TooLarge:
+        DebugPrint("loadConfigFile: %s is larger than %zu bytes, not read\n", path.c_str(),
+                   kMaxConfigBytes);
+        return false;
+    }
+    return false;
+}
+
+DisplayAssignment displayEntry(const cJSON* element) {
+    DisplayAssignment entry;
+    const char* pri = stringMember(element, "pri");
+    if (pri && std::strcmp(pri, "true") == 0)
+        entry.isPrimary = 1;
+    // An over-long address is left out whole rather than cut.
+    const char* url = stringMember(element, "url");
+    if (url && std::strlen(url) <= kMaxUrlTemplate)
+        entry.urlTemplate = url;
+    return entry;
 }
 
 } // namespace
@@ -48,7 +76,7 @@ std::string configFilePath() {
 
 ConfigLoad loadConfigFile(SystemConfig& config, const std::string& path) {
     std::string text;
-    if (!readWholeFile(path, text))
+    if (!readConfigText(path, text))
         return ConfigLoad::Missing;
     if (text.empty())
         return ConfigLoad::Empty;
@@ -65,20 +93,11 @@ ConfigLoad loadConfigFile(SystemConfig& config, const std::string& path) {
     copyString(root.get(), "address", config.serviceAddress);
     copyString(root.get(), "web", config.siteAddress);
 
+    // One walk along the list: looking each element up by its index would
+    // start from the front every time.
     if (const cJSON* list = cJSON_GetObjectItem(root.get(), "srurl")) {
-        int count = cJSON_GetArraySize(list);
-        for (int i = 0; i < count; ++i) {
-            const cJSON* element = cJSON_GetArrayItem(list, i);
-            DisplayAssignment entry;
-            const char* pri = stringMember(element, "pri");
-            if (pri && std::strcmp(pri, "true") == 0)
-                entry.isPrimary = 1;
-            // An over-long address is left out whole rather than cut.
-            const char* url = stringMember(element, "url");
-            if (url && std::strlen(url) <= kMaxUrlTemplate)
-                entry.urlTemplate = url;
-            config.displays.push_back(std::move(entry));
-        }
+        const cJSON* element = nullptr;
+        cJSON_ArrayForEach(element, list) config.displays.push_back(displayEntry(element));
     }
     return ConfigLoad::Loaded;
 }

@@ -13,7 +13,8 @@ std::string configFilePath();
 
 enum class ConfigLoad {
     Loaded,  // the file held JSON; the fields it names are filled
-    Missing, // no file, or it cannot be read: nothing is filled, no message
+    Missing, // no file, or none to read (unreadable, not a regular file, larger
+             // than 64 MiB: one diagnostic line): nothing is filled, no message
     Empty,   // a file of zero bytes: nothing is filled, no message
     NotJson, // the text is not JSON: the caller shows "config file error!" and ends
 };
@@ -38,8 +39,11 @@ std::string configFileText(const std::string& userId, const std::string& service
 // Writes the file at path from the dialog's values and the loaded factoryId.
 // The new text goes to a temporary file in the same folder, which is flushed
 // to disk and then renamed over the old file, so the old file stays whole
-// until the new one is complete. Returns false, with the old file untouched
-// and no temporary file left, when any step fails.
+// until the new one is complete. A symbolic link at path is followed: the
+// file it names is replaced and the link kept. The file keeps its owner,
+// group and permission bits where the process may set them. Returns false,
+// with the old file untouched and no temporary file left, when any step
+// fails.
 bool saveConfigFile(const std::string& path, const SystemConfig& config, const std::string& userId,
                     const std::string& serviceAddress, const std::string& siteAddress,
                     const std::vector<ConfigDisplayEntry>& entries);

@@ -1,12 +1,34 @@
 #include "platform/Files.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
+#include <cstdint>
+#include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
+#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace platform {
 namespace {
+
+// Descriptor closed when the scope ends.
+class Fd {
+public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
 
 std::string folderOf(const std::string& path) {
     size_t slash = path.rfind('/');
@@ -15,15 +37,120 @@ std::string folderOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// The permission bits of the new file: those of the file it replaces, or the
-// usual ones under the process's umask for a first write.
-mode_t modeForNewFile(const std::string& path) {
-    struct stat old {};
-    if (::stat(path.c_str(), &old) == 0)
-        return old.st_mode & 07777;
+std::string nameOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The path of the file that path finally names, following symbolic links; a
+// link whose target does not exist yet names that target. False (ELOOP) for
+// a chain of more than 40 links, as the kernel counts them.
+bool finalTarget(const std::string& path, std::string& target, int& error) {
+    constexpr int kMaxLinks = 40;
+    target = path;
+    for (int hop = 0; hop <= kMaxLinks; ++hop) {
+        struct stat st {};
+        if (::lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return true;
+        std::string next(static_cast<size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
+        ssize_t n = ::readlink(target.c_str(), next.data(), next.size());
+        if (n < 0) {
+            error = errno;
+            return false;
+        }
+        next.resize(static_cast<size_t>(n));
+        target = !next.empty() && next[0] == '/' ? next : folderOf(target) + "/" + next;
+    }
+    error = ELOOP;
+    return false;
+}
+
+// The permission bits of a first file: the usual ones under the umask.
+mode_t defaultMode() {
     mode_t mask = ::umask(0);
     ::umask(mask);
     return 0666 & ~mask;
+}
+
+// Gives the new file the old one's owner, group and permission bits, as far
+// as the process may: an ordinary user keeps the group when it belongs to it.
+// The bits come last, since a change of owner clears the set-id bits.
+void takeOverAttributes(int fd, int folder, const std::string& name) {
+    struct stat old {};
+    if (::fstatat(folder, name.c_str(), &old, 0) != 0) {
+        ::fchmod(fd, defaultMode());
+        return;
+    }
+    if (::fchown(fd, old.st_uid, old.st_gid) != 0)
+        (void)!::fchown(fd, static_cast<uid_t>(-1), old.st_gid);
+    ::fchmod(fd, old.st_mode & 07777);
+}
+
+// Removes the temporaries of saves that died between naming their file and
+// the rename. Only names of this file's own pattern whose process is gone.
+void removeStaleTemporaries(int folder, const std::string& name) {
+    const std::string prefix = replaceTemporaryPrefix(name);
+    int scan = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (scan < 0)
+        return;
+    DIR* dir = ::fdopendir(scan);
+    if (!dir) {
+        ::close(scan);
+        return;
+    }
+    while (dirent* entry = ::readdir(dir)) {
+        std::string_view entryName(entry->d_name);
+        if (!entryName.starts_with(prefix))
+            continue;
+        char* end = nullptr;
+        long pid = std::strtol(entry->d_name + prefix.size(), &end, 10);
+        if (pid <= 0 || *end != '-' || pid == ::getpid())
+            continue;
+        if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
+            ::unlinkat(folder, entry->d_name, 0);
+    }
+    ::closedir(dir);
+}
+
+std::string temporaryName(const std::string& name) {
+    static thread_local std::mt19937 random{std::random_device{}()};
+    static const char digits[] = "0123456789abcdef";
+    std::string suffix;
+    for (int i = 0; i < 8; ++i)
+        suffix += digits[random() & 15];
+    return replaceTemporaryPrefix(name) + std::to_string(::getpid()) + "-" + suffix;
+}
+
+// An unnamed file in the folder; or, where the file system has none, a named
+// one (created, never opened over an existing file). temporary is the name
+// already given, empty for an unnamed file.
+int openTemporary(int folder, const std::string& name, std::string& temporary) {
+    int fd = ::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL))
+        return fd;
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        temporary = temporaryName(name);
+        fd = ::openat(folder, temporary.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
+        if (fd >= 0 || errno != EEXIST)
+            break;
+    }
+    if (fd < 0)
+        temporary.clear();
+    return fd;
+}
+
+// Gives the unnamed file a name in the folder.
+bool nameTemporary(int fd, int folder, const std::string& name, std::string& temporary) {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        temporary = temporaryName(name);
+        if (::linkat(AT_FDCWD, self.c_str(), folder, temporary.c_str(), AT_SYMLINK_FOLLOW) == 0)
+            return true;
+        if (errno != EEXIST)
+            break;
+    }
+    temporary.clear();
+    return false;
 }
 
 } // namespace
@@ -42,34 +169,88 @@ bool writeAll(int fd, const void* data, size_t size) {
     return true;
 }
 
+FileRead readRegularFile(const std::string& path, size_t maxBytes, std::string& bytes, int& error) {
+    error = 0;
+    bytes.clear();
+    Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (fd.get() < 0) {
+        error = errno;
+        return error == ENOENT || error == ENOTDIR ? FileRead::Missing : FileRead::Unreadable;
+    }
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) {
+        error = errno;
+        return FileRead::Unreadable;
+    }
+    if (!S_ISREG(st.st_mode))
+        return FileRead::NotRegular;
+    if (static_cast<uint64_t>(st.st_size) > maxBytes)
+        return FileRead::TooLarge;
+    // The size is a hint: a file that grows while it is read is still cut off
+    // at the limit.
+    bytes.resize(static_cast<size_t>(st.st_size) + 1);
+    size_t have = 0;
+    for (;;) {
+        if (have == bytes.size()) {
+            if (have > maxBytes) {
+                bytes.clear();
+                return FileRead::TooLarge;
+            }
+            bytes.resize(std::min(maxBytes + 1, have * 2 + 4096));
+        }
+        ssize_t n = ::read(fd.get(), bytes.data() + have, bytes.size() - have);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            error = errno;
+            bytes.clear();
+            return FileRead::Unreadable;
+        }
+        if (n == 0)
+            break;
+        have += static_cast<size_t>(n);
+    }
+    if (have > maxBytes) {
+        bytes.clear();
+        return FileRead::TooLarge;
+    }
+    bytes.resize(have);
+    return FileRead::Read;
+}
+
+std::string replaceTemporaryPrefix(std::string_view fileName) {
+    return "." + std::string(fileName) + ".save-";
+}
+
 bool replaceFile(const std::string& path, std::string_view bytes, int& error) {
-    std::string temporary = path + ".XXXXXX";
-    int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0) {
+    std::string target;
+    if (!finalTarget(path, target, error))
+        return false;
+    const std::string name = nameOf(target);
+    Fd folder(::open(folderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.get() < 0) {
         error = errno;
         return false;
     }
-    bool written = ::fchmod(fd, modeForNewFile(path)) == 0 &&
-                   writeAll(fd, bytes.data(), bytes.size()) && ::fsync(fd) == 0;
-    error = errno;
-    if (::close(fd) != 0 && written) {
-        written = false;
+    removeStaleTemporaries(folder.get(), name);
+
+    std::string temporary;
+    Fd file(openTemporary(folder.get(), name, temporary));
+    if (file.get() < 0) {
         error = errno;
-    }
-    if (written && ::rename(temporary.c_str(), path.c_str()) != 0) {
-        written = false;
-        error = errno;
-    }
-    if (!written) {
-        ::unlink(temporary.c_str());
         return false;
     }
+    takeOverAttributes(file.get(), folder.get(), name);
+    bool done = writeAll(file.get(), bytes.data(), bytes.size()) && ::fsync(file.get()) == 0 &&
+                (!temporary.empty() || nameTemporary(file.get(), folder.get(), name, temporary)) &&
+                ::renameat(folder.get(), temporary.c_str(), folder.get(), name.c_str()) == 0;
+    error = done ? 0 : errno;
+    if (!done && !temporary.empty())
+        ::unlinkat(folder.get(), temporary.c_str(), 0);
+    if (!done)
+        return false;
     // Make the rename itself durable.
-    int folder = ::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder >= 0) {
-        ::fsync(folder);
-        ::close(folder);
-    }
+    ::fsync(folder.get());
     return true;
 }
 
