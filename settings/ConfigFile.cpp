@@ -80,7 +80,9 @@ ConfigLoad loadConfigFile(SystemConfig& config, const std::string& path) {
         return ConfigLoad::Missing;
     if (text.empty())
         return ConfigLoad::Empty;
-    OutputDebugText(text);
+    // The text goes out as the C string it is handed over as, up to its
+    // first NUL (a file of zero bytes would otherwise flood the diagnostics).
+    OutputDebugText(std::string_view(text.c_str()));
 
     // The text is handed over as a C string, so it ends at its first NUL,
     // and cJSON_Parse ignores whatever follows the first complete value.
@@ -97,7 +99,9 @@ ConfigLoad loadConfigFile(SystemConfig& config, const std::string& path) {
     // start from the front every time.
     if (const cJSON* list = cJSON_GetObjectItem(root.get(), "srurl")) {
         const cJSON* element = nullptr;
-        cJSON_ArrayForEach(element, list) config.displays.push_back(displayEntry(element));
+        cJSON_ArrayForEach(element, list) {
+            config.displays.push_back(displayEntry(element));
+        }
     }
     return ConfigLoad::Loaded;
 }

@@ -3,7 +3,10 @@
 #include "TempDir.h"
 
 #include <cjson/cJSON.h>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -168,4 +171,69 @@ TEST(ConfigSave, RoundTripKeepsValuesAndOrder) {
     for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path()))
         ++files;
     EXPECT_EQ(files, 1u);
+}
+
+TEST(ConfigLoad, FilesThatAreNoConfigurationStartUnconfigured) {
+    // Each would hold the start up (a FIFO without a writer blocks an
+    // ordinary open for ever, /dev/zero never ends) or exhaust memory; the
+    // alarm ends the test binary if the loader blocks after all.
+    TempDir dir;
+    ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    std::filesystem::create_directory(dir.path() / "folder");
+    {
+        std::ofstream big(dir.file("big"), std::ios::binary);
+        big << "{\"userid\":\"big\"}";
+    }
+    std::filesystem::resize_file(dir.file("big"), 64 * 1024 * 1024 + 1);
+    std::filesystem::create_symlink("/dev/zero", dir.file("Panoview.config"));
+    const std::pair<std::string, std::string> cases[] = {
+        {dir.file("fifo"), "is not a regular file"},
+        {"/dev/zero", "is not a regular file"},
+        {dir.file("Panoview.config"), "is not a regular file"},
+        {dir.file("folder"), "is not a regular file"},
+        {dir.file("big"), "is larger than 67108864 bytes"},
+    };
+    for (const auto& [path, reason] : cases) {
+        SCOPED_TRACE(path);
+        SystemConfig config;
+        DebugCapture capture;
+        alarm(60);
+        EXPECT_EQ(loadConfigFile(config, path), ConfigLoad::Missing);
+        alarm(0);
+        EXPECT_EQ(config.userId, "");
+        EXPECT_TRUE(config.displays.empty());
+        EXPECT_EQ(capture.writes(), std::vector<std::string>{"loadConfigFile: " + path + " " +
+                                                             reason + ", not read\n"});
+    }
+}
+
+TEST(ConfigLoad, SixtyFourMebibytesAreStillRead) {
+    TempDir dir;
+    dir.write("Panoview.config", "{\"userid\":\"at the limit\"}");
+    std::filesystem::resize_file(dir.file("Panoview.config"), 64 * 1024 * 1024);
+    SystemConfig config;
+    DebugCapture capture;
+    EXPECT_EQ(loadConfigFile(config, dir.file("Panoview.config")), ConfigLoad::Loaded);
+    EXPECT_EQ(config.userId, "at the limit");
+}
+
+TEST(ConfigLoad, LongListKeepsEveryEntryInOrder) {
+    // 200 000 entries, the last of them primary.
+    constexpr size_t kEntries = 200000;
+    std::string text = "{\"srurl\":[";
+    for (size_t i = 0; i < kEntries; ++i) {
+        text += i ? "," : "";
+        text += "{\"pri\":\"" + std::string(i + 1 == kEntries ? "true" : "false") +
+                "\",\"url\":\"http://site/p" + std::to_string(i) + "?token=%s\"}";
+    }
+    text += "]}";
+    DebugCapture capture;
+    Loaded l = loadText(text);
+    ASSERT_EQ(l.result, ConfigLoad::Loaded);
+    ASSERT_EQ(l.config.displays.size(), kEntries);
+    for (size_t i : {size_t(0), size_t(1), kEntries / 2, kEntries - 1}) {
+        EXPECT_EQ(l.config.displays[i].urlTemplate,
+                  "http://site/p" + std::to_string(i) + "?token=%s");
+        EXPECT_EQ(l.config.displays[i].isPrimary, i + 1 == kEntries ? 1 : 0);
+    }
 }

@@ -3,6 +3,7 @@
 // in the middle.
 #include "DebugCapture.h"
 #include "TempDir.h"
+#include "platform/Files.h"
 #include "settings/ConfigFile.h"
 
 #include <csignal>
@@ -43,6 +44,8 @@ size_t entriesIn(const std::filesystem::path& folder) {
 } // namespace
 
 TEST(ConfigSaveSafety, UnwritableFolderKeepsOldFileAndReportsFailure) {
+    // The folder lies in the system's temporary folder, which every user can
+    // reach, wherever the sources lie.
     TempDir dir;
     const std::string path = dir.file("Panoview.config");
     const std::string old = "{\"userid\":\"old\"}";
@@ -57,6 +60,9 @@ TEST(ConfigSaveSafety, UnwritableFolderKeepsOldFileAndReportsFailure) {
         if (geteuid() == 0 &&
             (!nobody || setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0))
             return 3;
+        // The user reaches the old file: only the folder refuses the save.
+        if (TempDir::readFile(path) != old)
+            return 4;
         DebugCapture quiet;
         SystemConfig config;
         return saveConfigFile(path, config, "new", "a", "w", manyEntries('x', 2)) ? 1 : 0;
@@ -86,7 +92,7 @@ TEST(ConfigSaveSafety, RefusedWriteKeepsOldFileAndLeavesNoTemporary) {
     EXPECT_EQ(entriesIn(dir.path()), 1u);
 }
 
-TEST(ConfigSaveSafety, KillDuringSaveNeverLeavesAPartialFile) {
+TEST(ConfigSaveSafety, KillDuringSaveNeverLeavesAPartialFileNorATemporary) {
     TempDir dir;
     const std::string path = dir.file("Panoview.config");
     SystemConfig config;
@@ -115,6 +121,107 @@ TEST(ConfigSaveSafety, KillDuringSaveNeverLeavesAPartialFile) {
         ASSERT_TRUE(now == textA || now == textB)
             << "round " << round << ": file of " << now.size() << " bytes";
         (now == textA ? sawA : sawB)++;
+        // A save killed between naming its file and the rename may leave that
+        // one file; the next save removes it.
+        ASSERT_LE(entriesIn(dir.path()), 2u) << "round " << round;
     }
     EXPECT_EQ(sawA + sawB, 200);
+    DebugCapture quiet;
+    ASSERT_TRUE(saveConfigFile(path, config, "A", "s", "w", a));
+    EXPECT_EQ(entriesIn(dir.path()), 1u);
+}
+
+TEST(ConfigSaveSafety, NextSaveRemovesOnlyTemporariesOfEndedSaves) {
+    TempDir dir;
+    const std::string prefix = platform::replaceTemporaryPrefix("Panoview.config");
+    pid_t ended = fork();
+    if (ended == 0)
+        _exit(0);
+    waitpid(ended, nullptr, 0);
+    const std::string ofEndedSave = prefix + std::to_string(ended) + "-0a1b2c3d";
+    const std::string ofRunningSave = prefix + std::to_string(getppid()) + "-0a1b2c3d";
+    const std::vector<std::string> kept = {ofRunningSave, "Panoview.config.backup",
+                                           ".other.config.save-1-x"};
+    dir.write(ofEndedSave, "left over");
+    for (const std::string& name : kept)
+        dir.write(name, "left over");
+    DebugCapture quiet;
+    SystemConfig config;
+    ASSERT_TRUE(saveConfigFile(dir.file("Panoview.config"), config, "u", "a", "w", {}));
+    EXPECT_FALSE(std::filesystem::exists(dir.file(ofEndedSave)));
+    for (const std::string& name : kept)
+        EXPECT_EQ(dir.read(name), "left over") << name;
+}
+
+TEST(ConfigSaveSafety, SaveThroughSymbolicLinksReplacesTheFileTheyName) {
+    // An installed copy keeps its configuration in a folder of its own,
+    // linked from beside the executable.
+    struct Case {
+        const char* name;
+        std::vector<std::pair<std::string, std::string>> links; // link -> target, in order
+        std::string file;                                       // the file finally named
+        bool fileExistsBefore;
+    };
+    const Case cases[] = {
+        {"relative link",
+         {{"bin/Panoview.config", "../etc/Panoview.config"}},
+         "etc/Panoview.config",
+         true},
+        {"absolute link",
+         {{"bin/Panoview.config", "@/etc/Panoview.config"}},
+         "etc/Panoview.config",
+         true},
+        {"chain of links",
+         {{"bin/Panoview.config", "../etc/current.config"},
+          {"etc/current.config", "Panoview.config"}},
+         "etc/Panoview.config",
+         true},
+        {"link to a file not yet written",
+         {{"bin/Panoview.config", "../etc/Panoview.config"}},
+         "etc/Panoview.config",
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        std::filesystem::create_directory(dir.path() / "bin");
+        std::filesystem::create_directory(dir.path() / "etc");
+        if (c.fileExistsBefore)
+            dir.write(c.file, "{\"userid\":\"old\"}");
+        for (const auto& [link, target] : c.links) {
+            std::string to = target[0] == '@' ? dir.path().string() + target.substr(1) : target;
+            std::filesystem::create_symlink(to, dir.path() / link);
+        }
+        DebugCapture quiet;
+        SystemConfig config;
+        ASSERT_TRUE(saveConfigFile(dir.file("bin/Panoview.config"), config, "new", "a", "w", {}));
+        for (const auto& [link, target] : c.links)
+            EXPECT_TRUE(std::filesystem::is_symlink(dir.path() / link)) << link;
+        EXPECT_EQ(dir.read(c.file), configFileText("new", "a", "", "w", {}));
+        EXPECT_EQ(entriesIn(dir.path() / "bin"), 1u);
+        EXPECT_EQ(entriesIn(dir.path() / "etc"), c.links.size());
+    }
+}
+
+TEST(ConfigSaveSafety, SaveKeepsModeOwnerAndGroup) {
+    TempDir dir;
+    const std::string path = dir.file("Panoview.config");
+    dir.write("Panoview.config", "{}");
+    ASSERT_EQ(chmod(path.c_str(), 0640), 0);
+    // As root the file can belong to anybody; an ordinary user checks its
+    // own file's mode only.
+    const uid_t owner = geteuid() == 0 ? 65534 : geteuid();
+    const gid_t group = geteuid() == 0 ? 65534 : getegid();
+    ASSERT_EQ(chown(path.c_str(), owner, group), 0);
+    DebugCapture quiet;
+    SystemConfig config;
+    ASSERT_TRUE(saveConfigFile(path, config, "new", "a", "w", {}));
+    struct stat after {};
+    ASSERT_EQ(stat(path.c_str(), &after), 0);
+    EXPECT_EQ(after.st_mode & 07777, 0640u);
+    EXPECT_EQ(after.st_uid, owner);
+    EXPECT_EQ(after.st_gid, group);
+    EXPECT_EQ(dir.read("Panoview.config"), configFileText("new", "a", "", "w", {}));
+    if (geteuid() != 0)
+        GTEST_SKIP() << "owner and group of another user need root";
 }
