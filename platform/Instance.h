@@ -13,7 +13,9 @@ enum class InstanceLock {
 
 // Takes the per-user lock of the given name and holds it until the process
 // ends. The lock file is $XDG_RUNTIME_DIR/<name>.lock, or /tmp/<name>-<uid>.lock
-// when the variable is unset.
+// when the variable is unset or names a folder that cannot hold the lock
+// (missing, not writable). Failed, with one diagnostic line, only when
+// neither file can be locked.
 InstanceLock acquireInstanceLock(const std::string& name);
 
 // The full path of the running executable; empty when it cannot be read.
