@@ -17,7 +17,7 @@ template <typename Char> BasicUrlParts<Char> split(std::basic_string_view<Char> 
         parts.path = rest.substr(slash);
     }
     if (size_t colon = host.find(Char(':')); colon != host.npos) {
-        parts.port = static_cast<uint16_t>(parseDecimalInt(host.substr(colon + 1)));
+        parts.port = parseDecimalInt(host.substr(colon + 1));
         host = host.substr(0, colon);
     }
     parts.host = host;

@@ -4,6 +4,7 @@
 #include "common/Numbers.h"
 #include "common/Utf8.h"
 #include "http/UrlSplit.h"
+#include "platform/Files.h"
 
 #include <cerrno>
 #include <chrono>
@@ -20,6 +21,9 @@ namespace {
 constexpr char kAgent[] = "Http-connect";
 constexpr char kVersion[] = "HTTP/1.1";
 constexpr size_t kReplyChunk = 4096;
+// A reply body larger than this is no reply of the service: an endless body
+// must not grow the reply without bound.
+constexpr size_t kReplyMax = 16 * 1024 * 1024;
 constexpr size_t kDownloadHeaderRoom = 1024;
 constexpr size_t kDownloadHeaderRoomW = kDownloadHeaderRoom / 2;
 constexpr size_t kDownloadBlockMax = 1048576;
@@ -58,9 +62,17 @@ Result guarded(Steps steps, OnFailure onFailure) {
     return Result();
 }
 
-[[noreturn]] void failWithErrno(HttpInterfaceError error) {
-    platform::setInternetLastError(errno);
+[[noreturn]] void failWithErrno(HttpInterfaceError error, int number = errno) {
+    platform::setInternetLastError(number);
     throw error;
+}
+
+// The status code of a status line ("HTTP/1.1 403 Forbidden" gives 403); 0
+// when the line holds none.
+template <typename Char> int statusCodeOf(const Char* statusLine) {
+    std::basic_string_view<Char> line(statusLine);
+    size_t space = line.find(Char(' '));
+    return space == line.npos ? 0 : parseDecimalInt(line.substr(space + 1));
 }
 
 // Creates every missing folder along the path; "/" separates folders.
@@ -85,7 +97,7 @@ bool formFileNameIsSafe(std::string_view name) {
 
 } // namespace
 
-CWininetHttp::CWininetHttp() = default;
+CWininetHttp::CWininetHttp(platform::InternetTimeouts timeouts) : timeouts_(timeouts) {}
 
 CWininetHttp::~CWininetHttp() {
     closeHandles();
@@ -97,12 +109,17 @@ void CWininetHttp::closeHandles() {
     session_.reset();
 }
 
-void CWininetHttp::openHandles(const std::string& host, uint16_t port, const std::string& path,
+void CWininetHttp::openHandles(const std::string& host, int32_t port, const std::string& path,
                                const char* verb) {
-    session_ = platform::InternetSession::open(kAgent);
+    session_ = platform::InternetSession::open(kAgent, timeouts_);
     if (!session_)
         throw HttpErrOpen;
-    connection_ = platform::InternetConnection::open(*session_, host, port);
+    // A port beyond 16 bits would wrap round to another one: no connection.
+    if (port < 0 || port > 65535) {
+        platform::setInternetLastError(platform::kInternetErrorInvalidParameter);
+        throw HttpErrConnect;
+    }
+    connection_ = platform::InternetConnection::open(*session_, host, static_cast<uint16_t>(port));
     if (!connection_)
         throw HttpErrConnect;
     request_ = platform::InternetRequest::open(*connection_, verb, path, kVersion, true);
@@ -115,7 +132,7 @@ void CWininetHttp::openHandles(const wchar_t* url, const char* verb) {
     openHandles(utf8::fromWide(parts.host), parts.port, utf8::fromWide(parts.path), verb);
 }
 
-void CWininetHttp::checkStatus(char* buffer, size_t room) {
+void CWininetHttp::checkStatus(char* buffer, size_t room, bool refuseErrorStatus) {
     std::memset(buffer, 0, room + 1);
     size_t size = room;
     if (!request_->queryRawHeaders(buffer, &size))
@@ -123,18 +140,26 @@ void CWininetHttp::checkStatus(char* buffer, size_t room) {
     // Every header line ends with a NUL, so only the status line is searched.
     if (std::strstr(buffer, "404"))
         throw HttpErrNotFound;
+    // A download saves the body as the file: an error page is no file.
+    if (refuseErrorStatus && statusCodeOf(buffer) >= 400)
+        throw HttpErrNotFound;
 }
 
 std::string CWininetHttp::readReply(char* buffer, size_t room) {
-    // The body is kept byte for byte, NUL bytes included.
+    // The body is kept byte for byte, NUL bytes included. A body that breaks
+    // off (the connection closed or reset before the announced length, or
+    // stalled) is no reply.
     std::string reply;
     for (;;) {
         size_t count = 0;
-        if (!request_->read(buffer, room, &count) || count == 0)
-            break;
+        if (!request_->read(buffer, room, &count))
+            throw HttpErrSizeMismatch;
+        if (count == 0)
+            return reply;
+        if (count > kReplyMax - reply.size())
+            throw HttpErrTooLarge;
         reply.append(buffer, count);
     }
-    return reply;
 }
 
 std::string CWininetHttp::exchange(const std::string& url, int32_t method, const char* body,
@@ -210,7 +235,7 @@ bool CWininetHttp::downloadFile(const wchar_t* url, const wchar_t* localPath) {
         throw HttpErrSend;
 
     char header[kDownloadHeaderRoom + 1];
-    checkStatus(header, kDownloadHeaderRoom);
+    checkStatus(header, kDownloadHeaderRoom, true);
     size_t size = kDownloadHeaderRoom;
     if (!request_->queryContentLength(header, &size))
         throw HttpErrQueryInfo;
@@ -227,9 +252,13 @@ bool CWininetHttp::downloadFile(const wchar_t* url, const wchar_t* localPath) {
     const std::wstring pathW = localPath ? localPath : L"";
     const std::string path = utf8::fromWide(pathW);
     createFolders(path);
-    File file(std::fopen(path.c_str(), "wb+"));
-    if (!file)
-        failWithErrno(HttpErrLocalFile);
+    // The body goes to a new file beside the old one, which takes the old
+    // one's place only when the whole body has come: a download that breaks
+    // off leaves the old file as it was.
+    platform::FileReplacement file;
+    int fileError = 0;
+    if (!file.open(path, fileError))
+        failWithErrno(HttpErrLocalFile, fileError);
 
     double done = 0.0;
     int emptyReads = 0;
@@ -251,16 +280,16 @@ bool CWininetHttp::downloadFile(const wchar_t* url, const wchar_t* localPath) {
         emptyReads = 0;
         // A block the disk did not take would leave a damaged file behind
         // a reported success.
-        if (count > 0 && std::fwrite(block.get(), 1, count, file.get()) != count)
-            failWithErrno(HttpErrLocalFile);
+        if (count > 0 && !file.write(block.get(), count, fileError))
+            failWithErrno(HttpErrLocalFile, fileError);
         done += double(count);
         notify(0, total, done);
     } while (done < total);
-    if (std::fclose(file.release()) != 0)
-        failWithErrno(HttpErrLocalFile);
 
     if (done != total)
         throw HttpErrSizeMismatch;
+    if (!file.commit(fileError))
+        failWithErrno(HttpErrLocalFile, fileError);
     notify(2, total, done);
     return true;
 }
@@ -284,7 +313,8 @@ bool CWininetHttp::downloadToBuffer(const wchar_t* url, char** block, int32_t* l
     size_t size = kDownloadHeaderRoomW;
     if (!request_->queryRawHeaders(header, &size))
         throw HttpErrQueryInfo;
-    if (std::wcsstr(header, L"404"))
+    // An error page is no download, whatever its status.
+    if (std::wcsstr(header, L"404") || statusCodeOf(header) >= 400)
         throw HttpErrNotFound;
     size = kDownloadHeaderRoomW;
     if (!request_->queryContentLength(header, &size))
@@ -388,15 +418,18 @@ std::string CWininetHttp::uploadFile(const char* url, const char* localPath, con
         if (count == 0)
             break;
         written = 0;
-        if (!request_->write(buffer.data(), count, &written))
+        if (!request_->write(buffer.data(), count, &written) || written != count)
             break;
         sent += double(written);
         notify(0, double(fileSize), sent);
     } while (count == kUploadBlock);
     file.reset();
 
+    // A body that was not sent whole (the server answered early and closed,
+    // or the connection broke) is a failed upload, whatever the reply: the
+    // end of the request then fails.
     request_->write(closing.data(), closing.size(), &written);
-    if (!request_->endRequest())
+    if (!request_->endRequest() || sent != double(fileSize))
         throw HttpErrSend;
     notify(2, double(fileSize), sent);
 

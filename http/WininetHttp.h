@@ -15,7 +15,9 @@
 
 class CWininetHttp : public IHttp {
 public:
-    CWininetHttp();
+    // The time-outs hold for every operation of the object: 60 s to connect,
+    // 30 s without a byte moving, unless the owner gives others.
+    explicit CWininetHttp(platform::InternetTimeouts timeouts = {});
     ~CWininetHttp() override;
     CWininetHttp(const CWininetHttp&) = delete;
     CWininetHttp& operator=(const CWininetHttp&) = delete;
@@ -34,12 +36,14 @@ public:
 private:
     void closeHandles();
     // Opening steps shared by every operation; they throw HttpInterfaceError.
-    void openHandles(const std::string& host, uint16_t port, const std::string& path,
+    void openHandles(const std::string& host, int32_t port, const std::string& path,
                      const char* verb);
     void openHandles(const wchar_t* url, const char* verb);
     std::string exchange(const std::string& url, int32_t method, const char* body,
                          std::string_view headers);
-    void checkStatus(char* buffer, size_t room);
+    // The status check of every operation; downloads also refuse every
+    // status of 400 and above.
+    void checkStatus(char* buffer, size_t room, bool refuseErrorStatus = false);
     std::string readReply(char* buffer, size_t room);
     void notify(int32_t status, double total, double done);
     // The transfers' steps; they throw HttpInterfaceError.
@@ -47,6 +51,7 @@ private:
     bool downloadToBuffer(const wchar_t* url, char** block, int32_t* length);
     std::string uploadFile(const char* url, const char* localPath, const char* fileName);
 
+    const platform::InternetTimeouts timeouts_;
     uint32_t context_ = 0;
     std::atomic<int32_t> errorCode_{0};
     IHttpCallback* callback_ = nullptr;

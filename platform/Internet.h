@@ -29,20 +29,27 @@ inline constexpr int32_t kInternetErrorInvalidHandleState = 12019;
 int32_t internetLastError();
 void setInternetLastError(int32_t code);
 
-// Shortens the connect time-out (60 s) and the time a transfer may move no
-// byte (30 s, counted in whole seconds) for every request opened afterwards.
-// For tests only; zero values restore the defaults.
-void setInternetTimeoutsForTesting(std::chrono::milliseconds connect, std::chrono::seconds stall);
+// How long a request waits for its connection, and how long its transfer may
+// move no byte (counted in whole seconds) before it fails.
+struct InternetTimeouts {
+    std::chrono::milliseconds connect{60000};
+    std::chrono::seconds stall{30};
+};
 
 class InternetSession {
 public:
-    // Null when the HTTP library cannot be initialised.
-    static std::unique_ptr<InternetSession> open(std::string_view agent);
+    // Null when the HTTP library cannot be initialised. Every request opened
+    // under the session keeps its time-outs.
+    static std::unique_ptr<InternetSession> open(std::string_view agent,
+                                                 InternetTimeouts timeouts = {});
     const std::string& agent() const { return agent_; }
+    const InternetTimeouts& timeouts() const { return timeouts_; }
 
 private:
-    explicit InternetSession(std::string_view agent) : agent_(agent) {}
+    InternetSession(std::string_view agent, InternetTimeouts timeouts)
+        : agent_(agent), timeouts_(timeouts) {}
     std::string agent_;
+    InternetTimeouts timeouts_;
 };
 
 class InternetConnection {
@@ -52,13 +59,15 @@ public:
     static std::unique_ptr<InternetConnection> open(const InternetSession& session,
                                                     std::string_view host, uint16_t port);
     const std::string& agent() const { return agent_; }
+    const InternetTimeouts& timeouts() const { return timeouts_; }
     const std::string& host() const { return host_; }
     uint16_t port() const { return port_; }
 
 private:
-    InternetConnection(std::string_view agent, std::string_view host, uint16_t port)
-        : agent_(agent), host_(host), port_(port) {}
+    InternetConnection(const InternetSession& session, std::string_view host, uint16_t port)
+        : agent_(session.agent()), timeouts_(session.timeouts()), host_(host), port_(port) {}
     std::string agent_;
+    InternetTimeouts timeouts_;
     std::string host_;
     uint16_t port_;
 };
@@ -66,7 +75,8 @@ private:
 class InternetRequest {
 public:
     // verb "GET", "POST" or another method name; the path goes on the request
-    // line as it stands (an empty path asks for "/"). Only "HTTP/1.1" is
+    // line as it stands (an empty path asks for "/"), except that spaces,
+    // control bytes and bytes above 127 go out percent-encoded. Only "HTTP/1.1" is
     // spoken. Nothing is ever served from a cache, so the reload flag changes
     // nothing. Null when the transfer cannot be set up.
     static std::unique_ptr<InternetRequest> open(const InternetConnection& connection,
@@ -86,8 +96,10 @@ public:
     bool send(std::string_view headers, const void* body, size_t length);
 
     // Starts a request whose body of the announced length is written with
-    // write(); endRequest() then waits for the reply headers. endRequest fails
-    // when fewer bytes than announced were written.
+    // write(); endRequest() then waits for the reply headers. write fails
+    // when the transfer ended (broken, or answered early by the server)
+    // before the announced body was through; endRequest fails whenever fewer
+    // bytes than announced were written.
     bool beginSend(uint64_t bodyLength);
     bool write(const void* data, size_t size, size_t* written);
     bool endRequest();

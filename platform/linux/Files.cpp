@@ -222,36 +222,60 @@ std::string replaceTemporaryPrefix(std::string_view fileName) {
     return "." + std::string(fileName) + ".save-";
 }
 
-bool replaceFile(const std::string& path, std::string_view bytes, int& error) {
+FileReplacement::~FileReplacement() {
+    if (!temporary_.empty())
+        ::unlinkat(folder_, temporary_.c_str(), 0);
+    if (file_ >= 0)
+        ::close(file_);
+    if (folder_ >= 0)
+        ::close(folder_);
+}
+
+bool FileReplacement::open(const std::string& path, int& error) {
     std::string target;
     if (!finalTarget(path, target, error))
         return false;
-    const std::string name = nameOf(target);
-    Fd folder(::open(folderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folder.get() < 0) {
+    name_ = nameOf(target);
+    folder_ = ::open(folderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder_ < 0) {
         error = errno;
         return false;
     }
-    removeStaleTemporaries(folder.get(), name);
-
-    std::string temporary;
-    Fd file(openTemporary(folder.get(), name, temporary));
-    if (file.get() < 0) {
+    removeStaleTemporaries(folder_, name_);
+    file_ = openTemporary(folder_, name_, temporary_);
+    if (file_ < 0) {
         error = errno;
         return false;
     }
-    takeOverAttributes(file.get(), folder.get(), name);
-    bool done = writeAll(file.get(), bytes.data(), bytes.size()) && ::fsync(file.get()) == 0 &&
-                (!temporary.empty() || nameTemporary(file.get(), folder.get(), name, temporary)) &&
-                ::renameat(folder.get(), temporary.c_str(), folder.get(), name.c_str()) == 0;
-    error = done ? 0 : errno;
-    if (!done && !temporary.empty())
-        ::unlinkat(folder.get(), temporary.c_str(), 0);
-    if (!done)
-        return false;
-    // Make the rename itself durable.
-    ::fsync(folder.get());
+    takeOverAttributes(file_, folder_, name_);
     return true;
+}
+
+bool FileReplacement::write(const void* data, size_t size, int& error) {
+    if (file_ < 0 || !writeAll(file_, data, size)) {
+        error = file_ < 0 ? EBADF : errno;
+        return false;
+    }
+    return true;
+}
+
+bool FileReplacement::commit(int& error) {
+    if (file_ < 0 || ::fsync(file_) != 0 ||
+        (temporary_.empty() && !nameTemporary(file_, folder_, name_, temporary_)) ||
+        ::renameat(folder_, temporary_.c_str(), folder_, name_.c_str()) != 0) {
+        error = file_ < 0 ? EBADF : errno;
+        return false;
+    }
+    temporary_.clear();
+    // Make the rename itself durable.
+    ::fsync(folder_);
+    return true;
+}
+
+bool replaceFile(const std::string& path, std::string_view bytes, int& error) {
+    FileReplacement replacement;
+    return replacement.open(path, error) && replacement.write(bytes.data(), bytes.size(), error) &&
+           replacement.commit(error);
 }
 
 } // namespace platform

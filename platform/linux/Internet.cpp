@@ -10,7 +10,6 @@
 #include <curl/curl.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <cstring>
 #include <mutex>
@@ -21,11 +20,6 @@ namespace platform {
 namespace {
 
 thread_local int32_t lastError = 0;
-
-constexpr long kDefaultConnectMs = 60000;
-constexpr long kDefaultStallSeconds = 30;
-std::atomic<long> connectTimeoutMs{kDefaultConnectMs};
-std::atomic<long> stallSeconds{kDefaultStallSeconds};
 
 // Socket reads and upload pieces of libcurl; the reply buffer takes the
 // pieces that arrive while no read is waiting.
@@ -93,6 +87,25 @@ std::string_view trimmed(std::string_view text) {
     return text;
 }
 
+// The request target with every byte that may not stand on a request line
+// (space, control bytes, DEL, bytes above 127) written as %XX. Escapes
+// already in the text stay as they are.
+std::string percentEncoded(std::string_view target) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string out;
+    for (char c : target) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte <= 0x20 || byte >= 0x7f) {
+            out += '%';
+            out += digits[byte >> 4];
+            out += digits[byte & 15];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 // Copies text and a NUL into the caller's room, WinInet-style: *size is the
 // room on entry and the count copied (without the NUL) on success.
 template <typename Char>
@@ -118,15 +131,11 @@ void setInternetLastError(int32_t code) {
     lastError = code;
 }
 
-void setInternetTimeoutsForTesting(std::chrono::milliseconds connect, std::chrono::seconds stall) {
-    connectTimeoutMs = connect.count() > 0 ? static_cast<long>(connect.count()) : kDefaultConnectMs;
-    stallSeconds = stall.count() > 0 ? static_cast<long>(stall.count()) : kDefaultStallSeconds;
-}
-
-std::unique_ptr<InternetSession> InternetSession::open(std::string_view agent) {
+std::unique_ptr<InternetSession> InternetSession::open(std::string_view agent,
+                                                       InternetTimeouts timeouts) {
     if (!curlGlobal().ready)
         return nullptr;
-    return std::unique_ptr<InternetSession>(new InternetSession(agent));
+    return std::unique_ptr<InternetSession>(new InternetSession(agent, timeouts));
 }
 
 std::unique_ptr<InternetConnection> InternetConnection::open(const InternetSession& session,
@@ -138,7 +147,7 @@ std::unique_ptr<InternetConnection> InternetConnection::open(const InternetSessi
     // Port 0 asks for the service's default port, as the desktop's stack has it.
     constexpr uint16_t kDefaultHttpPort = 80;
     return std::unique_ptr<InternetConnection>(
-        new InternetConnection(session.agent(), host, port ? port : kDefaultHttpPort));
+        new InternetConnection(session, host, port ? port : kDefaultHttpPort));
 }
 
 struct InternetRequest::Transfer {
@@ -450,21 +459,27 @@ std::unique_ptr<InternetRequest> InternetRequest::open(const InternetConnection&
         return nullptr;
 
     // The address is set part by part, so that the host and path reach the
-    // wire as given and a host that is no host name fails at send.
-    std::string pathText(path.substr(0, path.find('?')));
+    // wire as given and a host that is no host name fails at send. Spaces,
+    // control bytes and bytes above 127 are no request-line text: they go
+    // out percent-encoded, in the path and in the query alike.
+    const std::string target = percentEncoded(path);
+    std::string_view pathView(target);
+    std::string pathText(pathView.substr(0, pathView.find('?')));
     std::string port = std::to_string(connection.port());
     t->urlValid = curl_url_set(t->url, CURLUPART_SCHEME, "http", 0) == CURLUE_OK &&
                   curl_url_set(t->url, CURLUPART_HOST, connection.host().c_str(), 0) == CURLUE_OK &&
                   curl_url_set(t->url, CURLUPART_PORT, port.c_str(), 0) == CURLUE_OK &&
                   curl_url_set(t->url, CURLUPART_PATH, pathText.empty() ? "/" : pathText.c_str(),
                                0) == CURLUE_OK;
-    if (size_t q = path.find('?'); t->urlValid && q != std::string_view::npos) {
-        std::string query(path.substr(q + 1));
+    if (size_t q = pathView.find('?'); t->urlValid && q != std::string_view::npos) {
+        std::string query(pathView.substr(q + 1));
         t->urlValid = curl_url_set(t->url, CURLUPART_QUERY, query.c_str(), 0) == CURLUE_OK;
     }
 
     CurlGlobal& global = curlGlobal();
     CURL* e = t->easy;
+    const long connectMs = static_cast<long>(connection.timeouts().connect.count());
+    const long stallSeconds = static_cast<long>(connection.timeouts().stall.count());
     bool ok = curl_easy_setopt(e, CURLOPT_CURLU, t->url) == CURLE_OK &&
               curl_easy_setopt(e, CURLOPT_PATH_AS_IS, 1L) == CURLE_OK &&
               curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http") == CURLE_OK &&
@@ -477,9 +492,9 @@ std::unique_ptr<InternetRequest> InternetRequest::open(const InternetConnection&
               curl_easy_setopt(e, CURLOPT_FRESH_CONNECT, 1L) == CURLE_OK &&
               curl_easy_setopt(e, CURLOPT_FORBID_REUSE, 1L) == CURLE_OK &&
               curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
-              curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, connectTimeoutMs.load()) == CURLE_OK &&
+              curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, connectMs) == CURLE_OK &&
               curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L) == CURLE_OK &&
-              curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, stallSeconds.load()) == CURLE_OK &&
+              curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, stallSeconds) == CURLE_OK &&
               curl_easy_setopt(e, CURLOPT_BUFFERSIZE, kReceiveBufferSize) == CURLE_OK &&
               curl_easy_setopt(e, CURLOPT_UPLOAD_BUFFERSIZE, kUploadBufferSize) == CURLE_OK &&
               curl_easy_setopt(e, CURLOPT_SHARE, global.share) == CURLE_OK &&
@@ -575,8 +590,10 @@ bool InternetRequest::write(const void* data, size_t size, size_t* written) {
     *written = static_cast<size_t>(t.handedOut - before);
     t.source = nullptr;
     t.sourceLeft = 0;
-    if (*written < size && t.done && t.result != CURLE_OK)
-        return t.fail(t.result);
+    // The transfer ended before the announced body was through: whether it
+    // broke or the server answered early, the rest cannot be sent.
+    if (*written < size && t.done && t.handedOut < t.announced)
+        return t.fail(CURLE_SEND_ERROR);
     return true;
 }
 
@@ -586,8 +603,11 @@ bool InternetRequest::endRequest() {
         setInternetLastError(kInternetErrorInvalidHandleState);
         return false;
     }
-    if (t.handedOut < t.announced && !t.done) {
-        t.end(CURLE_SEND_ERROR); // a shortened body cannot make a valid request
+    // A shortened body cannot make a valid request, also when the server
+    // answered early and ended the transfer before the body was through.
+    if (t.handedOut < t.announced) {
+        if (!t.done)
+            t.end(CURLE_SEND_ERROR);
         return t.fail(CURLE_SEND_ERROR);
     }
     if (!t.drive([&] { return t.headersComplete; },

@@ -30,11 +30,8 @@ uint16_t closedPort() {
     return probe.port();
 }
 
-class ShortTimeouts {
-public:
-    ShortTimeouts() { platform::setInternetTimeoutsForTesting(2000ms, 1s); }
-    ~ShortTimeouts() { platform::setInternetTimeoutsForTesting(0ms, 0s); }
-};
+// Broken exchanges fail within seconds instead of the 30 s stall limit.
+const platform::InternetTimeouts kShortTimeouts{2000ms, 1s};
 
 const char kJsonHeaders[] = "Content-type:application/json\nAccept:application/json";
 
@@ -289,7 +286,6 @@ TEST(Request, CookiesOfOneReplyGoWithLaterRequests) {
 }
 
 TEST(Request, BrokenExchangesFailWithSend) {
-    ShortTimeouts timeouts;
     const std::string fullReply = ok("never");
     struct Case {
         const char* name;
@@ -305,7 +301,7 @@ TEST(Request, BrokenExchangesFailWithSend) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         ScriptedServer server([&](const std::string&, size_t) { return c.script; });
-        CWininetHttp http;
+        CWininetHttp http(kShortTimeouts);
         DebugCapture capture;
         EXPECT_EQ(http.Request(server.url("/b").c_str(), 0, "{}", kJsonHeaders), "");
         EXPECT_EQ(http.GetErrorCode(), HttpErrSend);
@@ -320,15 +316,17 @@ TEST(Request, BrokenExchangesFailWithSend) {
     EXPECT_EQ(http.GetErrorCode(), HttpErrSend);
 }
 
-TEST(Request, StallInsideTheBodyEndsTheReplyEarly) {
-    ShortTimeouts timeouts;
+TEST(Request, StallInsideTheBodyFailsWithSizeMismatch) {
+    // The stall limit comes from the object's own time-outs.
     ScriptedServer server([](const std::string&, size_t) {
         return ScriptedServer::Script{
             Step::send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\npartial"), Step::hold()};
     });
-    CWininetHttp http;
-    EXPECT_EQ(http.Request(server.url("/b").c_str(), 1, nullptr, nullptr), "partial");
-    EXPECT_EQ(http.GetErrorCode(), 0);
+    CWininetHttp http(kShortTimeouts);
+    DebugCapture capture;
+    EXPECT_EQ(http.Request(server.url("/b").c_str(), 1, nullptr, nullptr), "");
+    EXPECT_EQ(http.GetErrorCode(), HttpErrSizeMismatch);
+    EXPECT_EQ(capture.all(), "CWininetHttp::Request error.8,GetLastError.28 \n");
 }
 
 TEST(Request, ErrorCodeOutlivesLaterSuccess) {

@@ -8,7 +8,7 @@ namespace {
 struct SplitCase {
     const char* url;
     const char* host;
-    uint16_t port;
+    int32_t port;
     const char* path;
 };
 
@@ -22,8 +22,8 @@ const SplitCase kSplitCases[] = {
     {"https://server/a", "https", 0, "//server/a"},
     {"see http://server/a", "server", 80, "/a"},
     {"http://server: 81/a", "server", 81, "/a"},
-    {"http://server:70000/a", "server", 4464, "/a"},
-    {"http://server:-1/a", "server", 65535, "/a"},
+    {"http://server:70000/a", "server", 70000, "/a"}, // refused when connecting
+    {"http://server:-1/a", "server", -1, "/a"},
     {"http://a/b:9/c", "a", 80, "/b:9/c"},
     {"http://user@host:9/p#f", "user@host", 9, "/p#f"},
     {"", "", 80, ""},

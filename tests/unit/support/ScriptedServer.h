@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <cstdlib>
 #include <functional>
 #include <mutex>
@@ -32,8 +33,14 @@ public:
         Kind kind = Kind::Close;
         std::string bytes;
         std::chrono::milliseconds pause{0};
+        size_t times = 1;
 
         static Step send(std::string bytes) { return {Kind::Send, std::move(bytes), {}}; }
+        // Sends the bytes the given number of times: a body as long as the
+        // client cares to read.
+        static Step repeat(std::string bytes, size_t times) {
+            return {Kind::Send, std::move(bytes), {}, times};
+        }
         static Step pauseFor(std::chrono::milliseconds ms) { return {Kind::Pause, {}, ms}; }
         // Ends the connection cleanly (also done after the last step).
         static Step close() { return {Kind::Close, {}, {}}; }
@@ -48,6 +55,12 @@ public:
     using Handler = std::function<Script(const std::string& request, size_t index)>;
 
     explicit ScriptedServer(Handler handler) : handler_(std::move(handler)) { start(); }
+    // Answers once it has read at most readLimit bytes of a request (head
+    // included): a server that replies before the body has come.
+    ScriptedServer(Handler handler, size_t readLimit)
+        : handler_(std::move(handler)), readLimit_(readLimit) {
+        start();
+    }
     // Answers every request with the same raw bytes, then closes.
     explicit ScriptedServer(std::string reply)
         : ScriptedServer(
@@ -200,9 +213,9 @@ private:
                         return data;
                 }
             }
-            if (!waitReadable(fd))
+            if (data.size() >= readLimit_ || !waitReadable(fd))
                 return data;
-            ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+            ssize_t n = ::recv(fd, buffer, std::min(sizeof buffer, readLimit_ - data.size()), 0);
             if (n <= 0)
                 return data;
             data.append(buffer, static_cast<size_t>(n));
@@ -257,9 +270,11 @@ private:
         for (const Step& step : script) {
             switch (step.kind) {
             case Step::Kind::Send: {
-                if (!sendAll(fd, step.bytes)) {
-                    ::close(fd);
-                    return;
+                for (size_t i = 0; i < step.times; ++i) {
+                    if (!sendAll(fd, step.bytes)) {
+                        ::close(fd);
+                        return;
+                    }
                 }
                 break;
             }
@@ -293,6 +308,7 @@ private:
     }
 
     Handler handler_;
+    size_t readLimit_ = SIZE_MAX;
     int listener_ = -1;
     int stopPipe_[2] = {-1, -1};
     uint16_t port_ = 0;
