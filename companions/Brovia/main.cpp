@@ -13,11 +13,12 @@
 
 namespace {
 
+// A coordinate X11 can show: a window's position is a signed 16-bit number.
 bool parseInt(const char* text, int& value) {
     errno = 0;
     char* end = nullptr;
     long parsed = std::strtol(text, &end, 10);
-    if (errno != 0 || end == text || *end != '\0' || parsed < -1000000 || parsed > 1000000)
+    if (errno != 0 || end == text || *end != '\0' || parsed < -32768 || parsed > 32767)
         return false;
     value = static_cast<int>(parsed);
     return true;
@@ -45,7 +46,7 @@ int main(int argc, char** argv) {
     PagePlacement page;
     if (!parseArguments(argc, argv, page)) {
         std::fprintf(stderr, "usage: Brovia /left L /top T /bottom B /right R /url U\n"
-                             "       (right > left, bottom > top)\n");
+                             "       (right > left, bottom > top, each from -32768 to 32767)\n");
         return 2;
     }
     const char* noChromium = std::getenv("BROVIA_NO_CHROMIUM");

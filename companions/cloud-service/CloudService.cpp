@@ -184,10 +184,18 @@ std::string escapeHtml(const std::string& text) {
     return out;
 }
 
-CloudService::CloudService(std::vector<Account> accounts, std::function<std::string()> randomText)
-    : randomText_(randomText ? std::move(randomText) : systemRandomText) {
+CloudService::CloudService(std::vector<Account> accounts, std::function<std::string()> randomText,
+                           std::function<Clock::time_point()> now)
+    : randomText_(randomText ? std::move(randomText) : systemRandomText),
+      now_(now ? std::move(now) : [] { return Clock::now(); }) {
     for (auto& account : accounts)
         accounts_[account.loginName] = std::move(account);
+    lastSweep_ = now_();
+}
+
+size_t CloudService::sessionCount() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return sessions_.size();
 }
 
 ServiceReply CloudService::handle(const ServiceRequest& request) {
@@ -223,12 +231,38 @@ ServiceReply CloudService::handle(const ServiceRequest& request) {
 }
 
 CloudService::Session* CloudService::sessionOfToken(const std::string& token) {
-    if (token.empty())
+    const auto found = sessions_.find(token);
+    if (found == sessions_.end())
         return nullptr;
-    for (auto& [id, session] : sessions_)
-        if (session.token == token)
-            return &session;
-    return nullptr;
+    const Clock::time_point now = now_();
+    if (now - found->second.lastUsed > sessionIdleLimit) {
+        removeSession(token);
+        return nullptr;
+    }
+    found->second.lastUsed = now;
+    return &found->second;
+}
+
+void CloudService::removeSession(const std::string& token) {
+    const auto found = sessions_.find(token);
+    if (found == sessions_.end())
+        return;
+    tokenOfId_.erase(found->second.id);
+    sessions_.erase(found);
+}
+
+void CloudService::sweepExpired(Clock::time_point now) {
+    if (now - lastSweep_ < std::chrono::minutes(1))
+        return;
+    lastSweep_ = now;
+    for (auto it = sessions_.begin(); it != sessions_.end();) {
+        if (now - it->second.lastUsed > sessionIdleLimit) {
+            tokenOfId_.erase(it->second.id);
+            it = sessions_.erase(it);
+        } else {
+            ++it;
+        }
+    }
 }
 
 ServiceReply CloudService::login(const ServiceRequest& request) {
@@ -239,24 +273,27 @@ ServiceReply CloudService::login(const ServiceRequest& request) {
     if (account == accounts_.end() || account->second.password != stringMember(body, "loginPwd"))
         return refusal("账号或密码错误");
 
+    const std::string token = randomText_();
     Session session;
+    session.id = randomText_();
     session.loginName = account->first;
-    session.token = randomText_();
-    const std::string id = randomText_();
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        sessions_[id] = session;
+        session.lastUsed = now_();
+        sweepExpired(session.lastUsed);
+        tokenOfId_[session.id] = token;
+        sessions_[token] = session;
     }
 
     // "data" carries the session object as text.
     Json::Value data(Json::objectValue);
-    data["Token"] = session.token;
+    data["Token"] = token;
     data["uname"] = account->second.displayName;
     Json::Value value(Json::objectValue);
     value["rt"] = "1";
     value["data"] = writeJson(data);
     ServiceReply reply = jsonReply(value);
-    reply.setCookie = std::string(sessionCookie) + "=" + id + "; Path=/; HttpOnly";
+    reply.setCookie = std::string(sessionCookie) + "=" + session.id + "; Path=/; HttpOnly";
     return reply;
 }
 
@@ -264,8 +301,11 @@ ServiceReply CloudService::logout(const ServiceRequest& request) {
     // No token in the address: the cookie set at sign-in names the session.
     const std::string id = cookieValue(request.cookie, sessionCookie);
     std::lock_guard<std::mutex> lock(mutex_);
-    if (id.empty() || sessions_.erase(id) == 0)
+    const auto found = tokenOfId_.find(id);
+    const std::string token = found == tokenOfId_.end() ? std::string() : found->second;
+    if (!sessionOfToken(token))
         return refusal("未登录或登录已失效");
+    removeSession(token);
     return confirmation(1);
 }
 

@@ -3,11 +3,13 @@
 // that they can be tested without a socket.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -46,19 +48,29 @@ inline constexpr const char* sessionCookie = "PVSESSION";
 
 class CloudService {
 public:
+    using Clock = std::chrono::steady_clock;
+    // A session nobody used for this long is gone: its token is dead.
+    static constexpr std::chrono::hours sessionIdleLimit{1};
+
     // randomText yields a fresh unguessable text for each token and session
     // id; by default 32 hexadecimal digits from the system's random source.
+    // now tells the time sessions idle by; by default the steady clock.
     explicit CloudService(std::vector<Account> accounts,
-                          std::function<std::string()> randomText = {});
+                          std::function<std::string()> randomText = {},
+                          std::function<Clock::time_point()> now = {});
 
     // Answers one request; safe to call from several threads.
     ServiceReply handle(const ServiceRequest& request);
 
+    // Sessions held, expired ones not yet swept included.
+    size_t sessionCount();
+
 private:
     struct Session {
+        std::string id; // the session cookie's value
         std::string loginName;
-        std::string token;
         std::string factory; // entered factory, empty until /Enter
+        Clock::time_point lastUsed;
     };
 
     ServiceReply login(const ServiceRequest& request);
@@ -68,14 +80,22 @@ private:
     ServiceReply page(const ServiceRequest& request, const std::string& site,
                       const std::string& pageName);
 
-    // The signed-in session a token belongs to; null for none. Called with
-    // the lock held.
+    // The live session a token belongs to, marked as used now; null for
+    // none. An expired session found on the way is removed. Called with the
+    // lock held.
     Session* sessionOfToken(const std::string& token);
+    void removeSession(const std::string& token);
+    // Removes every expired session, at most once a minute, so that sessions
+    // nobody asks for again do not pile up. Called with the lock held.
+    void sweepExpired(Clock::time_point now);
 
     std::map<std::string, Account> accounts_;
     std::function<std::string()> randomText_;
+    std::function<Clock::time_point()> now_;
     std::mutex mutex_;
-    std::map<std::string, Session> sessions_; // by session id (the cookie)
+    std::unordered_map<std::string, Session> sessions_;      // by token
+    std::unordered_map<std::string, std::string> tokenOfId_; // session id -> token
+    Clock::time_point lastSweep_;
 };
 
 // The value of one query parameter (the first of that name), empty if absent.

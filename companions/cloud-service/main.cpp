@@ -1,149 +1,98 @@
-// cloud-service PORT ACCOUNTS.json
+// cloud-service [PORT [ACCOUNTS.json]]
 //
-// The stand-in for the factory's cloud service on 127.0.0.1. Port 0 takes a
-// free port; the port in use is printed on standard output as the first line.
-// SIGUSR1 makes the service stop answering: connections are accepted and
-// closed at once without a reply, as a dead service would leave them.
-// SIGUSR2 resumes answering. SIGINT and SIGTERM end it.
+// The stand-in for the factory's cloud service on 127.0.0.1. Without
+// arguments it listens on port 8088 with cloud-accounts.json from its own
+// folder. Port 0 takes a free port; the port in use is printed on standard
+// output as the first line. SIGUSR1 makes the service stop answering:
+// connections are accepted and closed at once without a reply, as a dead
+// service would leave them. SIGUSR2 resumes answering. SIGINT and SIGTERM end
+// it.
 #include "CloudService.h"
+#include "HttpFront.h"
 
-#include <httplib.h>
-
-#include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <iterator>
-#include <memory>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <thread>
+#include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
-constexpr const char* host = "127.0.0.1";
+constexpr int kDefaultPort = 8088;
+constexpr char kAccountsName[] = "cloud-accounts.json";
 
-cloudsvc::ServiceRequest toServiceRequest(const httplib::Request& in) {
-    cloudsvc::ServiceRequest out;
-    out.method = in.method;
-    out.path = in.path;
-    // Keep the parameters in the order they came, as the pages show them.
-    const size_t question = in.target.find('?');
-    if (question != std::string::npos) {
-        httplib::Params ordered;
-        std::string query = in.target.substr(question + 1);
-        size_t start = 0;
-        while (start <= query.size()) {
-            size_t end = query.find('&', start);
-            if (end == std::string::npos)
-                end = query.size();
-            const std::string pair = query.substr(start, end - start);
-            if (!pair.empty()) {
-                const size_t eq = pair.find('=');
-                const std::string key = httplib::detail::decode_url(pair.substr(0, eq), true);
-                const std::string value =
-                    eq == std::string::npos
-                        ? std::string()
-                        : httplib::detail::decode_url(pair.substr(eq + 1), true);
-                out.query.emplace_back(key, value);
-            }
-            start = end + 1;
-        }
-    }
-    out.body = in.body;
-    out.cookie = in.get_header_value("Cookie");
-    return out;
+// The folder of the running program, without a trailing '/'.
+std::string programFolder() {
+    char path[4096] = {};
+    ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    std::string text(path, n > 0 ? static_cast<size_t>(n) : 0);
+    size_t slash = text.rfind('/');
+    return slash == std::string::npos ? "." : text.substr(0, slash);
 }
 
-// The HTTP side of one answering period.
-class Answering {
-public:
-    Answering(cloudsvc::CloudService& service, int port) {
-        auto handler = [&service](const httplib::Request& req, httplib::Response& res) {
-            const cloudsvc::ServiceReply reply = service.handle(toServiceRequest(req));
-            res.status = reply.status;
-            if (!reply.setCookie.empty())
-                res.set_header("Set-Cookie", reply.setCookie);
-            res.set_content(reply.body, reply.contentType.c_str());
-            std::fprintf(stderr, "cloud-service: %s %s -> %d\n", req.method.c_str(),
-                         req.target.c_str(), reply.status);
-        };
-        server_.Get(".*", handler);
-        server_.Post(".*", handler);
-        server_.Put(".*", handler);
-        server_.Delete(".*", handler);
-        port_ = port == 0 ? server_.bind_to_any_port(host)
-                          : (server_.bind_to_port(host, port) ? port : -1);
-        if (port_ > 0)
-            thread_ = std::thread([this] { server_.listen_after_bind(); });
-    }
-    ~Answering() {
-        server_.stop();
-        if (thread_.joinable())
-            thread_.join();
-    }
-    int port() const { return port_; }
+void printUsage(std::FILE* out) {
+    std::fprintf(out,
+                 "usage: cloud-service [PORT [ACCOUNTS.json]]\n"
+                 "Answers the service API and serves the monitoring pages on 127.0.0.1:PORT.\n"
+                 "PORT defaults to %d (0 takes a free port, printed as the first line);\n"
+                 "ACCOUNTS.json defaults to %s beside the program (%s).\n"
+                 "kill -USR1 stops answering, kill -USR2 answers again.\n",
+                 kDefaultPort, kAccountsName, programFolder().c_str());
+}
 
-private:
-    httplib::Server server_;
-    std::thread thread_;
-    int port_ = -1;
-};
+// A port number: decimal digits only, at most 65535.
+bool parsePort(const char* text, int& port) {
+    if (!*text || std::strlen(text) > 5 || std::strspn(text, "0123456789") != std::strlen(text))
+        return false;
+    port = std::atoi(text);
+    return port <= 65535;
+}
 
-// The silent period: connections are taken and closed without a byte.
-class Silent {
-public:
-    explicit Silent(int port) {
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        int yes = 1;
-        ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<uint16_t>(port));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-            ::listen(fd_, 64) != 0) {
-            std::perror("cloud-service: silent listen");
-            return;
+// The text on one line: each line end, with the blanks that follow it,
+// becomes "; ".
+std::string oneLine(const std::string& text) {
+    std::string line;
+    for (size_t at = 0; at < text.size();) {
+        if (text[at] != '\n' && text[at] != '\r') {
+            line += text[at++];
+            continue;
         }
-        thread_ = std::thread([this] {
-            while (!stop_) {
-                pollfd p{fd_, POLLIN, 0};
-                if (::poll(&p, 1, 50) <= 0)
-                    continue;
-                int client = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
-                if (client >= 0)
-                    ::close(client);
-            }
-        });
+        at = text.find_first_not_of("\r\n \t", at);
+        if (at == std::string::npos)
+            break;
+        line += "; ";
     }
-    ~Silent() {
-        stop_ = true;
-        if (thread_.joinable())
-            thread_.join();
-        ::close(fd_);
-    }
-
-private:
-    int fd_ = -1;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-};
+    return line;
+}
 
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: %s PORT ACCOUNTS.json\n", argv[0]);
+    if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        printUsage(stdout);
+        return 0;
+    }
+    if (argc > 3) {
+        std::fprintf(stderr, "cloud-service: too many arguments (cloud-service --help)\n");
         return 2;
     }
-    const int requestedPort = std::atoi(argv[1]);
-    std::ifstream file(argv[2], std::ios::binary);
+    int requestedPort = kDefaultPort;
+    if (argc > 1 && !parsePort(argv[1], requestedPort)) {
+        std::fprintf(stderr, "cloud-service: bad port \"%s\": a number from 0 to 65535\n", argv[1]);
+        return 2;
+    }
+    const std::string accountsPath =
+        argc > 2 ? std::string(argv[2]) : programFolder() + "/" + kAccountsName;
+    std::ifstream file(accountsPath, std::ios::binary);
     if (!file) {
-        std::fprintf(stderr, "cloud-service: cannot read %s\n", argv[2]);
+        std::fprintf(stderr, "cloud-service: cannot read the accounts file %s: %s\n",
+                     accountsPath.c_str(), std::strerror(errno));
         return 2;
     }
     std::vector<cloudsvc::Account> accounts;
@@ -151,7 +100,8 @@ int main(int argc, char** argv) {
         accounts = cloudsvc::parseAccounts(
             std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()));
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "cloud-service: %s: %s\n", argv[2], e.what());
+        std::fprintf(stderr, "cloud-service: %s: %s\n", accountsPath.c_str(),
+                     oneLine(e.what()).c_str());
         return 2;
     }
     cloudsvc::CloudService service(std::move(accounts));
@@ -164,26 +114,23 @@ int main(int argc, char** argv) {
         sigaddset(&signals, s);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
-    auto answering = std::make_unique<Answering>(service, requestedPort);
-    const int port = answering->port();
-    if (port <= 0) {
-        std::fprintf(stderr, "cloud-service: cannot listen on %s:%d\n", host, requestedPort);
-        return 1;
+    cloudsvc::HttpFront front(service);
+    std::string error;
+    if (!front.start(requestedPort, error)) {
+        std::fprintf(stderr, "cloud-service: %s\n", error.c_str());
+        return 2;
     }
-    std::cout << port << std::endl;
+    std::cout << front.port() << std::endl;
 
-    std::unique_ptr<Silent> silent;
     for (;;) {
         int signal = 0;
         if (sigwait(&signals, &signal) != 0)
             continue;
-        if (signal == SIGUSR1 && answering) {
-            answering.reset();
-            silent = std::make_unique<Silent>(port);
+        if (signal == SIGUSR1) {
+            front.setAnswering(false);
             std::fprintf(stderr, "cloud-service: not answering\n");
-        } else if (signal == SIGUSR2 && silent) {
-            silent.reset();
-            answering = std::make_unique<Answering>(service, port);
+        } else if (signal == SIGUSR2) {
+            front.setAnswering(true);
             std::fprintf(stderr, "cloud-service: answering again\n");
         } else if (signal == SIGINT || signal == SIGTERM) {
             return 0;

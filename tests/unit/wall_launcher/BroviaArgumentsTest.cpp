@@ -1,31 +1,15 @@
 // Brovia accepts exactly "/left L /top T /bottom B /right R /url U" and
 // refuses anything else before it opens a window or starts a browser.
+#include "BroviaRun.h"
+
 #include <gtest/gtest.h>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
 
 int runBrovia(std::vector<std::string> args) {
-    std::vector<char*> argv{const_cast<char*>(BROVIA_PROGRAM)};
-    for (auto& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid = fork();
-    if (pid == 0) {
-        // No display: a Brovia that wrongly accepted its words fails
-        // differently than with its usage status.
-        unsetenv("DISPLAY");
-        setenv("BROVIA_NO_CHROMIUM", "1", 1);
-        setenv("QT_QPA_PLATFORM", "xcb", 1);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return runBroviaWithoutDisplay(std::move(args));
 }
 
 TEST(BroviaArguments, RefusesAnyOtherCommandLineWithUsageStatus) {
