@@ -4,9 +4,11 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <pwd.h>
 #include <string>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -52,9 +54,42 @@ std::vector<std::string> chromiumArguments(const std::string& chromium, const Pa
     return args;
 }
 
+// $XDG_STATE_HOME/panoview/brovia-<left>,<top>.log (the state folder
+// defaults to ~/.local/state): one log per display position, started afresh
+// at each launch so that it stays small, and kept after the browser ends.
+std::string browserLogPath(const PagePlacement& page) {
+    std::string state;
+    if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg && xdg[0] == '/') {
+        state = xdg;
+    } else {
+        const char* home = std::getenv("HOME");
+        const passwd* user = home && *home ? nullptr : getpwuid(getuid());
+        state = std::string(home && *home ? home : user ? user->pw_dir : "/tmp") + "/.local/state";
+    }
+    return state + "/panoview/brovia-" + std::to_string(page.left) + "," +
+           std::to_string(page.top) + ".log";
+}
+
+// The descriptor Chromium's own diagnostics go to instead of Brovia's
+// terminal, where they would drown Panoview's lines: the log file, or
+// /dev/null when it cannot be made.
+int openBrowserLog(const PagePlacement& page) {
+    const std::string path = browserLogPath(page);
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+        std::fprintf(stderr, "Brovia: cannot write the browser log %s: %s\n", path.c_str(),
+                     std::strerror(errno));
+        fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    }
+    return fd;
+}
+
 // Starts the browser as a child that dies with Brovia: killing Brovia (as the
-// wall's stop does, by name) ends the browser and, with it, its helpers.
-pid_t startBrowser(const std::vector<std::string>& args) {
+// wall's stop does, by name) ends the browser and, with it, its helpers. Its
+// standard output and error go to log.
+pid_t startBrowser(const std::vector<std::string>& args, int log) {
     std::vector<char*> argv;
     for (const auto& a : args)
         argv.push_back(const_cast<char*>(a.c_str()));
@@ -65,6 +100,10 @@ pid_t startBrowser(const std::vector<std::string>& args) {
         prctl(PR_SET_PDEATHSIG, SIGKILL);
         if (getppid() != parent) // Brovia ended before the request took hold
             _exit(1);
+        if (log >= 0) {
+            dup2(log, STDOUT_FILENO);
+            dup2(log, STDERR_FILENO);
+        }
         execv(argv[0], argv.data());
         _exit(127);
     }
@@ -109,7 +148,10 @@ int showWithChromium(const std::string& chromium, const PagePlacement& page) {
         std::perror("Brovia: profile folder");
         return 1;
     }
-    pid_t browser = startBrowser(chromiumArguments(chromium, page, profile));
+    const int log = openBrowserLog(page);
+    pid_t browser = startBrowser(chromiumArguments(chromium, page, profile), log);
+    if (log >= 0)
+        close(log);
     if (browser < 0) {
         std::perror("Brovia: fork");
         std::filesystem::remove_all(profile);

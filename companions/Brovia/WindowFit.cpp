@@ -12,15 +12,17 @@
 
 // Chromium clamps the size it was given to the desktop's one combined work
 // area (_NET_WORKAREA), which with a panel on one monitor is too short for
-// the others, and the window manager adds its frame around it. This puts
-// the frame exactly over the rectangle once the browser's window is mapped.
+// the others, and the window manager adds its frame around it. This asks the
+// window manager to leave the browser's window without a frame and puts
+// whatever frame remains exactly over the rectangle once the window is
+// mapped.
 
 namespace {
 
 struct X {
     xcb_connection_t* c = nullptr;
     xcb_window_t root = 0;
-    xcb_atom_t clientList = 0, pidAtom = 0, frameExtents = 0, moveResize = 0;
+    xcb_atom_t clientList = 0, pidAtom = 0, frameExtents = 0, moveResize = 0, motifHints = 0;
 
     bool open() {
         c = xcb_connect(nullptr, nullptr);
@@ -31,6 +33,7 @@ struct X {
         pidAtom = atom("_NET_WM_PID");
         frameExtents = atom("_NET_FRAME_EXTENTS");
         moveResize = atom("_NET_MOVERESIZE_WINDOW");
+        motifHints = atom("_MOTIF_WM_HINTS");
         return true;
     }
     ~X() {
@@ -123,6 +126,17 @@ void moveFrameOver(X& x, xcb_window_t w, const FrameState& s, const PagePlacemen
     xcb_flush(x.c);
 }
 
+// Asks the window manager for no frame, no title bar and no border round the
+// window (the Motif hints, which openbox and the common desktops honour), so
+// that the page itself covers the whole rectangle.
+void removeDecorations(X& x, xcb_window_t w) {
+    const uint32_t decorationsFlag = 1u << 1;
+    // flags, functions, decorations, input mode, status
+    const uint32_t hints[5] = {decorationsFlag, 0, 0, 0, 0};
+    xcb_change_property(x.c, XCB_PROP_MODE_REPLACE, w, x.motifHints, x.motifHints, 32, 5, hints);
+    xcb_flush(x.c);
+}
+
 bool browserEnded(pid_t browser, int& status) {
     pid_t r;
     do
@@ -141,10 +155,15 @@ bool fitBrowserWindow(pid_t browser, const PagePlacement& page, int& status) {
     const auto deadline = clock::now() + std::chrono::seconds(60);
     bool covered = false;
     clock::time_point coveredSince;
+    std::optional<xcb_window_t> undecorated;
     while (clock::now() < deadline) {
         if (browserEnded(browser, status))
             return true;
         if (auto w = x.windowOf(browser)) {
+            if (undecorated != w) {
+                removeDecorations(x, *w);
+                undecorated = w;
+            }
             if (auto s = frameOf(x, *w)) {
                 if (!frameCovers(*s, page)) {
                     covered = false;

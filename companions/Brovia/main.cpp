@@ -1,8 +1,11 @@
 // Usage: Brovia /left L /top T /bottom B /right R /url U
 //
-// With Chromium installed (/usr/bin/chromium) the page opens in Chromium's app
-// mode over the rectangle; BROVIA_NO_CHROMIUM=1 asks for the plain window
-// instead, which shows the address over the rectangle.
+// With Chromium installed (/usr/bin/chromium, or the program BROVIA_CHROMIUM
+// names) the page opens in Chromium's app mode over the rectangle, without
+// window-manager decorations; Chromium's own diagnostics go to
+// $XDG_STATE_HOME/panoview/brovia-<left>,<top>.log (default under
+// ~/.local/state), started afresh at each launch. BROVIA_NO_CHROMIUM=1 asks
+// for the plain window instead, which shows the address over the rectangle.
 #include "Brovia.h"
 
 #include <cerrno>
@@ -50,7 +53,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     const char* noChromium = std::getenv("BROVIA_NO_CHROMIUM");
-    const char* chromium = "/usr/bin/chromium";
+    const char* chosen = std::getenv("BROVIA_CHROMIUM");
+    const char* chromium = chosen && *chosen ? chosen : "/usr/bin/chromium";
     if (!(noChromium && std::strcmp(noChromium, "1") == 0) && access(chromium, X_OK) == 0)
         return showWithChromium(chromium, page);
     return showPlainWindow(argc, argv, page);

@@ -1,8 +1,10 @@
 // Brovia refuses every rectangle X11 cannot show before it opens a window or
 // starts a browser.
 #include "BroviaRun.h"
+#include "TempDir.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <string>
 #include <vector>
@@ -38,6 +40,71 @@ TEST(Brovia, CoordinatesBeyondWhatX11ShowsAreRefused) {
             EXPECT_NE(status, 2);
         else
             EXPECT_EQ(status, 2);
+    }
+}
+
+} // namespace
+
+namespace {
+
+// Runs Brovia with a stand-in for Chromium (a script that writes to both its
+// outputs and ends with status 3) and no display; Brovia's own standard error
+// goes to brovia.err in the folder. Returns Brovia's exit status.
+int runWithFakeChromium(const TempDir& dir,
+                        const std::vector<std::pair<std::string, std::string>>& env,
+                        const std::string& message) {
+    dir.write("fake-chromium",
+              "#!/bin/sh\necho \"" + message + " $1\" >&2\necho to-stdout\nexit 3\n");
+    chmod(dir.file("fake-chromium").c_str(), 0755);
+    std::vector<std::string> args = rectangle("-1280", "0", "1040", "0");
+    std::vector<char*> argv{const_cast<char*>(BROVIA_PROGRAM)};
+    for (auto& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        unsetenv("DISPLAY");
+        unsetenv("XDG_STATE_HOME");
+        setenv("BROVIA_CHROMIUM", dir.file("fake-chromium").c_str(), 1);
+        for (const auto& [name, value] : env)
+            setenv(name.c_str(), value.c_str(), 1);
+        int err = open(dir.file("brovia.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(err, 2);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(Brovia, ChromiumDiagnosticsGoToALogPerDisplayPositionStartedAfreshEachLaunch) {
+    TempDir dir;
+    struct Case {
+        const char* name;
+        std::vector<std::pair<std::string, std::string>> env;
+        std::string log;
+    };
+    const Case cases[] = {
+        {"state folder",
+         {{"XDG_STATE_HOME", dir.file("state")}},
+         dir.file("state") + "/panoview/brovia--1280,0.log"},
+        {"default under home",
+         {{"HOME", dir.file("home")}},
+         dir.file("home") + "/.local/state/panoview/brovia--1280,0.log"},
+        {"relative state folder ignored",
+         {{"HOME", dir.file("home2")}, {"XDG_STATE_HOME", "relative/state"}},
+         dir.file("home2") + "/.local/state/panoview/brovia--1280,0.log"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(runWithFakeChromium(dir, c.env, "first launch"), 3);
+        EXPECT_EQ(TempDir::readFile(c.log), "first launch --app=http://h/p\nto-stdout\n");
+        EXPECT_EQ(runWithFakeChromium(dir, c.env, "second launch"), 3);
+        EXPECT_EQ(TempDir::readFile(c.log), "second launch --app=http://h/p\nto-stdout\n");
+        // Nothing of the browser's reaches Brovia's own terminal.
+        EXPECT_EQ(dir.read("brovia.err").find("launch"), std::string::npos)
+            << dir.read("brovia.err");
     }
 }
 
