@@ -213,18 +213,26 @@ void HttpFront::acceptLoop() {
         if (fds[1].revents & POLLIN)
             return;
         int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0)
+        if (fd < 0) {
+            // Out of descriptors: the waiting connection stays readable, so
+            // give the workers time to close some instead of spinning.
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
             continue;
+        }
         if (!answering_) {
             ::close(fd);
             continue;
         }
-        processor_->pool.enqueue([this, fd] { serve(fd); });
+        // The deadline runs from now, also while the connection waits for a
+        // free worker.
+        const Clock::time_point deadline = Clock::now() + options_.requestDeadline;
+        processor_->pool.enqueue([this, fd, deadline] { serve(fd, deadline); });
     }
 }
 
-void HttpFront::serve(int fd) {
-    DeadlineStream stream(fd, Clock::now() + options_.requestDeadline, kHeadMax + options_.bodyMax);
+void HttpFront::serve(int fd, std::chrono::steady_clock::time_point deadline) {
+    DeadlineStream stream(fd, deadline, kHeadMax + options_.bodyMax);
     processor_->answer(stream);
     ::shutdown(fd, SHUT_WR);
     ::close(fd);

@@ -46,7 +46,7 @@ public:
 private:
     class Processor;
     void acceptLoop();
-    void serve(int fd);
+    void serve(int fd, std::chrono::steady_clock::time_point deadline);
 
     CloudService& service_;
     FrontOptions options_;
