@@ -3,6 +3,7 @@
 #include "BroviaRun.h"
 #include "TempDir.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -56,13 +57,7 @@ int runWithFakeChromium(const TempDir& dir,
     dir.write("fake-chromium",
               "#!/bin/sh\necho \"" + message + " $1\" >&2\necho to-stdout\nexit 3\n");
     chmod(dir.file("fake-chromium").c_str(), 0755);
-    std::vector<std::string> args = rectangle("-1280", "0", "1040", "0");
-    std::vector<char*> argv{const_cast<char*>(BROVIA_PROGRAM)};
-    for (auto& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid = fork();
-    if (pid == 0) {
+    return runBrovia(rectangle("-1280", "0", "1040", "0"), [&] {
         unsetenv("DISPLAY");
         unsetenv("XDG_STATE_HOME");
         setenv("BROVIA_CHROMIUM", dir.file("fake-chromium").c_str(), 1);
@@ -70,12 +65,7 @@ int runWithFakeChromium(const TempDir& dir,
             setenv(name.c_str(), value.c_str(), 1);
         int err = open(dir.file("brovia.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         dup2(err, 2);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    });
 }
 
 TEST(Brovia, ChromiumDiagnosticsGoToALogPerDisplayPositionStartedAfreshEachLaunch) {
