@@ -1,5 +1,5 @@
 // Brovia refuses every rectangle X11 cannot show before it opens a window or
-// starts a browser.
+// starts a browser, and keeps Chromium's own diagnostics off its terminal.
 #include "BroviaRun.h"
 #include "TempDir.h"
 
