@@ -1,14 +1,17 @@
 // Panoview: the monitor wall of the Loomhaven factory cloud.
 #include "app/PanoviewApp.h"
+#include "app/qt/LoginCommand.h"
 #include "app/qt/PanoviewDlg.h"
 #include "common/Globals.h"
 #include "common/Texts.h"
 #include "platform/Displays.h"
+#include "platform/linux/qt/Signals.h"
 
 #include <QApplication>
 #include <QLibraryInfo>
 #include <QMessageBox>
 #include <QTranslator>
+#include <csignal>
 #include <cstdlib>
 #include <memory>
 
@@ -42,7 +45,12 @@ int main(int argc, char** argv) {
     };
     services.exitProcess = [](int status) { std::exit(status); };
     services.runMainWindow = [] {
-        CPanoviewDlg dialog;
+        // Until the tray icon exists, start-up opens the login dialog and
+        // SIGUSR1 opens it again, as the tray's double click will.
+        CPanoviewDlg dialog([] {
+            OnLogin();
+            platform::runOnSignal(SIGUSR1, OnLogin);
+        });
         return dialog.DoModal();
     };
 

@@ -4,7 +4,8 @@
 
 #include <QApplication>
 
-CPanoviewDlg::CPanoviewDlg() {
+CPanoviewDlg::CPanoviewDlg(std::function<void()> startCommand)
+    : startCommand_(std::move(startCommand)) {
     setWindowTitle("Panoview");
 }
 
@@ -13,5 +14,7 @@ int CPanoviewDlg::DoModal() {
     // leaves by the ordinary way with status 0.
     platform::quitOnTerminationSignals();
     hide();
+    if (startCommand_)
+        startCommand_();
     return QApplication::exec();
 }

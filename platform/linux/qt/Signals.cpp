@@ -4,40 +4,67 @@
 #include <QSocketNotifier>
 #include <csignal>
 #include <fcntl.h>
+#include <map>
 #include <unistd.h>
 
 namespace platform {
 namespace {
 
 int wakePipe[2] = {-1, -1};
+// What each signal runs; only touched on the UI thread.
+std::map<int, std::function<void()>>& commands() {
+    static std::map<int, std::function<void()>> byNumber;
+    return byNumber;
+}
 
-void onSignal(int) {
-    // Only async-signal-safe work here: wake the event loop.
-    char byte = 1;
+void onSignal(int number) {
+    // Only async-signal-safe work here: wake the event loop with the signal's
+    // number.
+    char byte = static_cast<char>(number);
     [[maybe_unused]] ssize_t n = ::write(wakePipe[1], &byte, 1);
+}
+
+// The pipe and its reader on the event loop, made once.
+bool listen() {
+    if (wakePipe[0] >= 0)
+        return true;
+    if (::pipe2(wakePipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return false;
+    auto* notifier =
+        new QSocketNotifier(wakePipe[0], QSocketNotifier::Read, QCoreApplication::instance());
+    QObject::connect(notifier, &QSocketNotifier::activated, [] {
+        char buffer[16];
+        ssize_t n;
+        while ((n = ::read(wakePipe[0], buffer, sizeof buffer)) > 0)
+            for (ssize_t i = 0; i < n; ++i) {
+                auto command = commands().find(buffer[i]);
+                if (command != commands().end())
+                    command->second();
+            }
+    });
+    return true;
+}
+
+void handle(int number, std::function<void()> command) {
+    if (!listen())
+        return;
+    commands()[number] = std::move(command);
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(number, &action, nullptr);
 }
 
 } // namespace
 
 void quitOnTerminationSignals() {
-    if (wakePipe[0] >= 0)
-        return;
-    if (::pipe2(wakePipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        return;
-    auto* notifier =
-        new QSocketNotifier(wakePipe[0], QSocketNotifier::Read, QCoreApplication::instance());
-    QObject::connect(notifier, &QSocketNotifier::activated, [] {
-        char buffer[16];
-        while (::read(wakePipe[0], buffer, sizeof buffer) > 0) {
-        }
-        QCoreApplication::quit();
-    });
-    struct sigaction action {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    ::sigaction(SIGTERM, &action, nullptr);
-    ::sigaction(SIGINT, &action, nullptr);
+    handle(SIGTERM, [] { QCoreApplication::quit(); });
+    handle(SIGINT, [] { QCoreApplication::quit(); });
+}
+
+void runOnSignal(int signalNumber, std::function<void()> command) {
+    handle(signalNumber, std::move(command));
 }
 
 } // namespace platform
