@@ -22,11 +22,11 @@ namespace {
 // The UI thread's message queue: any thread posts, the test's thread runs.
 class UiQueue {
 public:
+    // Notifies under the lock: once the call is taken, the poster no longer
+    // touches the queue, which may then end with the test.
     void post(std::function<void()> call) {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            calls_.push_back(std::move(call));
-        }
+        std::lock_guard<std::mutex> lock(mutex_);
+        calls_.push_back(std::move(call));
         ready_.notify_one();
     }
     // Runs the next queued call; false when none came within the hang guard.
