@@ -1,0 +1,118 @@
+// From the operator's Enter in the login dialog to the lit wall: the time
+// until the last Brovia process has started and until the last page window
+// is mapped over its monitor's work area, for 3 and 8 monitors, with Brovia's
+// plain windows and (when /usr/bin/chromium exists) with Chromium. Panoview
+// runs for real on a virtual X server with the stand-in cloud service; each
+// round signs out again before the next.
+//
+// Usage: bench_login_wall [rounds] [plain|chromium]   (default 5 rounds, both)
+#include "LoginDesk.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <set>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double ms(Clock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+// n monitors of 640 x 480 side by side, the first primary.
+std::string wallOf(int n) {
+    std::string monitors;
+    for (int i = 0; i < n; ++i)
+        monitors += std::string(i ? "," : "") + "640x480";
+    return "--monitors " + monitors + " --primary 0";
+}
+
+// Whether each browser has a mapped window (of it or of a process below it)
+// lying exactly over one of the work areas.
+bool allMapped(XProbe& probe, const std::vector<pid_t>& browsers, int n) {
+    std::set<Rect, bool (*)(const Rect&, const Rect&)> covered(
+        [](const Rect& a, const Rect& b) { return a.left < b.left; });
+    const auto windows = probe.topWindows();
+    for (pid_t browser : browsers) {
+        std::vector<pid_t> family = descendantsOf(browser);
+        family.push_back(browser);
+        for (const auto& top : windows)
+            for (pid_t pid : family)
+                if (top.pids.count(static_cast<uint32_t>(pid)) && top.outer.top == 0 &&
+                    top.outer.width() == 640 && top.outer.height() == 480 &&
+                    top.outer.left % 640 == 0)
+                    covered.insert(top.outer);
+    }
+    return static_cast<int>(covered.size()) == n;
+}
+
+bool bench(int n, bool chromium, int rounds) {
+    LoginDesk desk(wallOf(n), n, chromium);
+    auto panoview = desk.startPanoview();
+    const std::string login = desk.waitForLoginWindow();
+    if (login.empty())
+        return false;
+    std::vector<double> started, mapped;
+    for (int round = 0; round < rounds; ++round) {
+        if (round == 0)
+            desk.typePassword(login, "123456");
+        const auto enter = Clock::now();
+        if (round == 0)
+            desk.pressEnter();
+        else if (!desk.pressLoginAgain(*panoview, login))
+            return false;
+        std::vector<pid_t> browsers;
+        if (!e2e::waitFor([&] {
+                return static_cast<int>((browsers = LoginDesk::browsers(panoview->pid())).size()) ==
+                       n;
+            }))
+            return false;
+        const auto lastStarted = Clock::now();
+        if (!e2e::waitFor([&] { return allMapped(desk.probe, browsers, n); },
+                          std::chrono::seconds(120)))
+            return false;
+        const auto lastMapped = Clock::now();
+        started.push_back(ms(lastStarted - enter));
+        mapped.push_back(ms(lastMapped - enter));
+
+        // Sign out: shown again and Enter; every browser ends.
+        if (!desk.pressLoginAgain(*panoview, login) ||
+            !e2e::waitFor([&] { return LoginDesk::browsers(panoview->pid()).empty(); }))
+            return false;
+    }
+    std::printf("%8d %9s %14.1f %14.1f\n", n, chromium ? "chromium" : "plain", median(started),
+                median(mapped));
+    std::fflush(stdout);
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+    const std::string only = argc > 2 ? argv[2] : "";
+    std::vector<bool> kinds;
+    if (only != "chromium")
+        kinds.push_back(false);
+    if (only != "plain" && access("/usr/bin/chromium", X_OK) == 0)
+        kinds.push_back(true);
+    std::printf("login_wall: Enter to the last Brovia started and to the last window mapped, "
+                "median of %d rounds (ms)\n",
+                rounds);
+    std::printf("%8s %9s %14s %14s\n", "monitors", "browser", "started", "mapped");
+    for (bool chromium : kinds)
+        for (int n : {3, 8})
+            if (!bench(n, chromium, rounds)) {
+                std::fprintf(stderr, "login_wall: the wall of %d did not come up\n", n);
+                return 1;
+            }
+    return 0;
+}

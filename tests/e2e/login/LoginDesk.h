@@ -1,0 +1,110 @@
+// Panoview installed in a folder of its own on a virtual wall, with the
+// stand-in cloud service and its own configuration, driven as an operator
+// drives it: for the login's end-to-end tests and its benchmark.
+#pragma once
+
+#include "LoginPixels.h"
+#include "TempDir.h"
+#include "WallTestSupport.h"
+#include "XProbe.h"
+#include "XWall.h"
+
+#include <csignal>
+#include <filesystem>
+#include <memory>
+
+class LoginDesk {
+public:
+    // The wall from scripts/xwall options; one display entry per monitor,
+    // the first for the primary one. Brovia opens plain windows unless
+    // chromium is asked for.
+    LoginDesk(const std::string& wallOptions, int displays, bool chromium = false)
+        : wall(wallOptions),
+          service({CLOUD_SERVICE, "0", CLOUD_ACCOUNTS}, {}, dir.file("cloud-service")),
+          probe(wall.display()), chromium_(chromium) {
+        std::filesystem::create_directory(dir.path() / "bin");
+        std::filesystem::create_directory(dir.path() / "run");
+        for (const char* program : {"panoview", "Brovia"})
+            std::filesystem::copy_file(std::string(PANOVIEW_BIN_DIR) + "/" + program,
+                                       dir.file(std::string("bin/") + program));
+        e2e::waitFor([&] { return service.stdoutText().find('\n') != std::string::npos; });
+        const std::string out = service.stdoutText();
+        address = "http://127.0.0.1:" + out.substr(0, out.find('\n'));
+        const std::string page = address + "/KnitUI/W_Factory.html?token=%s&flag=multiscreen";
+        std::string entries;
+        for (int i = 0; i < displays; ++i)
+            entries += std::string(i ? ", " : "") + R"({"pri": ")" + (i ? "false" : "true") +
+                       R"(", "url": ")" + page + R"("})";
+        dir.write("bin/Panoview.config", R"({"userid": "admin", "address": ")" + address +
+                                             R"(", "factoryid": "F001", "web": ")" + address +
+                                             R"(", "srurl": [)" + entries + "]}");
+    }
+
+    std::vector<std::string> environment() const {
+        return {"DISPLAY=" + wall.display(),
+                "QT_QPA_PLATFORM=", "XDG_RUNTIME_DIR=" + dir.file("run"),
+                std::string("BROVIA_NO_CHROMIUM=") + (chromium_ ? "0" : "1")};
+    }
+    std::unique_ptr<e2e::Child> startPanoview() {
+        return std::make_unique<e2e::Child>(std::vector<std::string>{dir.file("bin/panoview")},
+                                            environment(), dir.file("panoview"));
+    }
+    std::unique_ptr<e2e::Child> startShellClient() {
+        auto client = std::make_unique<e2e::Child>(std::vector<std::string>{SHELLCLIENT},
+                                                   environment(), dir.file("shellclient"));
+        e2e::waitFor([&] { return client->stdoutText().find("listening") != std::string::npos; });
+        return client;
+    }
+
+    // The id of the first visible window whose name matches, or "".
+    std::string visibleWindow(const std::string& namePattern) const {
+        std::string id = wall.run("xdotool search --onlyvisible --name '" + namePattern + "'");
+        return id.substr(0, id.find('\n'));
+    }
+    std::string waitForLoginWindow() const {
+        std::string id;
+        e2e::waitFor([&] { return !(id = visibleWindow("^Loomhaven监控")).empty(); });
+        return id;
+    }
+
+    // Clicks into the password box, as an operator would, and types the
+    // password; Enter is the caller's.
+    void typePassword(const std::string& window, const std::string& password) const {
+        const QPoint centre = pixels::kPassword.center();
+        wall.run("xdotool mousemove --window " + window + " " + std::to_string(centre.x()) + " " +
+                 std::to_string(centre.y()) + " click 1");
+        wall.run("xdotool type --delay 50 '" + password + "'");
+    }
+    void pressEnter() const { wall.run("xdotool key Return"); }
+
+    // The Brovia processes Panoview started.
+    static std::vector<pid_t> browsers(pid_t panoview) {
+        std::vector<pid_t> found;
+        for (pid_t pid : descendantsOf(panoview))
+            if (processRunning(pid) && commandLine(pid).size() == 11 &&
+                commandLine(pid)[0] == "Brovia")
+                found.push_back(pid);
+        return found;
+    }
+
+    // Shows the login dialog again with the login command (SIGUSR1 until the
+    // tray icon runs it) and presses Enter once it is the active window. The
+    // plain Brovia windows bypass the window manager and lie over the
+    // dialog, so the operator's key goes to the active dialog, not a click.
+    bool pressLoginAgain(e2e::Child& panoview, const std::string& login) const {
+        panoview.signal(SIGUSR1);
+        if (!e2e::waitFor([&] { return wall.run("xdotool getactivewindow") == login + "\n"; }))
+            return false;
+        pressEnter();
+        return true;
+    }
+
+    TempDir dir;
+    e2e::XWall wall;
+    e2e::Child service;
+    std::string address;
+    XProbe probe;
+
+private:
+    bool chromium_;
+};
