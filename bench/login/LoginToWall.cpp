@@ -8,24 +8,18 @@
 // Usage: bench_login_wall [rounds] [plain|chromium]   (default 5 rounds, both)
 #include "LoginDesk.h"
 
+#include "BenchClock.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <map>
 #include <set>
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double ms(Clock::duration d) {
-    return std::chrono::duration<double, std::milli>(d).count();
-}
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
+using bench::Clock;
+using bench::median;
+using bench::ms;
 
 // n monitors of 640 x 480 side by side, the first primary.
 std::string wallOf(int n) {
@@ -35,26 +29,18 @@ std::string wallOf(int n) {
     return "--monitors " + monitors + " --primary 0";
 }
 
-// Whether each browser has a mapped window (of it or of a process below it)
-// lying exactly over one of the work areas.
-bool allMapped(XProbe& probe, const std::vector<pid_t>& browsers, int n) {
-    std::set<Rect, bool (*)(const Rect&, const Rect&)> covered(
-        [](const Rect& a, const Rect& b) { return a.left < b.left; });
-    const auto windows = probe.topWindows();
-    for (pid_t browser : browsers) {
-        std::vector<pid_t> family = descendantsOf(browser);
-        family.push_back(browser);
-        for (const auto& top : windows)
-            for (pid_t pid : family)
-                if (top.pids.count(static_cast<uint32_t>(pid)) && top.outer.top == 0 &&
-                    top.outer.width() == 640 && top.outer.height() == 480 &&
-                    top.outer.left % 640 == 0)
-                    covered.insert(top.outer);
-    }
+// Whether every work area (640 x 480 side by side) has a browser's window
+// lying exactly over it.
+bool allMapped(LoginDesk& desk, const std::vector<pid_t>& browsers, int n) {
+    std::set<int> covered;
+    for (pid_t browser : browsers)
+        for (const Rect& r : desk.windowsOf(browser))
+            if (r.top == 0 && r.width() == 640 && r.height() == 480 && r.left % 640 == 0)
+                covered.insert(r.left);
     return static_cast<int>(covered.size()) == n;
 }
 
-bool bench(int n, bool chromium, int rounds) {
+bool measure(int n, bool chromium, int rounds) {
     LoginDesk desk(wallOf(n), n, chromium);
     auto panoview = desk.startPanoview();
     const std::string login = desk.waitForLoginWindow();
@@ -76,8 +62,7 @@ bool bench(int n, bool chromium, int rounds) {
             }))
             return false;
         const auto lastStarted = Clock::now();
-        if (!e2e::waitFor([&] { return allMapped(desk.probe, browsers, n); },
-                          std::chrono::seconds(120)))
+        if (!e2e::waitFor([&] { return allMapped(desk, browsers, n); }, std::chrono::seconds(120)))
             return false;
         const auto lastMapped = Clock::now();
         started.push_back(ms(lastStarted - enter));
@@ -110,7 +95,7 @@ int main(int argc, char** argv) {
     std::printf("%8s %9s %14s %14s\n", "monitors", "browser", "started", "mapped");
     for (bool chromium : kinds)
         for (int n : {3, 8})
-            if (!bench(n, chromium, rounds)) {
+            if (!measure(n, chromium, rounds)) {
                 std::fprintf(stderr, "login_wall: the wall of %d did not come up\n", n);
                 return 1;
             }

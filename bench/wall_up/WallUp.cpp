@@ -12,6 +12,8 @@
 #include "platform/Instance.h"
 #include "wall/Launcher.h"
 
+#include "BenchClock.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -19,16 +21,9 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double ms(Clock::duration d) {
-    return std::chrono::duration<double, std::milli>(d).count();
-}
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
+using bench::Clock;
+using bench::median;
+using bench::ms;
 
 // n work areas of 640 x 360 in a 4 x 4 grid over the 2560 x 1440 screen:
 // the first is the primary display's, the others extended displays'.

@@ -87,6 +87,21 @@ public:
         return found;
     }
 
+    // Where the mapped windows of a browser, or of the processes below it
+    // (Chromium's), lie on the screen.
+    std::vector<Rect> windowsOf(pid_t browser) {
+        std::vector<pid_t> family = descendantsOf(browser);
+        family.push_back(browser);
+        std::vector<Rect> places;
+        for (const auto& top : probe.topWindows())
+            for (pid_t pid : family)
+                if (top.pids.count(static_cast<uint32_t>(pid))) {
+                    places.push_back(top.outer);
+                    break;
+                }
+        return places;
+    }
+
     // Shows the login dialog again with the login command (SIGUSR1 until the
     // tray icon runs it) and presses Enter once it is the active window. The
     // plain Brovia windows bypass the window manager and lie over the
