@@ -110,8 +110,10 @@ void LoginDlgView::hideWindow() {
 }
 
 void LoginDlgView::showMessage(const std::string& text) {
-    QMessageBox::information(this, QString::fromUtf8(pick(texts::kAppCaption)), utf8(text),
-                             QMessageBox::Ok);
+    // The program's caption and an OK button, no icon.
+    QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(pick(texts::kAppCaption)), utf8(text),
+                    QMessageBox::Ok, this);
+    box.exec();
 }
 
 void LoginDlgView::paintEvent(QPaintEvent*) {

@@ -13,6 +13,7 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QtTest>
 #include <cstdio>
@@ -201,6 +202,29 @@ private slots:
         QLineEdit* password = edit(*view, "id1001");
         QTest::keyClicks(password, QString(40, 'p'));
         QCOMPARE(password->text(), QString(32, 'p'));
+    }
+
+    // Enter with an empty password: the message box, answered here, and the
+    // dialog as it was.
+    void emptyPasswordShowsTheMessage() {
+        config.userId = "admin";
+        auto view = makeView();
+        config.userId.clear();
+        view->show();
+        QString caption, message;
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            QVERIFY(box);
+            caption = box->windowTitle();
+            message = box->text();
+            box->button(QMessageBox::Ok)->click();
+        });
+        QTest::keyClick(edit(*view, "id1001"), Qt::Key_Return);
+        QCOMPARE(caption, QStringLiteral("Panoview"));
+        QCOMPARE(message, QStringLiteral("账号密码不能为空！"));
+        QCOMPARE(button(*view)->text(), QStringLiteral("登录"));
+        QVERIFY(button(*view)->isEnabled());
+        QVERIFY(view->isVisible());
     }
 
     // Password, Enter, the worker's result queued back from the loopback
