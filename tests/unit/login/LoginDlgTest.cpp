@@ -354,16 +354,4 @@ TEST_F(LoginDialog, NoWorkerThreadGivesTheButtonBack) {
               "CLoginDlg::SignInThread(): no thread could be started for the sign-in\n");
 }
 
-TEST_F(LoginDialog, ResultOfAnotherKindIsIgnored) {
-    Harness h;
-    EXPECT_EQ(h.dialog.OnSignInResult(0, 1), 0);
-    EXPECT_EQ(h.dialog.OnSignInResult(2, 1), 0);
-    EXPECT_TRUE(h.events.empty());
-    EXPECT_FALSE(h.config.signedIn);
-    // Any long parameter but 1 is a failure.
-    h.dialog.OnSignInResult(1, 7);
-    EXPECT_EQ(h.events, (Events{"button 登录", "enabled"}));
-    EXPECT_FALSE(h.config.signedIn);
-}
-
 } // namespace
