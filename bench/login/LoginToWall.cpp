@@ -40,12 +40,17 @@ bool allMapped(LoginDesk& desk, const std::vector<pid_t>& browsers, int n) {
     return static_cast<int>(covered.size()) == n;
 }
 
+bool fail(const char* what, int n) {
+    std::fprintf(stderr, "login_wall: %d monitors: %s\n", n, what);
+    return false;
+}
+
 bool measure(int n, bool chromium, int rounds) {
     LoginDesk desk(wallOf(n), n, chromium);
     auto panoview = desk.startPanoview();
     const std::string login = desk.waitForLoginWindow();
     if (login.empty())
-        return false;
+        return fail("no login dialog", n);
     std::vector<double> started, mapped;
     for (int round = 0; round < rounds; ++round) {
         if (round == 0)
@@ -54,13 +59,13 @@ bool measure(int n, bool chromium, int rounds) {
         if (round == 0)
             desk.pressEnter();
         else if (!desk.pressLoginAgain(*panoview, login))
-            return false;
+            return fail("the dialog did not come back for the sign-in", n);
         std::vector<pid_t> browsers;
         if (!e2e::waitFor([&] {
                 return static_cast<int>((browsers = LoginDesk::browsers(panoview->pid())).size()) ==
                        n;
             }))
-            return false;
+            return fail("not every Brovia started", n);
         const auto lastStarted = Clock::now();
         if (!e2e::waitFor([&] { return allMapped(desk, browsers, n); }, std::chrono::seconds(120)))
             return false;
@@ -71,7 +76,7 @@ bool measure(int n, bool chromium, int rounds) {
         // Sign out: shown again and Enter; every browser ends.
         if (!desk.pressLoginAgain(*panoview, login) ||
             !e2e::waitFor([&] { return LoginDesk::browsers(panoview->pid()).empty(); }))
-            return false;
+            return fail("the sign-out did not end every Brovia", n);
     }
     std::printf("%8d %9s %14.1f %14.1f\n", n, chromium ? "chromium" : "plain", median(started),
                 median(mapped));
@@ -95,9 +100,7 @@ int main(int argc, char** argv) {
     std::printf("%8s %9s %14s %14s\n", "monitors", "browser", "started", "mapped");
     for (bool chromium : kinds)
         for (int n : {3, 8})
-            if (!measure(n, chromium, rounds)) {
-                std::fprintf(stderr, "login_wall: the wall of %d did not come up\n", n);
+            if (!measure(n, chromium, rounds))
                 return 1;
-            }
     return 0;
 }

@@ -108,7 +108,10 @@ public:
     // dialog, so the operator's key goes to the active dialog, not a click.
     bool pressLoginAgain(e2e::Child& panoview, const std::string& login) const {
         panoview.signal(SIGUSR1);
-        if (!e2e::waitFor([&] { return wall.run("xdotool getactivewindow") == login + "\n"; }))
+        if (!e2e::waitFor([&] {
+                return visibleWindow("^Loomhaven") == login &&
+                       wall.run("xdotool getactivewindow") == login + "\n";
+            }))
             return false;
         pressEnter();
         return true;
