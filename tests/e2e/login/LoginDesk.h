@@ -61,10 +61,15 @@ public:
         std::string id = wall.run("xdotool search --onlyvisible --name '" + namePattern + "'");
         return id.substr(0, id.find('\n'));
     }
+    // The login dialog once it is shown and active, so that the operator's
+    // click and keys reach it; "" when it did not come.
     std::string waitForLoginWindow() const {
         std::string id;
-        e2e::waitFor([&] { return !(id = visibleWindow("^Loomhaven监控")).empty(); });
-        return id;
+        e2e::waitFor([&] {
+            id = visibleWindow("^Loomhaven监控");
+            return !id.empty() && wall.run("xdotool getactivewindow") == id + "\n";
+        });
+        return wall.run("xdotool getactivewindow") == id + "\n" ? id : "";
     }
 
     // Clicks into the password box, as an operator would, and types the
