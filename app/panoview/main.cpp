@@ -1,17 +1,18 @@
 // Panoview: the monitor wall of the Loomhaven factory cloud.
 #include "app/PanoviewApp.h"
 #include "app/qt/LoginCommand.h"
-#include "app/qt/PanoviewDlg.h"
+#include "app/qt/TrayWindow.h"
+#include "cloud/LSystem.h"
 #include "common/Globals.h"
 #include "common/Texts.h"
 #include "platform/Displays.h"
 #include "platform/linux/qt/Signals.h"
+#include "wall/Launcher.h"
 
 #include <QApplication>
 #include <QLibraryInfo>
 #include <QMessageBox>
 #include <QTranslator>
-#include <csignal>
 #include <cstdlib>
 #include <memory>
 
@@ -32,6 +33,9 @@ int main(int argc, char** argv) {
     services.startWindowSystem = [&] {
         application = std::make_unique<QApplication>(argc, argv);
         QApplication::setQuitOnLastWindowClosed(false);
+        // From here on SIGTERM and SIGINT end the run through the event loop,
+        // also when they come before the main window exists.
+        platform::quitOnTerminationSignals();
         // Qt's own texts (the standard buttons of the message boxes) in the
         // operator's language: Chinese unless "/english" was given.
         if (!UseEnglish &&
@@ -44,14 +48,18 @@ int main(int argc, char** argv) {
                                  QMessageBox::Ok);
     };
     services.exitProcess = [](int status) { std::exit(status); };
-    services.runMainWindow = [] {
-        // Until the tray icon exists, start-up opens the login dialog and
-        // SIGUSR1 opens it again, as the tray's double click will.
-        CPanoviewDlg dialog([] {
-            OnLogin();
-            platform::runOnSignal(SIGUSR1, OnLogin);
-        });
-        return dialog.DoModal();
+    services.runMainWindow = [&] {
+        PanoviewDlgServices window;
+        window.createLoginDialog = createLoginDialog;
+        window.showLoginDialog = showLoginDialog;
+        window.runSettingsDialog = [] {};
+        window.heartpacket = [](const std::string& serviceAddress, const std::string& token) {
+            return LSystem::heartpacket(serviceAddress, LSystem::Instance(), token);
+        };
+        window.stopBrowsers = [] { programLauncher().StopBrowsers(); };
+        window.exitProcess = [](int status) { std::exit(status); };
+        TrayWindow tray(*theSystemConfig, std::move(window));
+        return tray.DoModal(commandLineTail(argc, argv));
     };
 
     CPanoviewApp app(std::move(services));

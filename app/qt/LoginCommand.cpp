@@ -5,19 +5,27 @@
 #include "platform/linux/qt/UiThread.h"
 #include "wall/Launcher.h"
 
+namespace {
+
+LoginDlgView* loginDialog = nullptr;
+
+} // namespace
+
 Launcher& programLauncher() {
     static Launcher* launcher = new Launcher(LauncherServices::desktop());
     return *launcher;
 }
 
-void OnLogin() {
-    // Created once and never freed: a sign-in still under way delivers its
-    // result to it whenever it comes.
-    static LoginDlgView* dialog = nullptr;
-    if (!dialog)
-        dialog = new LoginDlgView(
+void createLoginDialog() {
+    if (!loginDialog)
+        loginDialog = new LoginDlgView(
             *theSystemConfig, LoginServices::desktop(programLauncher(), platform::postToUiThread));
-    dialog->showNormal();
-    dialog->raise();
-    dialog->activateWindow();
+}
+
+void showLoginDialog() {
+    if (!loginDialog)
+        return;
+    loginDialog->showNormal();
+    loginDialog->raise();
+    loginDialog->activateWindow();
 }

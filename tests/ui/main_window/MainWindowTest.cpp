@@ -1,14 +1,81 @@
-// The hidden main window keeps the process alive, unseen, until SIGTERM or
-// SIGINT ends its run with status 0.
-#include "app/qt/PanoviewDlg.h"
+// The hidden main window on the desktop: the tray menu as the operator sees
+// it, the tray icon's clicks reaching the rules, the tooltip in both
+// languages, and the run ending quietly on SIGTERM and SIGINT.
+#include "app/qt/TrayWindow.h"
+#include "common/Globals.h"
 
+#include <QAction>
 #include <QTimer>
 #include <QtTest>
 #include <csignal>
 
+namespace {
+
+PanoviewDlgServices recording(QStringList& calls) {
+    PanoviewDlgServices s;
+    s.createLoginDialog = [&calls] { calls << "login create"; };
+    s.showLoginDialog = [&calls] { calls << "login show"; };
+    s.runSettingsDialog = [&calls] { calls << "settings"; };
+    s.heartpacket = [&calls](const std::string&, const std::string&) {
+        calls << "heart";
+        return 1;
+    };
+    s.stopBrowsers = [&calls] { calls << "stop"; };
+    s.exitProcess = [&calls](int status) { calls << QString("exit %1").arg(status); };
+    return s;
+}
+
+} // namespace
+
 class MainWindowTest : public QObject {
     Q_OBJECT
 private slots:
+    void init() { UseEnglish = 0; }
+
+    void menuIdsTextsOrderAndMnemonics() {
+        SystemConfig config;
+        QStringList calls;
+        TrayWindow window(config, recording(calls));
+        auto menu = window.buildMenu();
+        QStringList seen;
+        for (QAction* action : menu->actions())
+            seen << (action->isSeparator()
+                         ? QString("-")
+                         : QString("%1 %2").arg(action->data().toUInt()).arg(action->text()));
+        QCOMPARE(seen, (QStringList{"32772 登录/注销(&L)", "32777 系统设置(&S)", "-",
+                                    "32774 关于我们(&W)", "-", "32776 退出(&Q)"}));
+        // Each command has its own mnemonic letter.
+        QCOMPARE(QKeySequence::mnemonic(menu->actions()[5]->text()),
+                 QKeySequence(Qt::ALT | Qt::Key_Q));
+    }
+
+    void doubleClickShowsTheLoginDialogOnce() {
+        SystemConfig config;
+        config.displays = {{1, "u%s", 0}};
+        QStringList calls;
+        TrayWindow window(config, recording(calls));
+        emit window.trayIcon().activated(QSystemTrayIcon::DoubleClick);
+        emit window.trayIcon().activated(QSystemTrayIcon::DoubleClick);
+        emit window.trayIcon().activated(QSystemTrayIcon::Trigger);
+        QCOMPARE(calls, (QStringList{"login create", "login show", "login show"}));
+    }
+
+    void tooltipInBothLanguagesAndTheTimerAfterStartUp() {
+        for (int english : {0, 1}) {
+            UseEnglish = english;
+            SystemConfig config;
+            QStringList calls;
+            TrayWindow window(config, recording(calls));
+            window.controller().OnInitDialog("/set");
+            QCOMPARE(window.trayIcon().toolTip(),
+                     english ? QString("Loomhaven multi screen monitoring system")
+                             : QString("Loomhaven多屏监控系统"));
+            QCOMPARE(calls, QStringList{"settings"});
+            QVERIFY(window.keepAliveTimer().isActive());
+            QCOMPARE(window.keepAliveTimer().interval(), 30000);
+        }
+    }
+
     void terminationSignalEndsTheRunQuietly_data() {
         QTest::addColumn<int>("signalNumber");
         QTest::newRow("SIGTERM") << SIGTERM;
@@ -16,14 +83,19 @@ private slots:
     }
     void terminationSignalEndsTheRunQuietly() {
         QFETCH(int, signalNumber);
-        CPanoviewDlg dialog;
+        SystemConfig config;
+        config.displays = {{1, "u%s", 0}};
+        QStringList calls;
+        TrayWindow window(config, recording(calls));
         bool wasVisible = true;
         QTimer::singleShot(0, [&] {
-            wasVisible = dialog.isVisible();
+            wasVisible = window.isVisible();
             std::raise(signalNumber);
         });
-        QCOMPARE(dialog.DoModal(), 0);
+        QCOMPARE(window.DoModal(""), 0);
         QVERIFY(!wasVisible);
+        QVERIFY(!window.trayIcon().isVisible());
+        QVERIFY2(!calls.contains("stop"), "a signal leaves the browsers running");
     }
 };
 

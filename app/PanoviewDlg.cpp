@@ -1,0 +1,132 @@
+#include "app/PanoviewDlg.h"
+
+#include "common/Texts.h"
+
+namespace {
+
+constexpr TextPair kTooltip{"Loomhaven多屏监控系统", "Loomhaven multi screen monitoring system"};
+constexpr TextPair kQuestionCaption{"提示", "Tips"};
+constexpr TextPair kExitQuestion{"确定要退出吗？", "Are you sure you want to exit?"};
+constexpr TextPair kKeepAliveQuestion{
+    "检测到与服务通讯异常，为了保证正常运行\n建议重新启动程序，是否立即退出软件？",
+    "Abnormal communication with the service has been detected. In order to ensure normal "
+    "operation \nit is recommended to restart the program. Do you want to exit the software now?"};
+
+} // namespace
+
+const std::vector<TrayMenuItem>& trayMenu() {
+    static const std::vector<TrayMenuItem> menu{
+        {ID_TRAY_LOGIN, "登录/注销(&L)"},
+        {ID_TRAY_SETTINGS, "系统设置(&S)"},
+        {0, ""},
+        {ID_TRAY_ABOUT, "关于我们(&W)"},
+        {0, ""},
+        {ID_TRAY_EXIT, "退出(&Q)"},
+    };
+    return menu;
+}
+
+std::string trayTooltip() {
+    return pick(kTooltip);
+}
+
+void CPanoviewDlg::OnInitDialog(const std::string& commandLineTail) {
+    services_.addTrayIcon(trayTooltip());
+    // The settings dialog is modal: start-up waits for it before the timer
+    // starts. The login dialog is modeless and returns at once.
+    if (commandLineTail.find("/set") != std::string::npos)
+        OnSettings();
+    else
+        OnLogin();
+    services_.startTimer(kKeepAliveTimer, kKeepAlivePeriodMs);
+}
+
+int CPanoviewDlg::OnTrayNotify(uint32_t iconId, uint32_t mouseMessage) {
+    if (iconId != kTrayIconId)
+        return 1;
+    if (mouseMessage == WM_LBUTTONDBLCLK) {
+        OnLogin();
+    } else if (mouseMessage == WM_RBUTTONUP) {
+        const ScreenPoint at = services_.cursorPosition();
+        if (uint32_t chosen = services_.showMenu(trayMenu(), at))
+            OnCommand(chosen);
+    }
+    return 0;
+}
+
+void CPanoviewDlg::OnCommand(uint32_t id) {
+    switch (id) {
+    case ID_TRAY_LOGIN:
+        OnLogin();
+        break;
+    case ID_TRAY_SETTINGS:
+        OnSettings();
+        break;
+    case ID_TRAY_ABOUT:
+        OnAbout();
+        break;
+    case ID_TRAY_EXIT:
+        OnExit();
+        break;
+    default:
+        break;
+    }
+}
+
+void CPanoviewDlg::OnLogin() {
+    // Nothing to sign in for while no display has a page: the settings first.
+    if (config_.displays.empty()) {
+        OnSettings();
+        return;
+    }
+    if (!loginDialogCreated_) {
+        services_.createLoginDialog();
+        loginDialogCreated_ = true;
+    }
+    services_.showLoginDialog();
+}
+
+void CPanoviewDlg::OnSettings() {
+    services_.runSettingsDialog();
+}
+
+void CPanoviewDlg::OnAbout() {
+    services_.openUrl(std::string("http://") + kMakerSite);
+}
+
+void CPanoviewDlg::OnExit() {
+    if (services_.askYesNo(pick(kQuestionCaption), pick(kExitQuestion)))
+        endProgram();
+}
+
+void CPanoviewDlg::OnTimer(int id) {
+    if (id != kKeepAliveTimer || !config_.signedIn || config_.token.empty())
+        return;
+    if (services_.heartpacket(config_.serviceAddress, config_.token) == 1)
+        return;
+    // No tick may arrive while the question is open.
+    services_.stopTimer(kKeepAliveTimer);
+    if (services_.askYesNo(pick(kQuestionCaption), pick(kKeepAliveQuestion))) {
+        endProgram();
+        return;
+    }
+    keepAlivePeriod_ = kKeepAliveSlowPeriodMs;
+    services_.startTimer(kKeepAliveTimer, keepAlivePeriod_);
+}
+
+int CPanoviewDlg::OnTaskbarCreated() {
+    services_.addTrayIcon(trayTooltip());
+    return 0;
+}
+
+void CPanoviewDlg::DestroyWindow() {
+    services_.deleteTrayIcon();
+}
+
+// Exit and a keep-alive failure answered Yes: the browsers end, the icon goes,
+// and the process ends with status 0. No sign-out is sent.
+void CPanoviewDlg::endProgram() {
+    services_.stopBrowsers();
+    services_.deleteTrayIcon();
+    services_.exitProcess(0);
+}
