@@ -31,7 +31,7 @@ public:
     LSystem(const LSystem&) = delete;
     LSystem& operator=(const LSystem&) = delete;
 
-    // The shared client, created on first use and destroyed at process exit.
+    // The shared client, created on first use and never destroyed.
     static LSystem& Instance();
 
     // Signs in with account and password. 1 on success, else 0. On success
