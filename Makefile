@@ -2,7 +2,7 @@
 JOBS ?= $(shell nproc)
 CMAKE_GEN := -G Ninja
 
-.PHONY: all bootstrap build test test-asan test-tsan clean
+.PHONY: all bootstrap build test test-asan test-tsan package install clean
 
 all: build
 
@@ -31,6 +31,14 @@ build-tsan/build.ninja: | bootstrap
 test-tsan: bootstrap build-tsan/build.ninja
 	cmake --build build-tsan -j $(JOBS)
 	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS) --timeout 900 -L unit
+
+# The Debian package, build/panoview_<version>_<arch>.deb.
+package: build
+	cd build && cpack
+
+# Installs under / (or PREFIX=...): /opt/panoview, /usr/bin, /usr/share, /etc.
+install: build
+	cmake --install build $(if $(PREFIX),--prefix $(PREFIX))
 
 clean:
 	rm -rf build build-asan build-tsan
