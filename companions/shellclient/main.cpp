@@ -3,15 +3,31 @@
 // The stand-in for the desktop shell client: listens on the shell-client
 // socket (by default the one Panoview sends to) and prints every notice it
 // receives, caption and message, as one line on standard output, then
-// acknowledges it with one byte. The first line says where it listens.
+// acknowledges it with one byte. The first line says where it listens. On a
+// desktop (an X display that answers) each notice also shows in a small
+// window of its own, caption as its title and the message inside, which
+// closes by itself after ten seconds or with a click.
+#include "platform/Displays.h"
 #include "platform/ShellClient.h"
+#include "platform/linux/qt/DialogLayout.h"
+#include "platform/linux/qt/Signals.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QScreen>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <memory>
 
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <poll.h>
 #include <string>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -19,12 +35,6 @@
 #include <unistd.h>
 
 namespace {
-
-volatile std::sig_atomic_t stopRequested = 0;
-
-void requestStop(int) {
-    stopRequested = 1;
-}
 
 // A notice larger than this is not read; its sender gets no acknowledgement.
 constexpr uint32_t largestNotice = 16u << 20;
@@ -64,6 +74,38 @@ void printNotice(uint32_t dataId, std::string text) {
     std::fputc('\n', stdout);
     std::fflush(stdout);
 }
+
+// One notice on the desktop: "caption|message" as title and text, near the
+// primary monitor's lower right corner, above the other windows.
+class NoticeWindow : public QWidget {
+public:
+    explicit NoticeWindow(const std::string& text) {
+        const size_t bar = text.find('|');
+        const std::string caption = bar == std::string::npos ? "shellclient" : text.substr(0, bar);
+        const std::string message = bar == std::string::npos ? text : text.substr(bar + 1);
+        setAttribute(Qt::WA_DeleteOnClose);
+        setWindowFlags(Qt::Tool | Qt::WindowStaysOnTopHint);
+        setWindowTitle(QString::fromUtf8(caption.c_str(), static_cast<int>(caption.size())));
+        setWindowIcon(platform::applicationIcon());
+        auto* label =
+            new QLabel(QString::fromUtf8(message.c_str(), static_cast<int>(message.size())), this);
+        label->setWordWrap(true);
+        label->setMinimumWidth(280);
+        label->setMaximumWidth(420);
+        auto* layout = new QVBoxLayout(this);
+        layout->setContentsMargins(16, 12, 16, 12);
+        layout->addWidget(label);
+        adjustSize();
+        if (QScreen* screen = QGuiApplication::primaryScreen()) {
+            const QRect area = screen->availableGeometry();
+            move(area.right() - width() - 32, area.bottom() - height() - 96);
+        }
+        QTimer::singleShot(10000, this, &QWidget::close);
+    }
+
+protected:
+    void mousePressEvent(QMouseEvent*) override { close(); }
+};
 
 // True when a shell client already answers on the path.
 bool someoneListens(const sockaddr_un& address) {
@@ -105,34 +147,41 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    struct sigaction action {};
-    action.sa_handler = requestStop;
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+
+    // Windows only where a desktop answers; elsewhere the notices are printed.
+    std::string reason;
+    const bool desktop = platform::displayServerReachable(reason);
+    std::unique_ptr<QCoreApplication> application;
+    if (desktop)
+        application = std::make_unique<QApplication>(argc, argv);
+    else
+        application = std::make_unique<QCoreApplication>(argc, argv);
+    platform::quitOnTerminationSignals();
 
     std::printf("listening on %s\n", path.c_str());
     std::fflush(stdout);
 
-    while (!stopRequested) {
-        pollfd p{server, POLLIN, 0};
-        if (::poll(&p, 1, 200) <= 0)
-            continue;
+    QSocketNotifier incoming(server, QSocketNotifier::Read);
+    QObject::connect(&incoming, &QSocketNotifier::activated, [&] {
         int client = ::accept4(server, nullptr, nullptr, SOCK_CLOEXEC);
         if (client < 0)
-            continue;
+            return;
         // A sender that stalls mid-notice cannot hold the listener.
         timeval limit{5, 0};
         ::setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
         uint32_t dataId = 0;
         std::string text;
         if (readNotice(client, dataId, text)) {
+            if (desktop)
+                (new NoticeWindow(text))->show();
             printNotice(dataId, std::move(text));
             const char ack = 1;
             (void)::send(client, &ack, 1, MSG_NOSIGNAL);
         }
         ::close(client);
-    }
+    });
+    QCoreApplication::exec();
     ::close(server);
     ::unlink(path.c_str());
     return 0;
