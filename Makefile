@@ -2,7 +2,7 @@
 JOBS ?= $(shell nproc)
 CMAKE_GEN := -G Ninja
 
-.PHONY: all bootstrap build test test-asan test-tsan package install clean
+.PHONY: all bootstrap build demo test test-asan test-tsan package install clean
 
 all: build
 
@@ -14,6 +14,10 @@ build/build.ninja: | bootstrap
 
 build: bootstrap build/build.ninja
 	cmake --build build -j $(JOBS)
+
+# The whole wall on this machine; Ctrl-C stops it (see scripts/demo).
+demo: build
+	scripts/demo
 
 test: build
 	cd build && ctest --output-on-failure -j $(JOBS) --timeout 600
