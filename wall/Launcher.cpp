@@ -4,6 +4,7 @@
 #include "common/Globals.h"
 #include "platform/Process.h"
 #include "platform/Threads.h"
+#include "wall/Placement.h"
 
 std::string composePageAddress(std::string_view urlTemplate, std::string_view token) {
     std::string address;
@@ -76,17 +77,16 @@ LaunchJob takeLaunchJob(const SystemConfig& config) {
 
 std::vector<uint32_t> runLaunch(const LaunchJob& job, const BrowserStarter& start) {
     std::vector<uint32_t> started(job.displays.size(), 0);
-    size_t next = 0;
+    const std::vector<int> places = assignDisplays(job.displays, job.extendedWorkAreas.size());
     for (size_t i = 0; i < job.displays.size(); ++i) {
-        const DisplayAssignment& assignment = job.displays[i];
-        std::string address = composePageAddress(assignment.urlTemplate, job.token);
+        if (places[i] == kNoDisplay)
+            continue;
+        const Rect& work =
+            places[i] == kPrimaryDisplay ? job.primaryWorkArea : job.extendedWorkAreas[places[i]];
         uint32_t pid = 0;
         // A browser that cannot start costs only its own display: the
         // result is not needed, the loop goes on.
-        if (assignment.isPrimary == 1)
-            start(job.primaryWorkArea, address, pid);
-        else if (next < job.extendedWorkAreas.size())
-            start(job.extendedWorkAreas[next++], address, pid);
+        start(work, composePageAddress(job.displays[i].urlTemplate, job.token), pid);
         started[i] = pid;
     }
     return started;

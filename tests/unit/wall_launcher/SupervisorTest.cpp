@@ -51,7 +51,7 @@ const Rect kWork{1280, 0, 2560, 1040};
 TEST(WallSupervisor, BackOffWhileItKeepsDyingAndAFreshStartAfterAHealthyRun) {
     struct Case {
         const char* name;
-        std::vector<std::chrono::milliseconds> lives; // how long each browser runs
+        std::vector<std::chrono::milliseconds> lives;  // how long each browser runs
         std::vector<std::chrono::milliseconds> delays; // the restart delay after each death
     };
     const Case cases[] = {
@@ -61,9 +61,7 @@ TEST(WallSupervisor, BackOffWhileItKeepsDyingAndAFreshStartAfterAHealthyRun) {
         {"a healthy run of five minutes starts the back-off afresh",
          {0ms, 0ms, 0ms, 5min, 0ms},
          {1s, 2s, 4s, 1s, 2s}},
-        {"just short of five minutes is not healthy",
-         {0ms, 5min - 1ms},
-         {1s, 2s}},
+        {"just short of five minutes is not healthy", {0ms, 5min - 1ms}, {1s, 2s}},
     };
     for (const Case& c : cases) {
         ScriptedWall wall;
