@@ -2,6 +2,7 @@
 // shell, reaping, and ending every process of an executable's file name.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -22,8 +23,11 @@ std::string findProgram(const std::string& name, const std::string& firstDirecto
 // and its own session, so that it outlives Panoview the way a desktop process
 // does. Every started child is reaped when it ends. Returns 0 and sets `pid`,
 // or returns the error number (kProgramNotFound when there is no such program).
+// `ended`, when given, is called with the process id on the reaping thread
+// once the child has ended.
 int spawnProcess(const std::string& name, const std::vector<std::string>& args,
-                 const std::string& firstDirectory, pid_t& pid);
+                 const std::string& firstDirectory, pid_t& pid,
+                 std::function<void(pid_t)> ended = {});
 
 // Sends SIGKILL to every process of this user, other than this one, whose
 // executable's file name is `fileName`, and returns at once without waiting

@@ -39,15 +39,21 @@ std::vector<std::string> browserArguments(const Rect& workArea, const std::strin
 // address or page parameters reach the browser whole instead of being cut or
 // skipped.
 LauncherServices LauncherServices::desktop() {
-    return {platform::spawnProcess, platform::killProcessesByFileName,
-            platform::startDetachedThread};
+    return {platform::spawnProcess,
+            platform::killProcessesByFileName,
+            platform::startDetachedThread,
+            {},
+            {}};
 }
 
 bool Launcher::StartProcess(const Rect& workArea, const std::string& pageAddress,
                             uint32_t& processId) {
     pid_t pid = 0;
+    std::function<void(pid_t)> ended;
+    if (services_.browserEnded)
+        ended = [tell = services_.browserEnded](pid_t pid) { tell(static_cast<uint32_t>(pid)); };
     int error = services_.spawn(kBrowserProgram, browserArguments(workArea, pageAddress),
-                                moduleDirectory, pid);
+                                moduleDirectory, pid, std::move(ended));
     if (error != 0) {
         DebugPrint("%s(): CreateProcessA.%s, error code = %d\n", "CPanoviewDlg::StartProcess",
                    "Brovia.exe", error);
@@ -117,6 +123,8 @@ bool Launcher::startLaunchThread(SystemConfig& config) {
     try {
         started = services_.startThread([this, &config, job = takeLaunchJob(config)] {
             LaunchThread(job, config);
+            if (services_.launched)
+                services_.launched();
             launchFinished();
         });
     } catch (...) {

@@ -52,7 +52,8 @@ struct LauncherServices {
     // Starts a program (platform::spawnProcess): 0 and the process id, or the
     // error number.
     std::function<int(const std::string& program, const std::vector<std::string>& args,
-                      const std::string& firstDirectory, pid_t& pid)>
+                      const std::string& firstDirectory, pid_t& pid,
+                      std::function<void(pid_t)> ended)>
         spawn;
     // Ends every process of this user with that executable file name
     // (platform::killProcessesByFileName); returns at once.
@@ -60,6 +61,12 @@ struct LauncherServices {
     // Runs the work on a detached worker thread (platform::startDetachedThread);
     // false when no thread can be made.
     std::function<bool(std::function<void()> work)> startThread;
+    // Told, on the thread that notices it, when a started browser ends; may
+    // be empty.
+    std::function<void(uint32_t pid)> browserEnded;
+    // Told, on the launch's worker, when a launch has started its browsers;
+    // may be empty.
+    std::function<void()> launched;
 
     static LauncherServices desktop();
 };

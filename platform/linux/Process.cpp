@@ -33,11 +33,13 @@ bool isExecutableFile(const std::string& path) {
 // SIGCHLD handler, no waitpid on other children).
 // When no thread can be made, the child still runs: the start counts, and the
 // child is left to be reaped when Panoview ends.
-void reapWhenItEnds(pid_t pid) {
-    const bool watched = startDetachedThread([pid] {
+void reapWhenItEnds(pid_t pid, std::function<void(pid_t)> ended) {
+    const bool watched = startDetachedThread([pid, ended = std::move(ended)] {
         int status = 0;
         while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
         }
+        if (ended)
+            ended(pid);
     });
     if (!watched)
         DebugPrint("spawnProcess: no thread to reap process %d; it is reaped when Panoview ends\n",
@@ -93,7 +95,7 @@ std::string findProgram(const std::string& name, const std::string& firstDirecto
 }
 
 int spawnProcess(const std::string& name, const std::vector<std::string>& args,
-                 const std::string& firstDirectory, pid_t& pid) {
+                 const std::string& firstDirectory, pid_t& pid, std::function<void(pid_t)> ended) {
     std::string program = findProgram(name, firstDirectory);
     if (program.empty())
         return kProgramNotFound;
@@ -126,7 +128,7 @@ int spawnProcess(const std::string& name, const std::vector<std::string>& args,
     if (error != 0)
         return error;
     pid = child;
-    reapWhenItEnds(child);
+    reapWhenItEnds(child, std::move(ended));
     return 0;
 }
 

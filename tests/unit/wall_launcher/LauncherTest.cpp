@@ -241,7 +241,8 @@ TEST(LaunchWorker, NoThreadForTheLaunchLeavesNothingToWaitFor) {
         int spawns = 0;
         LauncherServices services;
         services.spawn = [&](const std::string&, const std::vector<std::string>&,
-                             const std::string&, pid_t&) { return ++spawns, 0; };
+                             const std::string&, pid_t&,
+                             std::function<void(pid_t)>) { return ++spawns, 0; };
         services.killByName = [&](const std::string& name) {
             ended.push_back(name);
             return 0;

@@ -5,6 +5,7 @@
 #include "WallTestSupport.h"
 #include "common/Globals.h"
 
+#include <future>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -107,6 +108,22 @@ TEST(ProcessFileName, NamesTheExecutableAndIsEmptyForAGoneProcess) {
     ASSERT_EQ(platform::spawnProcess("true", {}, "", pid), 0);
     ASSERT_TRUE(eventually([&] { return !processExists(pid); }));
     EXPECT_EQ(platform::processFileName(pid), "");
+}
+
+} // namespace
+
+namespace {
+
+// The reaper tells who ended, once the child is reaped (no zombie left).
+TEST(ProcessEnd, TheReaperTellsWhenAChildHasEnded) {
+    auto told = std::make_shared<std::promise<pid_t>>();
+    pid_t pid = 0;
+    ASSERT_EQ(platform::spawnProcess("true", {}, "", pid, [told](pid_t p) { told->set_value(p); }),
+              0);
+    auto future = told->get_future();
+    ASSERT_EQ(future.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+    EXPECT_EQ(future.get(), pid);
+    EXPECT_FALSE(processExists(pid));
 }
 
 } // namespace

@@ -125,3 +125,53 @@ TEST(WallSupervisor, OtherProcessesAndMovesOfTheDisplay) {
 }
 
 } // namespace
+
+#include "wall/WallKeeper.h"
+
+namespace {
+
+// The wall's own care between sign-in and sign-out: browsers watched where
+// the launch put them, blanking held off once and given back once, nothing
+// of it after a sign-out that came before the launch's report.
+TEST(WallKeeper, WatchesTheLaunchedWallAndHoldsBlankingOnlyWhileSignedIn) {
+    ScriptedWall wall;
+    std::vector<std::string> blanking;
+    WallKeeperServices services{wall.services(),
+                                [&] {
+                                    blanking.push_back("hold");
+                                    return true;
+                                },
+                                [&] { blanking.push_back("release"); }};
+    WallKeeper keeper(services);
+    SystemConfig config;
+    config.token = "T";
+    config.primaryMonitor.rcWork = kWork;
+    config.displays = {{1, "p?t=%s", 71}, {0, "q?t=%s", 72}}; // no extended display for q
+
+    keeper.wallUp(config); // the sign-out came first: nothing
+    EXPECT_TRUE(blanking.empty());
+    EXPECT_EQ(keeper.supervisor().pidOf(0), 0u);
+
+    config.signedIn = true;
+    keeper.wallUp(config);
+    keeper.wallUp(config); // a second report holds nothing twice
+    EXPECT_EQ(keeper.supervisor().pidOf(0), 71u);
+    EXPECT_EQ(keeper.supervisor().pidOf(1), 0u);
+    DebugCapture capture;
+    keeper.browserEnded(71);
+    wall.advance(1s);
+    ASSERT_EQ(wall.starts.size(), 1u);
+    EXPECT_EQ(wall.starts[0], (std::pair<Rect, std::string>{kWork, "p?t=T"}));
+
+    const uint32_t restarted = keeper.supervisor().pidOf(0);
+    ASSERT_NE(restarted, 0u);
+    keeper.wallDown();
+    keeper.browserEnded(restarted);
+    wall.advance(10min);
+    EXPECT_EQ(wall.starts.size(), 1u);
+    EXPECT_EQ(blanking, (std::vector<std::string>{"hold", "release"}));
+    keeper.wallDown();
+    EXPECT_EQ(blanking.size(), 2u) << "released once";
+}
+
+} // namespace
