@@ -42,6 +42,10 @@ public:
     // The wall's display moved: later restarts go over the new work area.
     void moved(size_t assignment, const Rect& workArea);
 
+    // The assignment's browser is ended on purpose (its display went, or its
+    // page moves to another display): it is watched no more.
+    void forget(size_t assignment) { watched_.erase(assignment); }
+
     // Sign-out, exit or StopBrowsers: nothing is restarted any more, also
     // not a restart that is already waiting.
     void stop();

@@ -136,25 +136,26 @@ namespace {
 TEST(WallKeeper, WatchesTheLaunchedWallAndHoldsBlankingOnlyWhileSignedIn) {
     ScriptedWall wall;
     std::vector<std::string> blanking;
-    WallKeeperServices services{wall.services(),
-                                [&] {
-                                    blanking.push_back("hold");
-                                    return true;
-                                },
-                                [&] { blanking.push_back("release"); }};
-    WallKeeper keeper(services);
+    WallKeeperServices services;
+    services.supervisor = wall.services();
+    services.holdOffBlanking = [&] {
+        blanking.push_back("hold");
+        return true;
+    };
+    services.releaseBlanking = [&] { blanking.push_back("release"); };
     SystemConfig config;
+    WallKeeper keeper(config, services);
     config.token = "T";
     config.primaryMonitor.rcWork = kWork;
     config.displays = {{1, "p?t=%s", 71}, {0, "q?t=%s", 72}}; // no extended display for q
 
-    keeper.wallUp(config); // the sign-out came first: nothing
+    keeper.wallUp(); // the sign-out came first: nothing
     EXPECT_TRUE(blanking.empty());
     EXPECT_EQ(keeper.supervisor().pidOf(0), 0u);
 
     config.signedIn = true;
-    keeper.wallUp(config);
-    keeper.wallUp(config); // a second report holds nothing twice
+    keeper.wallUp();
+    keeper.wallUp(); // a second report holds nothing twice
     EXPECT_EQ(keeper.supervisor().pidOf(0), 71u);
     EXPECT_EQ(keeper.supervisor().pidOf(1), 0u);
     DebugCapture capture;
@@ -172,6 +173,111 @@ TEST(WallKeeper, WatchesTheLaunchedWallAndHoldsBlankingOnlyWhileSignedIn) {
     EXPECT_EQ(blanking, (std::vector<std::string>{"hold", "release"}));
     keeper.wallDown();
     EXPECT_EQ(blanking.size(), 2u) << "released once";
+}
+
+} // namespace
+
+namespace {
+
+// The wall follows changed monitors once they have settled: windows on the
+// same display are moved (or started again where their window cannot be
+// found), browsers whose display went are ended, pages that move to another
+// display start there; the settings' monitor lists follow the new discovery.
+TEST(WallKeeper, FollowsTheMonitorsOnceTheyHaveSettled) {
+    const Rect a{0, 0, 1280, 1080}, b{1280, 0, 2560, 1080}, c{2560, 0, 3840, 1080};
+    const Rect bPanel{1280, 0, 2560, 1040};
+    using Facts = std::vector<DisplayFacts>;
+    const Facts three{
+        {"WALL1", b, b, true, ""}, {"WALL0", a, a, false, ""}, {"WALL2", c, c, false, ""}};
+    struct Case {
+        const char* name;
+        Facts after;
+        bool windowsFound;
+        std::vector<std::string> actions;
+    };
+    const Case cases[] = {
+        {"a panel on the primary: its window moves",
+         {{"WALL1", b, bPanel, true, ""}, {"WALL0", a, a, false, ""}, {"WALL2", c, c, false, ""}},
+         true,
+         {"move 501 1280,0,2560,1040"}},
+        {"the same, but its window is not found: started again there",
+         {{"WALL1", b, bPanel, true, ""}, {"WALL0", a, a, false, ""}, {"WALL2", c, c, false, ""}},
+         false,
+         {"end 501", "start 1280,0,2560,1040 p1?t=T"}},
+        {"a monitor removed: the next page moves up, the last ends",
+         {{"WALL1", b, b, true, ""}, {"WALL2", c, c, false, ""}},
+         true,
+         {"end 502", "start 2560,0,3840,1080 p2?t=T", "end 503"}},
+    };
+    for (const Case& k : cases) {
+        ScriptedWall wall;
+        Facts shown = three;
+        std::vector<std::string> actions;
+        WallKeeperServices services;
+        services.supervisor = wall.services();
+        services.supervisor.start = [&](const Rect& r, const std::string& address, uint32_t& pid) {
+            actions.push_back("start " + std::to_string(r.left) + "," + std::to_string(r.top) +
+                              "," + std::to_string(r.right) + "," + std::to_string(r.bottom) + " " +
+                              address);
+            pid = 900;
+            return true;
+        };
+        services.displays = [&](Facts& out, std::string&) {
+            out = shown;
+            return true;
+        };
+        services.moveWindow = [&](uint32_t pid, const Rect& r) {
+            if (k.windowsFound)
+                actions.push_back("move " + std::to_string(pid) + " " + std::to_string(r.left) +
+                                  "," + std::to_string(r.top) + "," + std::to_string(r.right) +
+                                  "," + std::to_string(r.bottom));
+            return k.windowsFound;
+        };
+        services.endProcess = [&](uint32_t pid) {
+            actions.push_back("end " + std::to_string(pid));
+        };
+        SystemConfig config;
+        DebugCapture capture;
+        discoverDisplays(config, services.displays);
+        config.token = "T";
+        config.signedIn = true;
+        config.displays = {{1, "p1?t=%s", 501}, {0, "p2?t=%s", 502}, {0, "p3?t=%s", 503}};
+        WallKeeper keeper(config, services);
+        keeper.wallUp();
+
+        shown = k.after;
+        keeper.displaysChanged();
+        wall.advance(300ms);
+        keeper.displaysChanged(); // still changing: the settling starts again
+        wall.advance(300ms);
+        EXPECT_TRUE(actions.empty()) << k.name << ": followed before the monitors settled";
+        wall.advance(300ms);
+        EXPECT_EQ(actions, k.actions) << k.name;
+        // What the settings dialog lists follows the new discovery.
+        EXPECT_EQ(config.extendedMonitors.size(), k.after.size() - 1) << k.name;
+    }
+}
+
+TEST(WallKeeper, SignedOutOnlyDiscoversAgain) {
+    ScriptedWall wall;
+    WallKeeperServices services;
+    services.supervisor = wall.services();
+    services.displays = [](std::vector<DisplayFacts>& out, std::string&) {
+        out = {{"NEW", {0, 0, 800, 600}, {0, 0, 800, 600}, true, ""}};
+        return true;
+    };
+    int touched = 0;
+    services.moveWindow = [&](uint32_t, const Rect&) { return ++touched, true; };
+    services.endProcess = [&](uint32_t) { ++touched; };
+    SystemConfig config;
+    config.displays = {{1, "p?t=%s", 0}};
+    WallKeeper keeper(config, services);
+    DebugCapture capture;
+    keeper.displaysChanged();
+    wall.advance(1s);
+    EXPECT_STREQ(config.primaryMonitor.szDevice, "NEW");
+    EXPECT_EQ(touched, 0);
+    EXPECT_TRUE(wall.starts.empty());
 }
 
 } // namespace
