@@ -63,8 +63,4 @@ void quitOnTerminationSignals() {
     handle(SIGINT, [] { QCoreApplication::quit(); });
 }
 
-void runOnSignal(int signalNumber, std::function<void()> command) {
-    handle(signalNumber, std::move(command));
-}
-
 } // namespace platform

@@ -1,5 +1,4 @@
-// Turns process signals into work on the Qt event loop: SIGTERM and SIGINT
-// quit it, other signals may run a command.
+// Turns SIGTERM and SIGINT into a quit of the Qt event loop.
 #pragma once
 
 #include <functional>
@@ -7,7 +6,4 @@
 namespace platform {
 // Call once the QApplication exists.
 void quitOnTerminationSignals();
-// Runs the command on the UI thread each time the signal arrives. Call once
-// the QApplication exists.
-void runOnSignal(int signalNumber, std::function<void()> command);
 } // namespace platform
