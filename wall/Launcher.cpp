@@ -39,11 +39,11 @@ std::vector<std::string> browserArguments(const Rect& workArea, const std::strin
 // address or page parameters reach the browser whole instead of being cut or
 // skipped.
 LauncherServices LauncherServices::desktop() {
-    return {platform::spawnProcess,
-            platform::killProcessesByFileName,
-            platform::startDetachedThread,
-            {},
-            {}};
+    LauncherServices services;
+    services.spawn = platform::spawnProcess;
+    services.killByName = platform::killProcessesByFileName;
+    services.startThread = platform::startDetachedThread;
+    return services;
 }
 
 bool Launcher::StartProcess(const Rect& workArea, const std::string& pageAddress,
@@ -67,6 +67,8 @@ void Launcher::StopBrowsers() {
     // A launch under way would start browsers after the stop, and they would
     // stay: the stop waits for it (a launch only starts processes, so this is
     // short), then ends every browser.
+    if (services_.stopping)
+        services_.stopping();
     waitForLaunch();
     services_.killByName(kBrowserProgram);
 }

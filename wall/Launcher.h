@@ -67,6 +67,9 @@ struct LauncherServices {
     // Told, on the launch's worker, when a launch has started its browsers;
     // may be empty.
     std::function<void()> launched;
+    // Told, on the caller's thread, when StopBrowsers begins (sign-out,
+    // exit); may be empty.
+    std::function<void()> stopping;
 
     static LauncherServices desktop();
 };

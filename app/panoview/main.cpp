@@ -1,6 +1,6 @@
 // Panoview: the monitor wall of the Loomhaven factory cloud.
 #include "app/PanoviewApp.h"
-#include "app/qt/LoginCommand.h"
+#include "app/qt/ProgramServices.h"
 #include "app/qt/TrayWindow.h"
 #include "cloud/LSystem.h"
 #include "common/Globals.h"
@@ -8,6 +8,7 @@
 #include "platform/Displays.h"
 #include "platform/linux/qt/Signals.h"
 #include "wall/Launcher.h"
+#include "wall/WallKeeper.h"
 
 #include <QApplication>
 #include <QLibraryInfo>
@@ -59,7 +60,12 @@ int main(int argc, char** argv) {
         window.stopBrowsers = [] { programLauncher().StopBrowsers(); };
         window.exitProcess = [](int status) { std::exit(status); };
         TrayWindow tray(*theSystemConfig, std::move(window));
-        return tray.DoModal(commandLineTail(argc, argv));
+        watchDisplays();
+        const int status = tray.DoModal(commandLineTail(argc, argv));
+        // Ended another way (a signal): the browsers stay, the monitors'
+        // blanking is given back.
+        programWallKeeper().wallDown();
+        return status;
     };
 
     CPanoviewApp app(std::move(services));

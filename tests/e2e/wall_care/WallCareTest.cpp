@@ -1,0 +1,175 @@
+// What the wall does by itself while the operator is signed in, on a virtual
+// wall with the real program, service and plain Brovia windows: a killed
+// page browser comes back over the same rectangle, windows follow a monitor
+// that changes, a removed monitor's page ends or moves to where a fresh
+// start puts it, nothing comes back after the sign-out; and the monitors do
+// not blank while signed in.
+#include "LoginDesk.h"
+
+#include <algorithm>
+#include <gtest/gtest.h>
+#include <map>
+#include <optional>
+#include <thread>
+#include <xcb/dpms.h>
+#include <xcb/screensaver.h>
+
+using e2e::waitFor;
+
+namespace {
+
+const std::string kWall = "--monitors 1024x768,1024x768,1024x768 --primary 1 --panel 1:32";
+const Rect kLeft{0, 0, 1024, 768}, kRight{2048, 0, 3072, 768};
+
+class WallCare : public ::testing::Test, public LoginDesk {
+protected:
+    WallCare() : LoginDesk(kWall, 3) {}
+
+    // Signs in; the Brovia over each of the given rectangles.
+    std::map<pid_t, Rect> signIn(e2e::Child& panoview, std::string& login) {
+        login = waitForLoginWindow();
+        EXPECT_FALSE(login.empty()) << panoview.stderrText();
+        typePassword(login, "123456");
+        pressEnter();
+        std::map<pid_t, Rect> wall;
+        waitFor([&] { return (wall = placed(panoview.pid())).size() == 3; });
+        return wall;
+    }
+
+    // Each running Brovia of Panoview with the rectangle its window covers.
+    std::map<pid_t, Rect> placed(pid_t panoview) {
+        std::map<pid_t, Rect> found;
+        for (pid_t pid : browsers(panoview))
+            for (const Rect& r : windowsOf(pid))
+                found[pid] = r;
+        return found;
+    }
+
+    static std::optional<pid_t> over(const std::map<pid_t, Rect>& wall, const Rect& r) {
+        for (const auto& [pid, place] : wall)
+            if (place == r)
+                return pid;
+        return std::nullopt;
+    }
+};
+
+TEST_F(WallCare, KilledBrowsersComeBackAndWindowsFollowTheMonitorsUntilTheSignOut) {
+    auto panoview = startPanoview();
+    std::string login;
+    std::map<pid_t, Rect> wall = signIn(*panoview, login);
+    ASSERT_EQ(wall.size(), 3u) << panoview->stderrText();
+    const std::optional<pid_t> right = over(wall, kRight);
+    ASSERT_TRUE(right.has_value());
+
+    // A crash: a new Brovia over the same rectangle.
+    kill(*right, SIGKILL);
+    std::optional<pid_t> again;
+    ASSERT_TRUE(waitFor([&] {
+        again = over(placed(panoview->pid()), kRight);
+        return again && *again != *right;
+    })) << panoview->stderrText();
+    EXPECT_NE(panoview->stderrText().find("restarting"), std::string::npos);
+
+    // The right monitor shrinks: its page follows, moved where the window
+    // manager manages its window (Chromium), started again over the new
+    // rectangle where it does not (plain windows lie outside its care).
+    const Rect narrow{2048, 0, 2848, 768};
+    wall.clear();
+    this->wall.run("sh -c 'xrandr --delmonitor WALL2 && "
+                   "xrandr --setmonitor WALL2 800/211x768/203+2048+0 none' 2>/dev/null");
+    EXPECT_TRUE(waitFor([&] { return over(placed(panoview->pid()), narrow).has_value(); }))
+        << panoview->stderrText();
+
+    // The left monitor goes: the extended entries take what is left, as a
+    // fresh start would; nothing stays over the removed monitor.
+    this->wall.run("xrandr --delmonitor WALL0 2>/dev/null");
+    EXPECT_TRUE(waitFor([&] {
+        const auto now = placed(panoview->pid());
+        return now.size() == 2 && !over(now, kLeft) && over(now, narrow);
+    })) << panoview->stderrText();
+
+    // Signed out: every browser ends, and a browser that ends is not started
+    // again.
+    ASSERT_TRUE(pressLoginAgain(*panoview, login));
+    EXPECT_TRUE(waitFor([&] { return browsers(panoview->pid()).empty(); }));
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    EXPECT_TRUE(browsers(panoview->pid()).empty()) << "a browser came back after the sign-out";
+    panoview->signal(SIGTERM);
+    EXPECT_EQ(panoview->wait(), 0);
+}
+
+// The screen saver's state and whether display power saving is on, as the
+// display server tells them.
+struct Blanking {
+    bool saverOn = false;
+    bool dpmsCapable = false;
+    bool dpmsOn = false;
+};
+
+Blanking blankingOf(const std::string& display) {
+    Blanking b;
+    xcb_connection_t* c = xcb_connect(display.c_str(), nullptr);
+    if (xcb_connection_has_error(c)) {
+        xcb_disconnect(c);
+        return b;
+    }
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    auto* info = xcb_screensaver_query_info_reply(c, xcb_screensaver_query_info(c, root), nullptr);
+    b.saverOn = info && info->state == XCB_SCREENSAVER_STATE_ON;
+    std::free(info);
+    auto* capable = xcb_dpms_capable_reply(c, xcb_dpms_capable(c), nullptr);
+    b.dpmsCapable = capable && capable->capable;
+    std::free(capable);
+    if (b.dpmsCapable) {
+        auto* dpms = xcb_dpms_info_reply(c, xcb_dpms_info(c), nullptr);
+        b.dpmsOn = dpms && dpms->state;
+        std::free(dpms);
+    }
+    xcb_disconnect(c);
+    return b;
+}
+
+// Display power saving is checked where the server has it (Xvfb has not).
+TEST_F(WallCare, NoBlankingWhileSignedInAndTheSettingsGivenBack) {
+    wall.run("xset s 5 s blank +dpms 2>/dev/null");
+    const bool dpms = blankingOf(wall.display()).dpmsCapable;
+    if (dpms) {
+        ASSERT_TRUE(blankingOf(wall.display()).dpmsOn);
+    }
+    auto panoview = startPanoview();
+    std::string login;
+    ASSERT_EQ(signIn(*panoview, login).size(), 3u) << panoview->stderrText();
+
+    // Well past the saver's five idle seconds: still lit.
+    std::this_thread::sleep_for(std::chrono::seconds(8));
+    Blanking signedIn = blankingOf(wall.display());
+    EXPECT_FALSE(signedIn.saverOn) << "the wall blanked while signed in";
+    if (dpms) {
+        EXPECT_FALSE(signedIn.dpmsOn) << "display power saving stayed on while signed in";
+    }
+
+    ASSERT_TRUE(pressLoginAgain(*panoview, login));
+    EXPECT_TRUE(waitFor([&] { return browsers(panoview->pid()).empty(); }));
+    EXPECT_TRUE(
+        waitFor([&] { return blankingOf(wall.display()).saverOn; }, std::chrono::seconds(20)))
+        << "no blanking after the sign-out";
+    if (dpms) {
+        EXPECT_TRUE(blankingOf(wall.display()).dpmsOn);
+    }
+
+    // Signed in again, then ended by a signal: blanking comes back too.
+    pressLoginAgain(*panoview, login);
+    EXPECT_TRUE(waitFor([&] { return browsers(panoview->pid()).size() == 3; }));
+    std::this_thread::sleep_for(std::chrono::seconds(8));
+    EXPECT_FALSE(blankingOf(wall.display()).saverOn) << "the wall blanked while signed in again";
+    panoview->signal(SIGTERM);
+    EXPECT_EQ(panoview->wait(), 0);
+    EXPECT_TRUE(
+        waitFor([&] { return blankingOf(wall.display()).saverOn; }, std::chrono::seconds(20)))
+        << "no blanking after a signal ended Panoview";
+    if (dpms) {
+        EXPECT_TRUE(blankingOf(wall.display()).dpmsOn);
+    }
+}
+
+} // namespace
