@@ -3,6 +3,8 @@
 #include "common/DebugPrint.h"
 #include "common/Texts.h"
 
+#include <algorithm>
+#include <iterator>
 #include <memory>
 
 using namespace systemset;
@@ -142,6 +144,35 @@ CSystemSet::CSystemSet(const SystemConfig& config, SystemSetServices services)
         config.serviceAddress.empty() ? kDefaultServiceAddress : config.serviceAddress;
     accountText_ = config.userId;
     siteAddressText_ = config.siteAddress.empty() ? kDefaultSiteAddress : config.siteAddress;
+}
+
+void CSystemSet::OnCommand(int id, Notice notice) {
+    switch (notice) {
+    case Notice::Clicked:
+        if (id == IDOK)
+            OnSave();
+        else if (id == IDCANCEL)
+            view_->endDialog(false);
+        else if (id == IDC_PRIMARY_DISPLAY || id == IDC_EXTENDED_DISPLAY)
+            OnDisplayKind();
+        else if (std::any_of(std::begin(kPages), std::end(kPages),
+                             [id](const Page& page) { return page.radio == id; }))
+            OnPageKind();
+        break;
+    case Notice::DropDown:
+        if (id == IDC_EXTENDED_LIST)
+            OnExtendedDropDown();
+        break;
+    case Notice::SelChange:
+        if (id == IDC_EXTENDED_LIST)
+            OnExtendedSelChange();
+        break;
+    case Notice::Change:
+        if (std::any_of(std::begin(kPages), std::end(kPages),
+                        [id](const Page& page) { return page.box && page.box == id; }))
+            OnParameterChange();
+        break;
+    }
 }
 
 void CSystemSet::readBoxes() {

@@ -45,6 +45,14 @@ enum Id : int {
 
 } // namespace systemset
 
+// What a control tells the dialog.
+enum class Notice {
+    Clicked,   // a button or radio was clicked (or pressed by its key)
+    DropDown,  // a combo box's list is about to open
+    SelChange, // the operator chose another item of a combo box's list
+    Change,    // an edit box's text changed, typed or set by the dialog
+};
+
 // What the rules ask of the window.
 class ISystemSetView {
 public:
@@ -110,6 +118,10 @@ public:
 
     // The window the rules work on; set before OnInitDialog.
     void attach(ISystemSetView& view) { view_ = &view; }
+
+    // The message map: runs the handler of a control's notice. Cancel ends
+    // the dialog without saving.
+    void OnCommand(int id, Notice notice);
 
     void OnInitDialog();
     void OnDisplayKind();

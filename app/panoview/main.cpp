@@ -2,6 +2,7 @@
 #include "app/PanoviewApp.h"
 #include "app/qt/LoginCommand.h"
 #include "app/qt/PanoviewDlg.h"
+#include "app/qt/SettingsCommand.h"
 #include "common/Globals.h"
 #include "common/Texts.h"
 #include "platform/Displays.h"
@@ -44,17 +45,19 @@ int main(int argc, char** argv) {
                                  QMessageBox::Ok);
     };
     services.exitProcess = [](int status) { std::exit(status); };
-    services.runMainWindow = [] {
-        // Until the tray icon exists, start-up opens the login dialog and
-        // SIGUSR1 opens it again, as the tray's double click will.
-        CPanoviewDlg dialog([] {
-            OnLogin();
+    const std::string tail = commandLineTail(argc, argv);
+    services.runMainWindow = [&tail] {
+        // Until the tray icon exists, start-up opens the first dialog and
+        // SIGUSR1 opens the login dialog again, as the tray's double click
+        // will.
+        CPanoviewDlg dialog([&tail] {
+            openFirstDialog(tail);
             platform::runOnSignal(SIGUSR1, OnLogin);
         });
         return dialog.DoModal();
     };
 
     CPanoviewApp app(std::move(services));
-    app.InitInstance(commandLineTail(argc, argv));
+    app.InitInstance(tail);
     return 0;
 }

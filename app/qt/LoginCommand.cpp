@@ -1,5 +1,6 @@
 #include "app/qt/LoginCommand.h"
 
+#include "app/qt/SettingsCommand.h"
 #include "cloud/qt/LoginDlgView.h"
 #include "common/Globals.h"
 #include "platform/linux/qt/UiThread.h"
@@ -11,6 +12,12 @@ Launcher& programLauncher() {
 }
 
 void OnLogin() {
+    // No display configured: there is no wall to sign in for, so the
+    // settings dialog opens instead.
+    if (theSystemConfig->displays.empty()) {
+        OnSettings();
+        return;
+    }
     // Created once and never freed: a sign-in still under way delivers its
     // result to it whenever it comes.
     static LoginDlgView* dialog = nullptr;

@@ -40,8 +40,7 @@ public:
         // An edit box notifies every change of its text, also one the dialog
         // makes itself.
         texts_[id] = text;
-        if (isParameterBox(id))
-            dialog_.OnParameterChange();
+        dialog_.OnCommand(id, Notice::Change);
     }
     void limitText(int id, int characters) override { limits_[id] = characters; }
     void addItem(int id, const std::string& item) override {
@@ -67,23 +66,17 @@ public:
     // The operator's acts.
     void click(int id) {
         setChecked(id, true);
-        if (id == systemset::IDC_PRIMARY_DISPLAY || id == systemset::IDC_EXTENDED_DISPLAY)
-            dialog_.OnDisplayKind();
-        else if (id == systemset::IDOK)
-            dialog_.OnSave();
-        else
-            dialog_.OnPageKind();
+        dialog_.OnCommand(id, Notice::Clicked);
     }
     void type(int id, const std::string& text) {
         texts_[id] = text;
-        if (isParameterBox(id))
-            dialog_.OnParameterChange();
+        dialog_.OnCommand(id, Notice::Change);
     }
-    void openExtendedList() { dialog_.OnExtendedDropDown(); }
+    void openExtendedList() { dialog_.OnCommand(systemset::IDC_EXTENDED_LIST, Notice::DropDown); }
     void chooseExtended(int position) {
-        dialog_.OnExtendedDropDown();
+        openExtendedList();
         selection_[systemset::IDC_EXTENDED_LIST] = position;
-        dialog_.OnExtendedSelChange();
+        dialog_.OnCommand(systemset::IDC_EXTENDED_LIST, Notice::SelChange);
     }
 
     std::set<int> checked_;
@@ -100,11 +93,6 @@ public:
     bool accepted_ = false;
 
 private:
-    static bool isParameterBox(int id) {
-        return id == systemset::IDC_AREA_NAMES || id == systemset::IDC_KNITTING_RECORD_PARAMETERS ||
-               id == systemset::IDC_ORDER_PROGRESS_PARAMETERS ||
-               id == systemset::IDC_WORKSHOP_EFFICIENCY_PARAMETERS;
-    }
     static std::vector<int> groupOf(int id) {
         using namespace systemset;
         if (id == IDC_PRIMARY_DISPLAY || id == IDC_EXTENDED_DISPLAY)
