@@ -34,15 +34,20 @@ qsizetype characters(const QString& text) {
 // set stays whole and can still be shortened.
 class LengthLimit : public QValidator {
 public:
-    LengthLimit(QLineEdit* edit, int limit) : QValidator(edit), edit_(edit), limit_(limit) {}
+    LengthLimit(QLineEdit* edit, int limit)
+        : QValidator(edit), limit_(limit), length_(characters(edit->text())) {
+        // The text as it stands after each change, typed or set.
+        connect(edit, &QLineEdit::textChanged, this,
+                [this](const QString& text) { length_ = characters(text); });
+    }
     State validate(QString& input, int&) const override {
         const qsizetype length = characters(input);
-        return length <= limit_ || length <= characters(edit_->text()) ? Acceptable : Invalid;
+        return length <= limit_ || length <= length_ ? Acceptable : Invalid;
     }
 
 private:
-    QLineEdit* edit_;
     int limit_;
+    qsizetype length_;
 };
 
 // The wait before a box's help appears.
@@ -234,9 +239,13 @@ std::string CSystemSetDlg::text(int id) const {
 
 void CSystemSetDlg::setText(int id, const std::string& text) {
     QWidget* widget = control(id);
-    if (auto* edit = qobject_cast<QLineEdit*>(widget))
+    if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
+        // The dialog's own text is never held against the limit.
+        const QValidator* limit = edit->validator();
+        edit->setValidator(nullptr);
         edit->setText(fromUtf8(text));
-    else if (auto* combo = qobject_cast<QComboBox*>(widget))
+        edit->setValidator(limit);
+    } else if (auto* combo = qobject_cast<QComboBox*>(widget))
         combo->setEditText(fromUtf8(text));
 }
 
