@@ -16,5 +16,10 @@ int CPanoviewDlg::DoModal() {
     hide();
     if (startCommand_)
         startCommand_();
-    return QApplication::exec();
+    // Asked to end while a first dialog was open.
+    if (platform::takeTerminationRequest())
+        return 0;
+    const int status = QApplication::exec();
+    platform::takeTerminationRequest(); // the request that ended this run
+    return status;
 }

@@ -271,9 +271,9 @@ void CSystemSetDlg::setToolTip(int id, const std::string& text, int delayMs) {
     auto* style = new ToolTipDelay(delayMs);
     style->setParent(widget);
     widget->setStyle(style);
-    // Plain text: the help begins with "<...>", which must not be taken for
-    // a tag.
-    widget->setToolTip(Qt::convertFromPlainText(fromUtf8(text), Qt::WhiteSpaceNormal));
+    // Plain text on one line, as the desktop's tooltip shows it; the help
+    // begins with "<...>", which must not be taken for a tag.
+    widget->setToolTip(Qt::convertFromPlainText(fromUtf8(text), Qt::WhiteSpaceNoWrap));
 }
 
 void CSystemSetDlg::centreOn(const Rect& area) {

@@ -117,13 +117,17 @@ void click(QAbstractButton* button) {
 }
 
 // Opens the list with the keyboard, goes down to the item and takes it.
-void chooseFromList(QComboBox* combo, int position) {
+bool chooseFromList(QComboBox* combo, int position) {
     combo->setFocus();
     QTest::keyClick(combo, Qt::Key_Down, Qt::AltModifier);
-    QWidget* list = combo->view();
-    for (int i = 0; i <= position; ++i)
+    QAbstractItemView* list = combo->view();
+    if (!list->isVisible())
+        return false;
+    // The open list starts on its first item.
+    for (int i = 0; i < position; ++i)
         QTest::keyClick(list, Qt::Key_Down);
     QTest::keyClick(list, Qt::Key_Return);
+    return combo->currentIndex() == position && !list->isVisible();
 }
 
 } // namespace
@@ -148,7 +152,8 @@ private slots:
                      "orderid=1&autoscroll=y");
             // The second item of the list, [WALL2], shows the machines of two
             // areas.
-            chooseFromList(opened.control<QComboBox>(IDC_EXTENDED_LIST), 1);
+            QVERIFY(chooseFromList(opened.control<QComboBox>(IDC_EXTENDED_LIST), 1));
+            QCOMPARE(opened.rules.currentDisplayKey(), 2);
             QVERIFY(opened.control<QRadioButton>(IDC_EXTENDED_DISPLAY)->isChecked());
             click(opened.control<QRadioButton>(IDC_PAGE_MACHINE_STATUS));
             typeText(opened.control<QLineEdit>(IDC_AREA_NAMES), "一车间|二车间");
@@ -210,7 +215,8 @@ private slots:
             QVERIFY(parameters->isEnabled());
             typeText(parameters, "pattern=P");
             // Another display without a page: every page radio cleared.
-            chooseFromList(opened.control<QComboBox>(IDC_EXTENDED_LIST), 0);
+            QVERIFY(chooseFromList(opened.control<QComboBox>(IDC_EXTENDED_LIST), 0));
+            QCOMPARE(opened.rules.currentDisplayKey(), 1);
             QVERIFY(!primary->isChecked());
             for (int id : {1007, 1009, 1010, 1011, 1014})
                 QVERIFY(!opened.control<QRadioButton>(id)->isChecked());
