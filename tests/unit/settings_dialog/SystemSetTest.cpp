@@ -460,10 +460,12 @@ TEST(SystemSet, SavedFileIsTheFormattedDocument) {
               "multiscreen&areaname=一车间\"\n\t\t}]\n}");
 }
 
-TEST(SystemSet, CancelWritesNothing) {
+TEST(SystemSet, CancelEndsTheDialogWritingNothing) {
     Opened opened(wallConfig());
     configure("横机", IDC_PRIMARY_DISPLAY, IDC_PAGE_FACTORY_OVERVIEW)(*opened.view);
-    opened.dialog.reset(); // the window closed by cancel: no handler runs
+    opened.view->click(IDCANCEL);
+    EXPECT_TRUE(opened.view->ended_);
+    EXPECT_FALSE(opened.view->accepted_);
     EXPECT_EQ(opened.savedText(), kOldFile);
     EXPECT_TRUE(opened.view->messages_.empty());
 }
