@@ -135,8 +135,10 @@ TEST(SettingsDialogE2E, OperatorChoosesThePageOfTheSecondExtendedItem) {
     settings.signal(SIGTERM);
     EXPECT_EQ(settings.wait(), 0);
 
-    // A normal start reads the saved file: its one entry, not primary, is
-    // the page of the first extended display once the wall is launched.
+    // A normal start reads the saved file. It launches the wall only after a
+    // sign-in, which has no window yet; that its one entry, not primary, goes
+    // to the first extended display is the settings_dialog unit suite's
+    // launch of the same file.
     {
         Child normal({program}, env, dir.file("normal"));
         ASSERT_TRUE(waitFor([&] { return normal.stderrText().find(saved) != std::string::npos; }))

@@ -188,8 +188,10 @@ private slots:
         MessageAnswerer answers;
         const int result = opened.run([&] {
             click(opened.control<QPushButton>(IDOK));
-            typeText(opened.control<QComboBox>(IDC_MACHINE_TYPE)->lineEdit(), "MyUI");
-            click(opened.control<QPushButton>(IDOK));
+            QLineEdit* machineType = opened.control<QComboBox>(IDC_MACHINE_TYPE)->lineEdit();
+            typeText(machineType, "MyUI");
+            // Enter in the machine type presses Save too.
+            QTest::keyClick(machineType, Qt::Key_Return);
             QVERIFY(opened.dialog->isVisible());
             QTest::keyClick(opened.dialog.get(), Qt::Key_Escape);
         });

@@ -6,6 +6,7 @@
 #include "FakeSystemSetView.h"
 #include "TempDir.h"
 #include "common/Globals.h"
+#include "wall/Launcher.h"
 
 #include <csignal>
 #include <cstring>
@@ -592,4 +593,35 @@ TEST(SystemSet, DisplayDevicesOfTheDiscoveredDisplays) {
     platform::DisplayDevices none(MonitorInfo{}, {});
     EXPECT_FALSE(none.query(nullptr, 0, d)) << "no primary display";
     EXPECT_FALSE(none.query("", 0, d));
+}
+
+TEST(SystemSet, SecondExtendedItemsPageIsLaunchedOnTheFirstExtendedDisplay) {
+    // The wall of the virtual X server: WALL0 and WALL2 beside the primary
+    // WALL1, listed in that order. The page is chosen for the second item,
+    // [WALL2]; the saved entry carries no display name, so the next start
+    // gives it to the first extended display, WALL0.
+    SystemConfig record = wallConfig();
+    std::swap(record.extendedMonitors[0], record.extendedMonitors[1]);
+    Opened opened(record);
+    FakeSystemSetView& v = *opened.view;
+    v.type(IDC_MACHINE_TYPE, "袜机");
+    v.chooseExtended(1);
+    ASSERT_EQ(v.items_[IDC_EXTENDED_LIST][1], "[WALL2] LG 27UL850");
+    v.click(IDC_PAGE_FACTORY_OVERVIEW);
+    v.click(IDOK);
+
+    SystemConfig next;
+    ASSERT_EQ(loadConfigFile(next, opened.dir.file("Panoview.config")), ConfigLoad::Loaded);
+    next.primaryMonitor = record.primaryMonitor;
+    next.extendedMonitors = record.extendedMonitors;
+    next.token = "T0K";
+    std::vector<std::pair<Rect, std::string>> started;
+    runLaunch(takeLaunchJob(next), [&](const Rect& work, const std::string& page, uint32_t& pid) {
+        started.emplace_back(work, page);
+        pid = 1;
+        return true;
+    });
+    ASSERT_EQ(started.size(), 1u);
+    EXPECT_EQ(started[0].first, (Rect{0, 0, 1280, 1080})) << "WALL0's work area";
+    EXPECT_EQ(started[0].second, "http://site/HosieryUI/W_Factory.html?token=T0K&flag=multiscreen");
 }
