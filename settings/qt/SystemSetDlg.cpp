@@ -283,7 +283,17 @@ void CSystemSetDlg::centreOn(const Rect& area) {
         target = Rect{desktop.left(), desktop.top(), desktop.left() + desktop.width(),
                       desktop.top() + desktop.height()};
     }
+    centreArea_ = target;
+    centredWithFrame_ = false;
     platform::centreOn(*this, target);
+}
+
+void CSystemSetDlg::moveEvent(QMoveEvent* event) {
+    QDialog::moveEvent(event);
+    if (!centredWithFrame_ && isVisible() && frameGeometry() != geometry()) {
+        centredWithFrame_ = true;
+        platform::centreOn(*this, centreArea_);
+    }
 }
 
 void CSystemSetDlg::showMessage(const std::string& text) {

@@ -32,6 +32,9 @@ public:
     void showMessage(const std::string& text) override;
     void endDialog(bool accepted) override;
 
+protected:
+    void moveEvent(QMoveEvent* event) override;
+
 private:
     QWidget* control(int id) const;
     QButtonGroup* groupOf(int id) const;
@@ -39,4 +42,8 @@ private:
     CSystemSet& rules_;
     std::map<int, QWidget*> controls_;
     std::map<int, QButtonGroup*> groups_; // radio id -> its group
+    // Where the window is centred. Before it is shown its frame is not
+    // known; it is centred once more when the window manager has framed it.
+    Rect centreArea_;
+    bool centredWithFrame_ = false;
 };
