@@ -1,7 +1,8 @@
 // "panoview /set" on a virtual wall of three monitors: the settings dialog
 // comes up centred on the primary monitor, names the displays in its
 // diagnostic lines, and an operator's save (mouse and keyboard through
-// xdotool) is what the next start reads.
+// xdotool) is what the next start reads; without a display configured a
+// normal start opens the dialog too.
 #include "TempDir.h"
 #include "XWall.h"
 
@@ -140,22 +141,27 @@ TEST(SettingsDialogE2E, OperatorChoosesThePageOfTheSecondExtendedItem) {
     settings.signal(SIGTERM);
     EXPECT_EQ(settings.wait(), 0);
 
-    // A normal start reads the saved file. It launches the wall only after a
-    // sign-in, which has no window yet; that its one entry, not primary, goes
-    // to the first extended display is the settings_dialog unit suite's
-    // launch of the same file.
+    // A normal start reads the saved file and, with a display configured,
+    // opens the login dialog. It launches the wall only after a sign-in;
+    // that the one entry, not primary, goes to the first extended display is
+    // the settings_dialog unit suite's launch of the same file.
     {
         Child normal({program}, env, dir.file("normal"));
         ASSERT_TRUE(waitFor([&] { return normal.stderrText().find(saved) != std::string::npos; }))
             << normal.stderrText();
-        EXPECT_TRUE(normal.running());
-        EXPECT_TRUE(windowNamed(wall, "设置").empty()) << "no settings dialog without /set";
+        EXPECT_TRUE(waitFor([&] {
+            return !wall.run("xdotool search --onlyvisible --name '^Loomhaven监控'").empty();
+        }));
+        EXPECT_TRUE(windowNamed(wall, "设置").empty()) << "no settings dialog";
     } // ended, so that the next start may take the instance lock
 
-    // Ended while the dialog is open: status 0, nothing written.
-    Child ended({program, "/set"}, env, dir.file("ended"));
-    ASSERT_TRUE(waitFor([&] { return !windowNamed(wall, "设置").empty(); }));
+    // No display configured: the login command opens the settings dialog
+    // instead. Ended while it is open: status 0, nothing written.
+    const std::string unconfigured = R"({"userid": "op", "srurl": []})";
+    dir.write("Panoview.config", unconfigured);
+    Child ended({program}, env, dir.file("ended"));
+    ASSERT_TRUE(waitFor([&] { return !windowNamed(wall, "设置").empty(); })) << ended.stderrText();
     ended.signal(SIGTERM);
     EXPECT_EQ(ended.wait(), 0);
-    EXPECT_EQ(dir.read("Panoview.config"), saved);
+    EXPECT_EQ(dir.read("Panoview.config"), unconfigured);
 }
