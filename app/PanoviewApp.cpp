@@ -19,6 +19,10 @@ bool wantsEnglish(const std::string& tail) {
     return tail.find("/english") != std::string::npos;
 }
 
+bool wantsSettings(const std::string& tail) {
+    return tail.find("/set") != std::string::npos;
+}
+
 std::string moduleDirectoryOf(const std::string& executablePath) {
     size_t slash = executablePath.rfind('/');
     return slash == std::string::npos ? executablePath : executablePath.substr(0, slash);

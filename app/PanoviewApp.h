@@ -59,6 +59,10 @@ std::string commandLineTail(int argc, const char* const* argv);
 // "/english" anywhere in the tail, letter case as written.
 bool wantsEnglish(const std::string& commandLineTail);
 
+// "/set" anywhere in the tail, letter case as written: the settings dialog
+// opens first.
+bool wantsSettings(const std::string& commandLineTail);
+
 // The folder of an executable path: the text before its last '/', or the
 // whole path when it has none.
 std::string moduleDirectoryOf(const std::string& executablePath);

@@ -1,5 +1,6 @@
 #include "app/PanoviewDlg.h"
 
+#include "app/PanoviewApp.h"
 #include "common/Texts.h"
 
 namespace {
@@ -34,7 +35,7 @@ void CPanoviewDlg::OnInitDialog(const std::string& commandLineTail) {
     services_.addTrayIcon(trayTooltip());
     // The settings dialog is modal: start-up waits for it before the timer
     // starts. The login dialog is modeless and returns at once.
-    if (commandLineTail.find("/set") != std::string::npos)
+    if (wantsSettings(commandLineTail))
         OnSettings();
     else
         OnLogin();

@@ -1,6 +1,7 @@
 // Panoview: the monitor wall of the Loomhaven factory cloud.
 #include "app/PanoviewApp.h"
 #include "app/qt/ProgramServices.h"
+#include "app/qt/SettingsCommand.h"
 #include "app/qt/TrayWindow.h"
 #include "cloud/LSystem.h"
 #include "common/Globals.h"
@@ -53,7 +54,7 @@ int main(int argc, char** argv) {
         PanoviewDlgServices window;
         window.createLoginDialog = createLoginDialog;
         window.showLoginDialog = showLoginDialog;
-        window.runSettingsDialog = [] {};
+        window.runSettingsDialog = OnSettings;
         window.heartpacket = [](const std::string& serviceAddress, const std::string& token) {
             return LSystem::heartpacket(serviceAddress, LSystem::Instance(), token);
         };

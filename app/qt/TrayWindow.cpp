@@ -97,7 +97,13 @@ int TrayWindow::DoModal(const std::string& commandLineTail) {
                    "starts\n");
     watchTrayHost();
     controller_->OnInitDialog(commandLineTail);
-    const int status = QApplication::exec();
+    // Asked to end while the first dialog was open: its loop has ended, and
+    // a loop started now would never be told to end.
+    int status = 0;
+    if (!platform::takeTerminationRequest()) {
+        status = QApplication::exec();
+        platform::takeTerminationRequest(); // the request that ended this run
+    }
     controller_->DestroyWindow();
     return status;
 }

@@ -6,11 +6,13 @@
 #include <fcntl.h>
 #include <map>
 #include <unistd.h>
+#include <utility>
 
 namespace platform {
 namespace {
 
 int wakePipe[2] = {-1, -1};
+bool terminating = false; // only touched on the UI thread
 // What each signal runs; only touched on the UI thread.
 std::map<int, std::function<void()>>& commands() {
     static std::map<int, std::function<void()>> byNumber;
@@ -59,8 +61,18 @@ void handle(int number, std::function<void()> command) {
 } // namespace
 
 void quitOnTerminationSignals() {
-    handle(SIGTERM, [] { QCoreApplication::quit(); });
-    handle(SIGINT, [] { QCoreApplication::quit(); });
+    // exit, not quit: quit does nothing unless the application's own loop
+    // runs, and a modal dialog runs a loop of its own.
+    auto end = [] {
+        terminating = true;
+        QCoreApplication::exit(0);
+    };
+    handle(SIGTERM, end);
+    handle(SIGINT, end);
+}
+
+bool takeTerminationRequest() {
+    return std::exchange(terminating, false);
 }
 
 } // namespace platform

@@ -137,12 +137,16 @@ TEST_F(StartupTest, WithoutADisplayItEndsAtOnceWithOneLine) {
     }
 }
 
-TEST(CommandLine, EnglishSwitchIsACaseSensitiveSubstring) {
+TEST(CommandLine, SwitchesAreCaseSensitiveSubstrings) {
     EXPECT_TRUE(wantsEnglish("/english"));
     EXPECT_TRUE(wantsEnglish("/set /english"));
     EXPECT_TRUE(wantsEnglish("x/englishy"));
     EXPECT_FALSE(wantsEnglish("/English"));
     EXPECT_FALSE(wantsEnglish(""));
+    EXPECT_TRUE(wantsSettings("/set"));
+    EXPECT_TRUE(wantsSettings("/english /settings"));
+    EXPECT_FALSE(wantsSettings("/SET"));
+    EXPECT_FALSE(wantsSettings("/english"));
     const char* argv[] = {"panoview", "/set", "/english"};
     EXPECT_EQ(commandLineTail(3, argv), "/set /english");
     EXPECT_EQ(commandLineTail(1, argv), "");

@@ -1,0 +1,306 @@
+#include "settings/qt/SystemSetDlg.h"
+
+#include "common/Texts.h"
+#include "platform/linux/qt/DialogLayout.h"
+
+#include <QButtonGroup>
+#include <QCollator>
+#include <QComboBox>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProxyStyle>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QValidator>
+
+using namespace systemset;
+
+namespace {
+
+QString fromUtf8(const std::string& text) {
+    return QString::fromUtf8(text.data(), qsizetype(text.size()));
+}
+
+qsizetype characters(const QString& text) {
+    return text.toUcs4().size();
+}
+
+// An edit box's length limit as the desktop's edit control keeps it: typing
+// cannot make the text longer than the limit, but a longer text the dialog
+// set stays whole and can still be shortened.
+class LengthLimit : public QValidator {
+public:
+    LengthLimit(QLineEdit* edit, int limit)
+        : QValidator(edit), limit_(limit), length_(characters(edit->text())) {
+        // The text as it stands after each change, typed or set.
+        connect(edit, &QLineEdit::textChanged, this,
+                [this](const QString& text) { length_ = characters(text); });
+    }
+    State validate(QString& input, int&) const override {
+        const qsizetype length = characters(input);
+        return length <= limit_ || length <= length_ ? Acceptable : Invalid;
+    }
+
+private:
+    int limit_;
+    qsizetype length_;
+};
+
+// The wait before a box's help appears.
+class ToolTipDelay : public QProxyStyle {
+public:
+    explicit ToolTipDelay(int delayMs) : delayMs_(delayMs) {}
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* data) const override {
+        if (hint == SH_ToolTip_WakeUpDelay)
+            return delayMs_;
+        return QProxyStyle::styleHint(hint, option, widget, data);
+    }
+
+private:
+    int delayMs_;
+};
+
+// A combo box with an edit field whose items stay sorted by text in the
+// order of the Chinese desktop (pinyin for Chinese, letters for Latin), and
+// that tells when its list is about to open.
+class SortedComboBox : public QComboBox {
+public:
+    explicit SortedComboBox(QWidget* parent, std::function<void()> dropDown)
+        : QComboBox(parent), dropDown_(std::move(dropDown)) {
+        setEditable(true);
+        setInsertPolicy(QComboBox::NoInsert);
+        collator_.setCaseSensitivity(Qt::CaseInsensitive);
+    }
+    void addSorted(const QString& item) {
+        const int selected = currentIndex();
+        const QString shown = currentText();
+        int at = 0;
+        while (at < count() && collator_.compare(itemText(at), item) <= 0)
+            ++at;
+        insertItem(at, item);
+        // Adding an item changes neither the selection nor the text.
+        setCurrentIndex(selected < 0 ? -1 : selected + (at <= selected ? 1 : 0));
+        setEditText(shown);
+    }
+    void showPopup() override {
+        dropDown_();
+        QComboBox::showPopup();
+    }
+
+private:
+    QCollator collator_{QLocale(QLocale::Chinese, QLocale::China)};
+    std::function<void()> dropDown_;
+};
+
+} // namespace
+
+CSystemSetDlg::CSystemSetDlg(CSystemSet& rules) : rules_(rules) {
+    rules_.attach(*this);
+    setWindowTitle(QString::fromUtf8(kCaption));
+    setWindowIcon(platform::applicationIcon());
+    // A modal frame with a caption and the close box only.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setModal(true);
+    const QFont font = platform::dialogFont();
+    setFont(font);
+    const DialogBaseUnits base = platform::dialogBaseUnits(font);
+    const Rect client = mapDialogRect({0, 0, kWidth, kHeight}, base);
+    setFixedSize(client.width(), client.height());
+
+    // Created in template order, so that Tab follows it.
+    QButtonGroup* group = nullptr;
+    for (const TemplateItem& item : templateItems()) {
+        const int id = item.id;
+        const QString text = QString::fromUtf8(item.text);
+        QWidget* widget = nullptr;
+        DialogItem place{item.x, item.y, item.cx, item.cy};
+        switch (item.kind) {
+        case ControlKind::Edit: {
+            auto* edit = new QLineEdit(this);
+            connect(edit, &QLineEdit::textChanged, this,
+                    [this, id] { rules_.OnCommand(id, Notice::Change); });
+            widget = edit;
+            break;
+        }
+        case ControlKind::ComboBox: {
+            auto* combo =
+                new SortedComboBox(this, [this, id] { rules_.OnCommand(id, Notice::DropDown); });
+            connect(combo, &QComboBox::activated, this,
+                    [this, id] { rules_.OnCommand(id, Notice::SelChange); });
+            // The template's height is that of the open list; the closed box
+            // is as high as an edit box.
+            place.cy = 14;
+            widget = combo;
+            break;
+        }
+        case ControlKind::Radio: {
+            auto* radio = new QRadioButton(text, this);
+            if (item.startsGroup || !group) {
+                group = new QButtonGroup(this);
+                group->setExclusive(true);
+            }
+            group->addButton(radio);
+            groups_[id] = group;
+            connect(radio, &QRadioButton::clicked, this,
+                    [this, id] { rules_.OnCommand(id, Notice::Clicked); });
+            widget = radio;
+            break;
+        }
+        case ControlKind::DefaultButton:
+        case ControlKind::Button: {
+            auto* button = new QPushButton(text, this);
+            button->setDefault(item.kind == ControlKind::DefaultButton);
+            connect(button, &QPushButton::clicked, this,
+                    [this, id] { rules_.OnCommand(id, Notice::Clicked); });
+            widget = button;
+            break;
+        }
+        case ControlKind::Label:
+            widget = new QLabel(text, this);
+            break;
+        case ControlKind::Note: {
+            auto* note = new QLabel(text, this);
+            note->setWordWrap(true);
+            note->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+            widget = note;
+            break;
+        }
+        case ControlKind::Separator: {
+            auto* line = new QFrame(this);
+            line->setFrameShape(QFrame::HLine);
+            line->setFrameShadow(QFrame::Sunken);
+            widget = line;
+            break;
+        }
+        }
+        platform::placeDialogItem(*widget, place, base);
+        widget->setEnabled(!item.disabled);
+        if (id) {
+            widget->setObjectName(QStringLiteral("id%1").arg(id));
+            controls_[id] = widget;
+        }
+    }
+}
+
+int CSystemSetDlg::DoModal() {
+    rules_.OnInitDialog();
+    control(IDC_SERVICE_ADDRESS)->setFocus();
+    return exec();
+}
+
+QWidget* CSystemSetDlg::control(int id) const {
+    auto it = controls_.find(id);
+    return it == controls_.end() ? nullptr : it->second;
+}
+
+QButtonGroup* CSystemSetDlg::groupOf(int id) const {
+    auto it = groups_.find(id);
+    return it == groups_.end() ? nullptr : it->second;
+}
+
+bool CSystemSetDlg::isChecked(int id) const {
+    auto* radio = qobject_cast<QRadioButton*>(control(id));
+    return radio && radio->isChecked();
+}
+
+void CSystemSetDlg::setChecked(int id, bool checked) {
+    auto* radio = qobject_cast<QRadioButton*>(control(id));
+    if (!radio)
+        return;
+    // An exclusive group refuses to clear its last checked button: the
+    // group lets go for the moment of the clearing.
+    QButtonGroup* group = groupOf(id);
+    if (!checked && group)
+        group->setExclusive(false);
+    radio->setChecked(checked);
+    if (!checked && group)
+        group->setExclusive(true);
+}
+
+void CSystemSetDlg::enable(int id, bool enabled) {
+    if (QWidget* widget = control(id))
+        widget->setEnabled(enabled);
+}
+
+std::string CSystemSetDlg::text(int id) const {
+    QWidget* widget = control(id);
+    if (auto* edit = qobject_cast<QLineEdit*>(widget))
+        return edit->text().toStdString();
+    if (auto* combo = qobject_cast<QComboBox*>(widget))
+        return combo->currentText().toStdString();
+    return {};
+}
+
+void CSystemSetDlg::setText(int id, const std::string& text) {
+    QWidget* widget = control(id);
+    if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
+        // The dialog's own text is never held against the limit.
+        const QValidator* limit = edit->validator();
+        edit->setValidator(nullptr);
+        edit->setText(fromUtf8(text));
+        edit->setValidator(limit);
+    } else if (auto* combo = qobject_cast<QComboBox*>(widget))
+        combo->setEditText(fromUtf8(text));
+}
+
+void CSystemSetDlg::limitText(int id, int limit) {
+    if (auto* edit = qobject_cast<QLineEdit*>(control(id)))
+        edit->setValidator(new LengthLimit(edit, limit));
+}
+
+void CSystemSetDlg::addItem(int id, const std::string& item) {
+    if (auto* combo = dynamic_cast<SortedComboBox*>(control(id)))
+        combo->addSorted(fromUtf8(item));
+}
+
+int CSystemSetDlg::selectedItem(int id) const {
+    auto* combo = qobject_cast<QComboBox*>(control(id));
+    return combo ? combo->currentIndex() : -1;
+}
+
+void CSystemSetDlg::setToolTip(int id, const std::string& text, int delayMs) {
+    QWidget* widget = control(id);
+    if (!widget)
+        return;
+    auto* style = new ToolTipDelay(delayMs);
+    style->setParent(widget);
+    widget->setStyle(style);
+    // Plain text on one line, as the desktop's tooltip shows it; the help
+    // begins with "<...>", which must not be taken for a tag.
+    widget->setToolTip(Qt::convertFromPlainText(fromUtf8(text), Qt::WhiteSpaceNoWrap));
+}
+
+void CSystemSetDlg::centreOn(const Rect& area) {
+    Rect target = area;
+    if (target.width() <= 0 || target.height() <= 0) {
+        const QRect desktop = QGuiApplication::primaryScreen()->virtualGeometry();
+        target = Rect{desktop.left(), desktop.top(), desktop.left() + desktop.width(),
+                      desktop.top() + desktop.height()};
+    }
+    centreArea_ = target;
+    centredWithFrame_ = false;
+    platform::centreOn(*this, target);
+}
+
+void CSystemSetDlg::moveEvent(QMoveEvent* event) {
+    QDialog::moveEvent(event);
+    if (!centredWithFrame_ && isVisible() && frameGeometry() != geometry()) {
+        centredWithFrame_ = true;
+        platform::centreOn(*this, centreArea_);
+    }
+}
+
+void CSystemSetDlg::showMessage(const std::string& text) {
+    QMessageBox::information(this, QString::fromUtf8(pick(texts::kAppCaption)), fromUtf8(text),
+                             QMessageBox::Ok);
+}
+
+void CSystemSetDlg::endDialog(bool accepted) {
+    done(accepted ? Accepted : Rejected);
+}
