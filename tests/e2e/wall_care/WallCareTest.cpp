@@ -173,3 +173,30 @@ TEST_F(WallCare, NoBlankingWhileSignedInAndTheSettingsGivenBack) {
 }
 
 } // namespace
+
+namespace {
+
+// The service stops answering while signed in: the next keep-alive tick (the
+// real 30 s period) asks whether to exit; No keeps the program and the wall.
+TEST_F(WallCare, KeepAliveQuestionWhenTheServiceStopsAnswering) {
+    auto panoview = startPanoview();
+    std::string login;
+    ASSERT_EQ(signIn(*panoview, login).size(), 3u) << panoview->stderrText();
+    service.signal(SIGUSR1); // the service goes silent
+    std::string box;
+    ASSERT_TRUE(waitFor(
+        [&] {
+            box = visibleWindow("^提示$");
+            return !box.empty();
+        },
+        std::chrono::seconds(75)))
+        << panoview->stderrText();
+    wall.run("xdotool windowactivate --sync " + box + " key n");
+    EXPECT_TRUE(waitFor([&] { return visibleWindow("^提示$").empty(); }));
+    EXPECT_TRUE(panoview->running());
+    EXPECT_EQ(browsers(panoview->pid()).size(), 3u) << "the wall went dark";
+    panoview->signal(SIGTERM);
+    EXPECT_EQ(panoview->wait(), 0);
+}
+
+} // namespace
