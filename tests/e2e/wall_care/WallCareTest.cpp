@@ -200,3 +200,41 @@ TEST_F(WallCare, KeepAliveQuestionWhenTheServiceStopsAnswering) {
 }
 
 } // namespace
+
+#include "ScriptedServer.h"
+
+namespace {
+
+// Exit while a sign-in waits for a service that holds its answer: Yes ends
+// the program at once with status 0, and nothing the waiting worker uses is
+// pulled from under it.
+TEST_F(WallCare, ExitDuringASignInTheServiceHolds) {
+    ScriptedServer silent([](const std::string&, size_t) {
+        return ScriptedServer::Script{ScriptedServer::Step::hold()};
+    });
+    const std::string held = silent.url("");
+    dir.write("bin/Panoview.config",
+              R"({"userid": "admin", "address": ")" + held +
+                  R"(", "factoryid": "F001", "srurl": [{"pri": "true", "url": "u?t=%s"}]})");
+    auto panoview = startPanoview();
+    const std::string login = waitForLoginWindow();
+    ASSERT_FALSE(login.empty()) << panoview->stderrText();
+    typePassword(login, "123456");
+    pressEnter();
+    std::this_thread::sleep_for(std::chrono::seconds(1)); // the worker now waits
+
+    const std::string icon = trayIcon(panoview->pid(), login);
+    ASSERT_FALSE(icon.empty());
+    wall.run("xdotool mousemove --window " + icon + " 8 8 click 3");
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    wall.run("xdotool key q");
+    std::string box;
+    ASSERT_TRUE(waitFor([&] {
+        box = visibleWindow("^提示$");
+        return !box.empty();
+    }));
+    wall.run("xdotool windowactivate --sync " + box + " key y");
+    EXPECT_EQ(panoview->wait(), 0) << panoview->stderrText();
+}
+
+} // namespace
