@@ -122,7 +122,7 @@ TEST_F(TrayOnTheWall, IconMenuAboutPanelRestartAndExit) {
     ASSERT_TRUE(waitFor([&] {
         return wall.run("xdotool search --onlyvisible --name '^提示$' 2>/dev/null").empty();
     }));
-    EXPECT_TRUE(panoview->running());
+    EXPECT_TRUE(panoview->running()) << panoview->stderrText();
     choose(panoview->pid(), again, "q");
     ASSERT_TRUE(waitFor([&] {
         box = wall.run("xdotool search --onlyvisible --name '^提示$' 2>/dev/null");
