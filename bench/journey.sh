@@ -17,6 +17,14 @@ idle=${1:-120}
 work=$(mktemp -d)
 export BROVIA_NO_CHROMIUM=1
 [[ ${BROWSER:-plain} == chromium ]] && export BROVIA_NO_CHROMIUM=0
+# The wall's page browsers: the Brovia processes of this run's own copy.
+brovias() {
+    local p
+    for p in $(pgrep -x Brovia); do
+        [[ $(readlink "/proc/$p/exe" 2>/dev/null) == "$work/Brovia" ]] && echo "$p"
+    done
+    return 0
+}
 pids=()
 cleanup() {
     for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
@@ -69,14 +77,6 @@ xdotool windowactivate --sync "$login" >/dev/null 2>&1 || true
 xdotool mousemove --window "$login" 134 266 click 1
 xdotool type --delay 20 123456
 xdotool key Return
-# The wall's page browsers: the Brovia processes of this run's own copy.
-brovias() {
-    local p
-    for p in $(pgrep -x Brovia); do
-        [[ $(readlink "/proc/$p/exe" 2>/dev/null) == "$work/Brovia" ]] && echo "$p"
-    done
-    return 0
-}
 three() { [[ $(brovias | wc -l) -eq 3 ]]; }
 waitfor 600 three
 sleep 2
