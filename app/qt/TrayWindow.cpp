@@ -53,13 +53,20 @@ TrayWindow::TrayWindow(SystemConfig& config, PanoviewDlgServices services) {
     controller_ = std::make_unique<CPanoviewDlg>(config, std::move(services));
 
     connect(&timer_, &QTimer::timeout, this, [this] { controller_->OnTimer(kKeepAliveTimer); });
-    connect(&tray_, &QSystemTrayIcon::activated, this,
-            [this](QSystemTrayIcon::ActivationReason reason) {
-                if (reason == QSystemTrayIcon::DoubleClick)
-                    controller_->OnTrayNotify(kTrayIconId, WM_LBUTTONDBLCLK);
-                else if (reason == QSystemTrayIcon::Context)
-                    controller_->OnTrayNotify(kTrayIconId, WM_RBUTTONUP);
-            });
+    // Queued: the menu and the questions it leads to run their own event
+    // loops, and they must not run inside the icon window's mouse handler.
+    // The tray host may restart meanwhile, and docking the icon again
+    // replaces that window; returning into the handler of a window that is
+    // gone would end the program.
+    connect(
+        &tray_, &QSystemTrayIcon::activated, this,
+        [this](QSystemTrayIcon::ActivationReason reason) {
+            if (reason == QSystemTrayIcon::DoubleClick)
+                controller_->OnTrayNotify(kTrayIconId, WM_LBUTTONDBLCLK);
+            else if (reason == QSystemTrayIcon::Context)
+                controller_->OnTrayNotify(kTrayIconId, WM_RBUTTONUP);
+        },
+        Qt::QueuedConnection);
 }
 
 std::unique_ptr<QMenu> TrayWindow::buildMenu() const {

@@ -112,23 +112,7 @@ public:
 
     // The tray icon of the program: its small visible window in the panel.
     std::string trayIcon(pid_t panoview, const std::string& login) const {
-        std::string found;
-        e2e::waitFor([&] {
-            std::istringstream ids(wall.run("xdotool search --onlyvisible --pid " +
-                                            std::to_string(panoview) + " 2>/dev/null"));
-            for (std::string id; std::getline(ids, id);) {
-                if (id == login)
-                    continue;
-                const std::string size = wall.run("xdotool getwindowgeometry " + id);
-                const auto at = size.find("Geometry: ");
-                if (at != std::string::npos && std::stoi(size.substr(at + 10)) <= 64) {
-                    found = id;
-                    return true;
-                }
-            }
-            return false;
-        });
-        return found;
+        return wall.trayIconWindow(panoview, login);
     }
 
     // Shows the login dialog again with the tray icon's double click and

@@ -80,6 +80,106 @@ public:
         return capture("DISPLAY=" + display_ + " " + command);
     }
 
+    // What a test needs to know of one visible window of a process.
+    struct WindowFacts {
+        std::string id;
+        int width = 0, height = 0;
+        bool overrideRedirect = false;
+        bool topLevel = true; // its parent is the root window
+        std::string type;     // _NET_WM_WINDOW_TYPE as xprop prints it
+        std::string text;     // a one-line description for failure messages
+    };
+    std::vector<WindowFacts> visibleWindowsOf(pid_t pid) const {
+        std::vector<WindowFacts> windows;
+        const std::string ids =
+            run("xdotool search --onlyvisible --pid " + std::to_string(pid) + " 2>/dev/null");
+        for (size_t at = 0, end; (end = ids.find('\n', at)) != std::string::npos; at = end + 1) {
+            WindowFacts w;
+            w.id = ids.substr(at, end - at);
+            const std::string info = run("xwininfo -tree -stats -id " + w.id + " 2>/dev/null");
+            const auto field = [&](const std::string& name) {
+                const auto from = info.find(name);
+                if (from == std::string::npos)
+                    return std::string();
+                const auto start = info.find_first_not_of(' ', from + name.size());
+                return info.substr(start, info.find_first_of(" \n", start) - start);
+            };
+            if (field("Width:").empty())
+                continue; // gone since the search
+            w.width = std::stoi(field("Width:"));
+            w.height = std::stoi(field("Height:"));
+            w.overrideRedirect = field("Override Redirect State:") == "yes";
+            w.topLevel = field("Root window id:") == field("Parent window id:");
+            w.type = run("xprop -id " + w.id + " _NET_WM_WINDOW_TYPE 2>/dev/null");
+            w.text = w.id + " " + std::to_string(w.width) + "x" + std::to_string(w.height) +
+                     (w.overrideRedirect ? " override-redirect" : "") +
+                     (w.topLevel ? "" : " embedded") + " " + w.type;
+            windows.push_back(w);
+        }
+        return windows;
+    }
+    std::string describeWindows(pid_t pid) const {
+        std::string text;
+        for (const WindowFacts& w : visibleWindowsOf(pid))
+            text += w.text;
+        return text;
+    }
+
+    // The window of a process's tray icon once it is docked: a visible window
+    // of at most 64 by 64 pixels that the tray host has taken in. Waits for
+    // it; empty when none docks. While the icon docks again, Qt may make and
+    // drop windows, so a caller that clicks looks the icon up again each time.
+    std::string trayIconWindow(pid_t pid, const std::string& except = "") const {
+        std::string found;
+        waitFor([&] {
+            for (const WindowFacts& w : visibleWindowsOf(pid))
+                if (w.id != except && !w.topLevel && w.width <= 64 && w.height <= 64) {
+                    found = w.id;
+                    return true;
+                }
+            return false;
+        });
+        return found;
+    }
+
+    // Whether a process shows its tray menu now: a visible override-redirect
+    // window larger than an icon that is not a tooltip. Counting windows is
+    // not enough: the icon's tooltip comes and goes by itself.
+    bool trayMenuShown(pid_t pid) const {
+        for (const WindowFacts& w : visibleWindowsOf(pid))
+            if (w.overrideRedirect && (w.width > 64 || w.height > 64) &&
+                w.type.find("TOOLTIP") == std::string::npos)
+                return true;
+        return false;
+    }
+
+    // Opens the tray menu of a process with a right click on its icon. A
+    // click on an icon window that was just replaced is lost: the icon is
+    // looked up and clicked again until the menu is up.
+    bool openTrayMenu(pid_t pid) const {
+        return waitFor(
+            [&] {
+                const std::string icon = trayIconWindow(pid);
+                if (icon.empty())
+                    return false;
+                run("xdotool mousemove --window " + icon + " 8 8 click 3");
+                return waitFor([&] { return trayMenuShown(pid); }, std::chrono::seconds(5));
+            },
+            std::chrono::seconds(60));
+    }
+    // Chooses an entry of the open tray menu by its key. A key typed in the
+    // moment between the menu appearing and taking the keyboard goes
+    // elsewhere, so it is typed again for as long as the menu stays open.
+    bool chooseInTrayMenu(pid_t pid, const std::string& key) const {
+        return waitFor([&] {
+            run("xdotool key " + key);
+            return waitFor([&] { return !trayMenuShown(pid); }, std::chrono::seconds(1));
+        });
+    }
+    bool chooseFromTrayMenu(pid_t pid, const std::string& key) const {
+        return openTrayMenu(pid) && chooseInTrayMenu(pid, key);
+    }
+
 private:
     std::string display_;
 };
@@ -142,6 +242,8 @@ public:
                 if (r == pid_) {
                     exited_ = true;
                     status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+                    how_ = status;
+                    how_ = status;
                 }
                 return exited_;
             },
@@ -155,16 +257,26 @@ public:
         if (waitpid(pid_, &status, WNOHANG) == pid_) {
             exited_ = true;
             status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            how_ = status;
             return false;
         }
         return true;
     }
     void signal(int sig) { kill(pid_, sig); }
+    // How the child ended, for failure messages.
+    std::string howItEnded() {
+        if (running())
+            return "still running";
+        if (WIFSIGNALED(how_))
+            return "killed by signal " + std::to_string(WTERMSIG(how_));
+        return "exited with status " + std::to_string(status_);
+    }
 
 private:
     pid_t pid_ = -1;
     bool exited_ = false;
     int status_ = -1;
+    int how_ = 0;
     std::string errPath_, outPath_;
 };
 

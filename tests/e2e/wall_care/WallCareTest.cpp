@@ -223,11 +223,7 @@ TEST_F(WallCare, ExitDuringASignInTheServiceHolds) {
     pressEnter();
     std::this_thread::sleep_for(std::chrono::seconds(1)); // the worker now waits
 
-    const std::string icon = trayIcon(panoview->pid(), login);
-    ASSERT_FALSE(icon.empty());
-    wall.run("xdotool mousemove --window " + icon + " 8 8 click 3");
-    std::this_thread::sleep_for(std::chrono::milliseconds(700));
-    wall.run("xdotool key q");
+    ASSERT_TRUE(wall.chooseFromTrayMenu(panoview->pid(), "q"));
     std::string box;
     ASSERT_TRUE(waitFor([&] {
         box = visibleWindow("^提示$");
