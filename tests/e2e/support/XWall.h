@@ -142,10 +142,11 @@ public:
         return found;
     }
 
-    // Whether a process shows its tray menu now: a visible override-redirect
-    // window larger than an icon that is not a tooltip. Counting windows is
-    // not enough: the icon's tooltip comes and goes by itself.
-    bool trayMenuShown(pid_t pid) const {
+    // Whether a process shows a pop-up now (a menu, the open list of a
+    // combo box): a visible override-redirect window larger than an icon
+    // that is not a tooltip. Counting windows is not enough: tooltips come
+    // and go by themselves.
+    bool popupShown(pid_t pid) const {
         for (const WindowFacts& w : visibleWindowsOf(pid))
             if (w.overrideRedirect && (w.width > 64 || w.height > 64) &&
                 w.type.find("TOOLTIP") == std::string::npos)
@@ -163,7 +164,7 @@ public:
                 if (icon.empty())
                     return false;
                 run("xdotool mousemove --window " + icon + " 8 8 click 3");
-                return waitFor([&] { return trayMenuShown(pid); }, std::chrono::seconds(5));
+                return waitFor([&] { return popupShown(pid); }, std::chrono::seconds(5));
             },
             std::chrono::seconds(60));
     }
@@ -173,7 +174,7 @@ public:
     bool chooseInTrayMenu(pid_t pid, const std::string& key) const {
         return waitFor([&] {
             run("xdotool key " + key);
-            return waitFor([&] { return !trayMenuShown(pid); }, std::chrono::seconds(1));
+            return waitFor([&] { return !popupShown(pid); }, std::chrono::seconds(1));
         });
     }
     bool chooseFromTrayMenu(pid_t pid, const std::string& key) const {
