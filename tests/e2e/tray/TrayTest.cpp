@@ -77,13 +77,7 @@ TEST_F(TrayOnTheWall, IconMenuAboutPanelRestartAndExit) {
         box = wall.run("xdotool search --onlyvisible --name '^提示$' 2>/dev/null");
         return !box.empty();
     }));
-    const char* tmp = std::getenv("TMPDIR");
-    const std::string trayerPid = std::string(tmp ? tmp : "/tmp") + "/xwall-" +
-                                  std::to_string(getuid()) + "/" + wall.display().substr(1) +
-                                  "/pid.trayer";
-    wall.run("sh -c 'kill $(cat " + trayerPid +
-             "); sleep 0.3; setsid trayer --SetDockType true --SetPartialStrut true "
-             "--edge bottom --monitor 0 --height 40 >/dev/null 2>&1 &'");
+    wall.run(std::string(PANOVIEW_SOURCE_DIR) + "/scripts/xwall restart-panel " + wall.display());
     ASSERT_FALSE(wall.trayIconWindow(panoview->pid(), icon).empty())
         << "the icon did not come back";
     // Past the program's own check for a new tray host (every 2 s), so that
