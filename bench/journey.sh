@@ -5,8 +5,8 @@
 #   - a killed Brovia to its replacement's window mapped over the same place;
 #   - a monitor change to the last window placed again;
 #   - idle CPU time and resident memory of panoview while signed in;
-#   - resident memory of the whole wall (every Brovia and what it started),
-#     per monitor.
+#   - memory of the whole wall (every Brovia and what it started, as its
+#     proportional share), per monitor.
 # The login dialog's Enter to the lit wall is bench_login_wall's (built in
 # build/bin). Not a test: run it by hand, e.g.
 #   bench/journey.sh [IDLE_SECONDS]
@@ -24,6 +24,12 @@ brovias() {
         [[ $(readlink "/proc/$p/exe" 2>/dev/null) == "$work/Brovia" ]] && echo "$p"
     done
     return 0
+}
+# A process and everything below it (Chromium's processes under Brovia).
+family() {
+    local c
+    echo "$1"
+    for c in $(pgrep -P "$1" || true); do family "$c"; done
 }
 pids=()
 cleanup() {
@@ -63,7 +69,18 @@ t0=$(now)
 env -u DBUS_SESSION_BUS_ADDRESS XDG_RUNTIME_DIR="$work/run" "$work/panoview" >"$work/panoview.log" 2>&1 &
 pv=$!
 pids+=($pv)
-icon_shown() { [[ $(xdotool search --onlyvisible --pid $pv 2>/dev/null | wc -l) -ge 1 ]]; }
+# The tray icon: a small window of panoview that the panel has taken in (the
+# login dialog may be mapped first).
+icon_shown() {
+    local w tree
+    for w in $(xdotool search --onlyvisible --pid $pv 2>/dev/null); do
+        tree=$(xwininfo -tree -id "$w" 2>/dev/null) || continue
+        [[ $(awk '/Root window id:/ {print $4}' <<<"$tree") != \
+            $(awk '/Parent window id:/ {print $4}' <<<"$tree") ]] || continue
+        (($(xwininfo -id "$w" | awk '/Width:/ {print $2}') <= 64)) && return 0
+    done
+    return 1
+}
 waitfor 400 icon_shown
 t1=$(now)
 echo "start-up to tray icon:               $(ms $t0 $t1) ms"
@@ -96,10 +113,12 @@ replaced() {
 }
 before=$(brovias | sort | tr '\n' ' ')
 fresh_mapped() {
-    local p
+    local p q
     for p in $(brovias); do
         [[ " $before " == *" $p "* ]] && continue
-        xdotool search --onlyvisible --pid "$p" >/dev/null 2>&1 && return 0
+        for q in $(family "$p"); do
+            xdotool search --onlyvisible --pid "$q" >/dev/null 2>&1 && return 0
+        done
     done
     return 1
 }
@@ -132,11 +151,14 @@ c1=$(ticks $pv)
 rss=$(awk '/VmRSS/ {print $2}' "/proc/$pv/status")
 echo "idle CPU of panoview over ${idle} s:   $(((c1 - c0) * 1000 / hz)) ms"
 echo "resident memory of panoview:         $((rss / 1024)) MiB"
+# The wall's memory as its proportional share (Pss): the pages' processes
+# share libraries and Chromium's shared memory, which a sum of resident sizes
+# would count once per process.
 total=0
 for p in $(brovias); do
-    for q in $p $(pgrep -P "$p" || true); do
-        r=$(awk '/VmRSS/ {print $2}' "/proc/$q/status" 2>/dev/null || echo 0)
-        total=$((total + r))
+    for q in $(family "$p"); do
+        r=$(awk '/^Pss:/ {print $2}' "/proc/$q/smaps_rollup" 2>/dev/null || echo 0)
+        total=$((total + ${r:-0}))
     done
 done
-echo "resident memory of the wall:         $((total / 1024 / 3)) MiB per monitor (${BROWSER:-plain})"
+echo "memory of the wall (Pss):            $((total / 1024 / 3)) MiB per monitor (${BROWSER:-plain})"
