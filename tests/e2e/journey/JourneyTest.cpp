@@ -57,13 +57,6 @@ protected:
     }
     std::string root() const { return dir.file("root"); }
 
-    // The one visible window of that exact name, or "".
-    std::string windowNamed(const std::string& name) const {
-        std::string id = wall.run("xdotool search --onlyvisible --name '^" + name + "$'");
-        while (!id.empty() && id.back() == '\n')
-            id.pop_back();
-        return id.find('\n') == std::string::npos ? id : std::string();
-    }
     void clickAt(const std::string& window, int x, int y) const {
         wall.run("xdotool mousemove --window " + window + " " + std::to_string(x) + " " +
                  std::to_string(y) + " click 1");
@@ -86,7 +79,7 @@ protected:
     void exitThroughTheMenu(e2e::Child& panoview) const {
         ASSERT_TRUE(wall.chooseFromTrayMenu(panoview.pid(), "q"));
         std::string box;
-        ASSERT_TRUE(waitFor([&] { return !(box = windowNamed("提示")).empty(); }));
+        ASSERT_TRUE(waitFor([&] { return !(box = wall.windowNamed("提示")).empty(); }));
         wall.run("xdotool windowactivate --sync " + box + " key y");
         EXPECT_EQ(panoview.wait(), 0) << panoview.howItEnded() << "\n" << panoview.stderrText();
     }
@@ -106,14 +99,14 @@ TEST_F(Journey, InstallConfigureSignInSignOutExit) {
     {
         auto panoview = startInstalled("first");
         std::string settings;
-        ASSERT_TRUE(waitFor([&] { return !(settings = windowNamed("设置")).empty(); }))
+        ASSERT_TRUE(waitFor([&] { return !(settings = wall.windowNamed("设置")).empty(); }))
             << panoview->stderrText();
         wall.run("xdotool windowactivate --sync " + settings + " key Escape");
-        ASSERT_TRUE(waitFor([&] { return windowNamed("设置").empty(); }));
+        ASSERT_TRUE(waitFor([&] { return wall.windowNamed("设置").empty(); }));
 
         ASSERT_TRUE(wall.chooseFromTrayMenu(panoview->pid(), "s"))
             << wall.describeWindows(panoview->pid());
-        ASSERT_TRUE(waitFor([&] { return !(settings = windowNamed("设置")).empty(); }));
+        ASSERT_TRUE(waitFor([&] { return !(settings = wall.windowNamed("设置")).empty(); }));
         wall.run("xdotool windowactivate --sync " + settings);
         typeInto(settings, 76 + 85, 9 + 7, address);   // service address
         typeInto(settings, 76 + 60, 29 + 7, "KnitUI"); // machine type, as its folder
@@ -131,10 +124,10 @@ TEST_F(Journey, InstallConfigureSignInSignOutExit) {
         wall.run("xdotool key Return");
 
         std::string saved;
-        ASSERT_TRUE(waitFor([&] { return !(saved = windowNamed("Panoview")).empty(); }))
+        ASSERT_TRUE(waitFor([&] { return !(saved = wall.windowNamed("Panoview")).empty(); }))
             << panoview->stderrText();
         wall.run("xdotool windowactivate --sync " + saved + " key Return");
-        ASSERT_TRUE(waitFor([&] { return windowNamed("设置").empty(); }));
+        ASSERT_TRUE(waitFor([&] { return wall.windowNamed("设置").empty(); }));
         exitThroughTheMenu(*panoview);
     }
     // Saved through the link beside the program into /etc/panoview.

@@ -47,14 +47,6 @@ Placement placementOf(const XWall& wall, const std::string& window) {
     return p;
 }
 
-// The one visible window of that exact name, or "".
-std::string windowNamed(const XWall& wall, const std::string& name) {
-    std::string id = wall.run("xdotool search --onlyvisible --name '^" + name + "$'");
-    while (!id.empty() && (id.back() == '\n' || id.back() == ' '))
-        id.pop_back();
-    return id.find('\n') == std::string::npos ? id : std::string();
-}
-
 } // namespace
 
 TEST(SettingsDialogE2E, OperatorChoosesThePageOfTheSecondExtendedItem) {
@@ -69,7 +61,7 @@ TEST(SettingsDialogE2E, OperatorChoosesThePageOfTheSecondExtendedItem) {
 
     Child settings({program, "/set"}, env, dir.file("set"));
     std::string window;
-    ASSERT_TRUE(waitFor([&] { return !(window = windowNamed(wall, "设置")).empty(); }))
+    ASSERT_TRUE(waitFor([&] { return !(window = wall.windowNamed("设置")).empty(); }))
         << settings.stderrText();
 
     // Centred on the primary monitor (x 1280 to 2560), frame and all: the
@@ -103,26 +95,20 @@ TEST(SettingsDialogE2E, OperatorChoosesThePageOfTheSecondExtendedItem) {
     };
     clickAt(200, 63); // box 1012
     wall.run("xdotool type --delay 50 HosieryUI");
-    auto visibleWindows = [&] {
-        const std::string ids =
-            wall.run("xdotool search --onlyvisible --pid " + std::to_string(settings.pid()));
-        return std::count(ids.begin(), ids.end(), '\n');
-    };
-    const auto before = visibleWindows();
     clickAt(420, 210); // the arrow of box 1005
     // Keys sent before the list is mapped would be lost.
-    ASSERT_TRUE(waitFor([&] { return visibleWindows() > before; })) << "the list opened";
+    ASSERT_TRUE(waitFor([&] { return wall.popupShown(settings.pid()); })) << "the list opened";
     wall.run("xdotool key Down Return"); // the open list starts on its first item
     clickAt(30, 368);                    // radio 1014, factory overview
     wall.run("xdotool key Return");
 
     std::string message;
-    ASSERT_TRUE(waitFor([&] { return !(message = windowNamed(wall, "Panoview")).empty(); }));
+    ASSERT_TRUE(waitFor([&] { return !(message = wall.windowNamed("Panoview")).empty(); }));
     ASSERT_TRUE(waitFor([&] {
         return std::to_string(std::atol(wall.run("xdotool getactivewindow").c_str())) == message;
     })) << "the message has the keyboard";
     wall.run("xdotool key Return");
-    ASSERT_TRUE(waitFor([&] { return windowNamed(wall, "设置").empty(); }));
+    ASSERT_TRUE(waitFor([&] { return wall.windowNamed("设置").empty(); }));
 
     const std::string saved = dir.read("Panoview.config");
     EXPECT_EQ(saved, "{\n"
@@ -152,7 +138,7 @@ TEST(SettingsDialogE2E, OperatorChoosesThePageOfTheSecondExtendedItem) {
         EXPECT_TRUE(waitFor([&] {
             return !wall.run("xdotool search --onlyvisible --name '^Loomhaven监控'").empty();
         }));
-        EXPECT_TRUE(windowNamed(wall, "设置").empty()) << "no settings dialog";
+        EXPECT_TRUE(wall.windowNamed("设置").empty()) << "no settings dialog";
     } // ended, so that the next start may take the instance lock
 
     // No display configured: the login command opens the settings dialog
@@ -160,7 +146,7 @@ TEST(SettingsDialogE2E, OperatorChoosesThePageOfTheSecondExtendedItem) {
     const std::string unconfigured = R"({"userid": "op", "srurl": []})";
     dir.write("Panoview.config", unconfigured);
     Child ended({program}, env, dir.file("ended"));
-    ASSERT_TRUE(waitFor([&] { return !windowNamed(wall, "设置").empty(); })) << ended.stderrText();
+    ASSERT_TRUE(waitFor([&] { return !wall.windowNamed("设置").empty(); })) << ended.stderrText();
     ended.signal(SIGTERM);
     EXPECT_EQ(ended.wait(), 0);
     EXPECT_EQ(dir.read("Panoview.config"), unconfigured);

@@ -80,6 +80,14 @@ public:
         return capture("DISPLAY=" + display_ + " " + command);
     }
 
+    // The one visible window of that exact name, or "" (none or several).
+    std::string windowNamed(const std::string& name) const {
+        std::string id = run("xdotool search --onlyvisible --name '^" + name + "$' 2>/dev/null");
+        while (!id.empty() && (id.back() == '\n' || id.back() == ' '))
+            id.pop_back();
+        return id.find('\n') == std::string::npos ? id : std::string();
+    }
+
     // What a test needs to know of one visible window of a process.
     struct WindowFacts {
         std::string id;
@@ -240,12 +248,8 @@ public:
                 if (exited_)
                     return true;
                 pid_t r = waitpid(pid_, &status, WNOHANG);
-                if (r == pid_) {
-                    exited_ = true;
-                    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-                    how_ = status;
-                    how_ = status;
-                }
+                if (r == pid_)
+                    ended(status);
                 return exited_;
             },
             deadline);
@@ -256,9 +260,7 @@ public:
             return false;
         int status = 0;
         if (waitpid(pid_, &status, WNOHANG) == pid_) {
-            exited_ = true;
-            status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            how_ = status;
+            ended(status);
             return false;
         }
         return true;
@@ -274,6 +276,12 @@ public:
     }
 
 private:
+    void ended(int status) {
+        exited_ = true;
+        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        how_ = status;
+    }
+
     pid_t pid_ = -1;
     bool exited_ = false;
     int status_ = -1;

@@ -74,7 +74,7 @@ TEST_F(TrayOnTheWall, IconMenuAboutPanelRestartAndExit) {
     choose(*panoview, "q");
     std::string box;
     ASSERT_TRUE(waitFor([&] {
-        box = wall.run("xdotool search --onlyvisible --name '^提示$' 2>/dev/null");
+        box = wall.windowNamed("提示");
         return !box.empty();
     }));
     wall.run(std::string(PANOVIEW_SOURCE_DIR) + "/scripts/xwall restart-panel " + wall.display());
@@ -83,17 +83,15 @@ TEST_F(TrayOnTheWall, IconMenuAboutPanelRestartAndExit) {
     // Past the program's own check for a new tray host (every 2 s), so that
     // it has docked its icon again while the question was open.
     std::this_thread::sleep_for(std::chrono::seconds(3));
-    wall.run("xdotool windowactivate --sync " + box.substr(0, box.find('\n')) + " key n");
-    ASSERT_TRUE(waitFor([&] {
-        return wall.run("xdotool search --onlyvisible --name '^提示$' 2>/dev/null").empty();
-    }));
+    wall.run("xdotool windowactivate --sync " + box + " key n");
+    ASSERT_TRUE(waitFor([&] { return wall.windowNamed("提示").empty(); }));
     EXPECT_TRUE(panoview->running()) << panoview->howItEnded() << "\n" << panoview->stderrText();
     choose(*panoview, "q");
     ASSERT_TRUE(waitFor([&] {
-        box = wall.run("xdotool search --onlyvisible --name '^提示$' 2>/dev/null");
+        box = wall.windowNamed("提示");
         return !box.empty();
     }));
-    wall.run("xdotool windowactivate --sync " + box.substr(0, box.find('\n')) + " key y");
+    wall.run("xdotool windowactivate --sync " + box + " key y");
     EXPECT_EQ(panoview->wait(), 0) << panoview->stderrText();
 }
 
