@@ -69,18 +69,8 @@ t0=$(now)
 env -u DBUS_SESSION_BUS_ADDRESS XDG_RUNTIME_DIR="$work/run" "$work/panoview" >"$work/panoview.log" 2>&1 &
 pv=$!
 pids+=($pv)
-# The tray icon: a small window of panoview that the panel has taken in (the
-# login dialog may be mapped first).
-icon_shown() {
-    local w tree
-    for w in $(xdotool search --onlyvisible --pid $pv 2>/dev/null); do
-        tree=$(xwininfo -tree -id "$w" 2>/dev/null) || continue
-        [[ $(awk '/Root window id:/ {print $4}' <<<"$tree") != \
-            $(awk '/Parent window id:/ {print $4}' <<<"$tree") ]] || continue
-        (($(xwininfo -id "$w" | awk '/Width:/ {print $2}') <= 64)) && return 0
-    done
-    return 1
-}
+# The tray icon docked in the panel (the login dialog may be mapped first).
+icon_shown() { "$root/scripts/xwall" tray-icon $pv; }
 waitfor 400 icon_shown
 t1=$(now)
 echo "start-up to tray icon:               $(ms $t0 $t1) ms"
