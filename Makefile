@@ -37,7 +37,7 @@ build-tsan/build.ninja: | bootstrap
 
 test-tsan: bootstrap build-tsan/build.ninja
 	cmake --build build-tsan -j $(JOBS)
-	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS) --timeout 900 -L unit
+	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS) --timeout 900 -L 'unit|integration'
 
 # The Debian package, build/panoview_<version>_<arch>.deb.
 package: build

@@ -48,8 +48,8 @@ bool CPanoviewApp::InitInstance(const std::string& tail) {
     // The record lives until the process ends and is never freed.
     auto* config = new SystemConfig;
     theSystemConfig = config;
-    if (loadConfigFile(*config, configFilePath()) == ConfigLoad::NotJson) {
-        services_.showMessage(pick(texts::kConfigFileError));
+    if (loadConfigFile(*config, configFilePath(moduleDirectory)) == ConfigLoad::NotJson) {
+        services_.showMessage(pick(texts::kAppCaption), pick(texts::kConfigFileError));
         services_.exitProcess(0);
         return false;
     }
@@ -66,7 +66,7 @@ void CPanoviewApp::endWithoutWindows(const std::string& reason) {
     // text it read) are held back, so that the one line below is all this
     // start says.
     diag::Sink said = diag::setSink([](std::string_view) {});
-    const ConfigLoad load = loadConfigFile(config, configFilePath());
+    const ConfigLoad load = loadConfigFile(config, configFilePath(moduleDirectory));
     diag::setSink(std::move(said));
     if (load == ConfigLoad::NotJson) {
         OutputDebugText(std::string(pick(texts::kConfigFileError)) + "\n");

@@ -23,11 +23,11 @@ struct StartupServices {
     std::function<void()> startWindowSystem;
     DisplaySource displays;
     // Shows a message box with an OK button only, and waits for it.
-    std::function<void(const char* text)> showMessage;
+    std::function<void(const std::string& caption, const std::string& text)> showMessage;
     // Ends the process with the given status; does not return in the program.
     std::function<void(int status)> exitProcess;
     // Runs the hidden main window for the rest of the process.
-    std::function<int()> runMainWindow;
+    std::function<void()> runMainWindow;
 };
 
 class CPanoviewApp {

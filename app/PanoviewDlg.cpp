@@ -32,27 +32,24 @@ std::string trayTooltip() {
 }
 
 void CPanoviewDlg::OnInitDialog(const std::string& commandLineTail) {
-    services_.addTrayIcon(trayTooltip());
+    view_.showTrayIcon(trayTooltip());
+    view_.watchTrayHost(kTrayHostPollMs);
     // The settings dialog is modal: start-up waits for it before the timer
     // starts. The login dialog is modeless and returns at once.
     if (wantsSettings(commandLineTail))
         OnSettings();
     else
         OnLogin();
-    services_.startTimer(kKeepAliveTimer, kKeepAlivePeriodMs);
+    view_.startKeepAliveTimer(kKeepAlivePeriodMs);
 }
 
-int CPanoviewDlg::OnTrayNotify(uint32_t iconId, uint32_t mouseMessage) {
-    if (iconId != kTrayIconId)
-        return 1;
-    if (mouseMessage == WM_LBUTTONDBLCLK) {
+void CPanoviewDlg::OnTrayNotify(TrayClick click) {
+    if (click == TrayClick::Double) {
         OnLogin();
-    } else if (mouseMessage == WM_RBUTTONUP) {
-        const ScreenPoint at = services_.cursorPosition();
-        if (uint32_t chosen = services_.showMenu(trayMenu(), at))
+    } else if (click == TrayClick::Context) {
+        if (uint32_t chosen = view_.showMenu(trayMenu()))
             OnCommand(chosen);
     }
-    return 0;
 }
 
 void CPanoviewDlg::OnCommand(uint32_t id) {
@@ -92,11 +89,11 @@ void CPanoviewDlg::OnSettings() {
 }
 
 void CPanoviewDlg::OnAbout() {
-    services_.openUrl(std::string("http://") + kMakerSite);
+    view_.openUrl(std::string("http://") + kMakerSite);
 }
 
 void CPanoviewDlg::OnExit() {
-    if (services_.askYesNo(pick(kQuestionCaption), pick(kExitQuestion)))
+    if (view_.askYesNo(pick(kQuestionCaption), pick(kExitQuestion)))
         endProgram();
 }
 
@@ -106,28 +103,27 @@ void CPanoviewDlg::OnTimer(int id) {
     if (services_.heartpacket(config_.serviceAddress, config_.token) == 1)
         return;
     // No tick may arrive while the question is open.
-    services_.stopTimer(kKeepAliveTimer);
-    if (services_.askYesNo(pick(kQuestionCaption), pick(kKeepAliveQuestion))) {
+    view_.stopKeepAliveTimer();
+    if (view_.askYesNo(pick(kQuestionCaption), pick(kKeepAliveQuestion))) {
         endProgram();
         return;
     }
     keepAlivePeriod_ = kKeepAliveSlowPeriodMs;
-    services_.startTimer(kKeepAliveTimer, keepAlivePeriod_);
+    view_.startKeepAliveTimer(keepAlivePeriod_);
 }
 
-int CPanoviewDlg::OnTaskbarCreated() {
-    services_.addTrayIcon(trayTooltip());
-    return 0;
+void CPanoviewDlg::OnTaskbarCreated() {
+    view_.showTrayIcon(trayTooltip());
 }
 
 void CPanoviewDlg::DestroyWindow() {
-    services_.deleteTrayIcon();
+    view_.hideTrayIcon();
 }
 
 // Exit and a keep-alive failure answered Yes: the browsers end, the icon goes,
 // and the process ends with status 0. No sign-out is sent.
 void CPanoviewDlg::endProgram() {
     services_.stopBrowsers();
-    services_.deleteTrayIcon();
+    view_.hideTrayIcon();
     services_.exitProcess(0);
 }

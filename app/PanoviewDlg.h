@@ -1,7 +1,9 @@
 // The hidden main window's rules: the tray icon and its menu, the login and
 // settings commands, the maker's site, the keep-alive timer and the end of
 // the program. The window itself is never seen; its desktop side (tray icon,
-// menu, timer, questions, dialogs) reaches it through PanoviewDlgServices.
+// menu, timer, questions) is the view behind IPanoviewView, and the rest of
+// the program (dialogs, keep-alive exchange, browsers, exit) reaches it
+// through PanoviewDlgServices.
 #pragma once
 
 #include "settings/SystemConfig.h"
@@ -11,10 +13,13 @@
 #include <string>
 #include <vector>
 
-// The tray icon's id and the mouse messages it reports.
-inline constexpr uint32_t kTrayIconId = 128;
-inline constexpr uint32_t WM_LBUTTONDBLCLK = 515;
-inline constexpr uint32_t WM_RBUTTONUP = 517;
+// What the operator did with the tray icon (the desktop's mouse messages
+// WM_LBUTTONDBLCLK and WM_RBUTTONUP of icon 128, and everything else).
+enum class TrayClick {
+    Double,  // a double click of the left button: the login command
+    Context, // the context click (right button released): the menu
+    Other,   // any other click: nothing
+};
 
 // The tray menu's commands.
 inline constexpr uint32_t ID_TRAY_LOGIN = 32772;
@@ -28,6 +33,10 @@ inline constexpr int kKeepAliveTimer = 1;
 inline constexpr int kKeepAlivePeriodMs = 30000;
 inline constexpr int kKeepAliveSlowPeriodMs = 180000;
 
+// How often the desktop is asked whether a new tray host has come (a panel
+// restarted).
+inline constexpr int kTrayHostPollMs = 2000;
+
 // The maker's site, opened by "关于我们".
 inline constexpr const char* kMakerSite = "www.loomhaven.example";
 
@@ -39,22 +48,32 @@ struct TrayMenuItem {
 };
 const std::vector<TrayMenuItem>& trayMenu();
 
-struct ScreenPoint {
-    int x = 0;
-    int y = 0;
+// The hidden main window as the rules see it: the tray icon, its menu, the
+// keep-alive timer, the questions and the URL opener. TrayView is the real
+// one; tests give a scripted one.
+class IPanoviewView {
+public:
+    virtual ~IPanoviewView() = default;
+    // Shows the tray icon with its tooltip, docking it again with whatever
+    // tray host is there now.
+    virtual void showTrayIcon(const std::string& tooltip) = 0;
+    virtual void hideTrayIcon() = 0;
+    // Shows the menu of these items next to the icon and returns the chosen
+    // id, 0 for none.
+    virtual uint32_t showMenu(const std::vector<TrayMenuItem>& menu) = 0;
+    // The keep-alive timer: OnTimer(kKeepAliveTimer) every periodMs until stopped.
+    virtual void startKeepAliveTimer(int periodMs) = 0;
+    virtual void stopKeepAliveTimer() = 0;
+    // Polls the desktop for a new tray host every periodMs and tells
+    // OnTaskbarCreated when another one has come.
+    virtual void watchTrayHost(int periodMs) = 0;
+    // A Yes/No question above the wall; true for Yes.
+    virtual bool askYesNo(const std::string& caption, const std::string& text) = 0;
+    virtual void openUrl(const std::string& url) = 0;
 };
 
+// What the main window needs from the rest of the program.
 struct PanoviewDlgServices {
-    std::function<void(const std::string& tooltip)> addTrayIcon;
-    std::function<void()> deleteTrayIcon;
-    std::function<ScreenPoint()> cursorPosition;
-    // Shows the menu at the point and returns the chosen id, 0 for none.
-    std::function<uint32_t(const std::vector<TrayMenuItem>& menu, ScreenPoint at)> showMenu;
-    std::function<void(int id, int periodMs)> startTimer;
-    std::function<void(int id)> stopTimer;
-    // A Yes/No question with no owner window; true for Yes.
-    std::function<bool(const std::string& caption, const std::string& text)> askYesNo;
-    std::function<void(const std::string& url)> openUrl;
     // The login dialog: made once, then shown (raised above the page
     // browsers) as often as asked.
     std::function<void()> createLoginDialog;
@@ -70,17 +89,19 @@ struct PanoviewDlgServices {
 
 class CPanoviewDlg {
 public:
-    CPanoviewDlg(SystemConfig& config, PanoviewDlgServices services)
-        : config_(config), services_(std::move(services)) {}
+    CPanoviewDlg(IPanoviewView& view, SystemConfig& config, PanoviewDlgServices services)
+        : view_(view), config_(config), services_(std::move(services)) {}
+    CPanoviewDlg(const CPanoviewDlg&) = delete;
+    CPanoviewDlg& operator=(const CPanoviewDlg&) = delete;
 
-    // Adds the tray icon, then runs the settings dialog ("/set" in the
-    // command line) or the login command, then starts the keep-alive timer.
+    // Adds the tray icon and starts watching for tray hosts, then runs the
+    // settings dialog ("/set" in the command line) or the login command,
+    // then starts the keep-alive timer.
     void OnInitDialog(const std::string& commandLineTail);
 
-    // A mouse message of a tray icon: a double click runs the login command,
-    // a right-button release opens the menu at the cursor. Another icon's
-    // messages return 1, everything else 0.
-    int OnTrayNotify(uint32_t iconId, uint32_t mouseMessage);
+    // A click on the tray icon: a double click runs the login command, the
+    // context click opens the menu; other clicks do nothing.
+    void OnTrayNotify(TrayClick click);
 
     // Runs the menu command of the id; unknown ids do nothing.
     void OnCommand(uint32_t id);
@@ -91,7 +112,7 @@ public:
     void OnExit();
     void OnTimer(int id);
     // The tray host came back: the icon is added again with its tooltip.
-    int OnTaskbarCreated();
+    void OnTaskbarCreated();
     // The window ends another way (a signal): the icon goes, the browsers stay.
     void DestroyWindow();
 
@@ -101,6 +122,7 @@ public:
 private:
     void endProgram();
 
+    IPanoviewView& view_;
     SystemConfig& config_;
     PanoviewDlgServices services_;
     bool loginDialogCreated_ = false;

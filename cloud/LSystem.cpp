@@ -152,14 +152,6 @@ LSystem::LSystem(std::unique_ptr<IHttp> http, ShellNotice notice)
 
 LSystem::~LSystem() = default;
 
-// Never destroyed: a sign-in worker may still be inside an exchange when the
-// program ends (Exit while the service holds its answer), and the process
-// exit must not pull the client away from under it.
-LSystem& LSystem::Instance() {
-    static LSystem* shared = new LSystem;
-    return *shared;
-}
-
 int32_t LSystem::Login(const std::string& serviceAddress, std::string& token, LSystem& client,
                        const std::string& account, const std::string& password,
                        std::string& displayName) {

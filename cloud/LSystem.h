@@ -31,9 +31,6 @@ public:
     LSystem(const LSystem&) = delete;
     LSystem& operator=(const LSystem&) = delete;
 
-    // The shared client, created on first use and never destroyed.
-    static LSystem& Instance();
-
     // Signs in with account and password. 1 on success, else 0. On success
     // token and displayName receive the reply's values; they are left as they
     // are when the reply carries no readable session data.

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "cloud/LSystem.h"
+#include "common/DialogUnits.h"
 #include "common/Geometry.h"
 #include "common/Texts.h"
 #include "settings/SystemConfig.h"
@@ -13,16 +14,28 @@
 #include <memory>
 #include <string>
 
-class Launcher;
+// Template 130 in dialog units: the client area and its controls, in the
+// order that keyboard navigation follows.
+namespace login_template {
+inline constexpr DialogItem kClient{0, 0, 193, 169};
+inline constexpr DialogItem kLogin{127, 124, 39, 32};     // button 1, the default
+inline constexpr DialogItem kCancel{169, 3, 22, 21};      // button 2, hidden
+inline constexpr DialogItem kAccountLabel{8, 126, 29, 8}; // "账号"
+inline constexpr DialogItem kPasswordLabel{8, 150, 29, 8};
+inline constexpr DialogItem kAccount{37, 121, 79, 14};  // edit 1000
+inline constexpr DialogItem kPassword{37, 145, 79, 14}; // edit 1001
+inline constexpr int kAccountLimit = 11;                // characters an operator may type
+inline constexpr int kPasswordLimit = 32;
+} // namespace login_template
 
-namespace texts {
-inline constexpr TextPair kLoginButtonSignedOut{"登录", "Login"};
-inline constexpr TextPair kLoginButtonSigningIn{"登录中", "Logining"};
-inline constexpr TextPair kLoginButtonSignedIn{"登出", "Logout"};
-inline constexpr TextPair kLoginTitle{"Loomhaven监控", "Loomhaven Monitor"};
-inline constexpr TextPair kLoginEmptyField{"账号密码不能为空！",
-                                           "Account password cannot be empty!"};
-} // namespace texts
+// The texts the login window shows.
+struct LoginTexts {
+    std::string title;
+    std::string button; // button 1 as the window is built
+    std::string cancel; // button 2, hidden
+    std::string accountLabel;
+    std::string passwordLabel;
+};
 
 // The login window as the rules see it: button 1, the title, the two edits,
 // the window's place and its message box.
@@ -36,18 +49,18 @@ public:
     virtual void setAccountText(const std::string& text) = 0;
     virtual std::string accountText() = 0;
     virtual std::string passwordText() = 0;
-    // Moves the window so that it is centred on the area; it stays as shown
-    // or hidden as it was.
+    // Moves the window so that it is centred on the area (an empty one: the
+    // primary screen); it stays as shown or hidden as it was.
     virtual void centreOn(const Rect& area) = 0;
     virtual void hideWindow() = 0;
     // A message box with an OK button, waited for.
-    virtual void showMessage(const std::string& text) = 0;
+    virtual void showMessage(const std::string& caption, const std::string& text) = 0;
 };
 
 // What the login dialog needs from the rest of the program. The program gives
-// the real ones (LoginServices::desktop); tests give scripted ones.
+// the real ones; tests give scripted ones.
 struct LoginServices {
-    // The shared service client (LSystem::Instance()), for the sign-in.
+    // The program's shared service client, for the sign-in.
     std::function<LSystem&()> sharedClient;
     // A fresh local service client for one sign-out.
     std::function<std::unique_ptr<LSystem>()> localClient;
@@ -60,17 +73,12 @@ struct LoginServices {
     std::function<bool(SystemConfig& config)> startLaunchThread;
     // Ends every page browser, after a launch that still runs (Launcher::StopBrowsers).
     std::function<void()> stopBrowsers;
-
-    // The program's services: the shared and a new local LSystem, a detached
-    // std::thread, the launcher's launch and stop, and the given queued call.
-    static LoginServices desktop(Launcher& launcher,
-                                 std::function<void(std::function<void()>)> postToUiThread);
 };
 
 class CLoginDlg {
 public:
-    // The message that carries a sign-in's result to the UI thread.
-    static constexpr int WM_SIGNIN_RESULT = 0x0400 + 42;
+    // The texts of the window as its template gives them.
+    static LoginTexts texts();
 
     CLoginDlg(ILoginView& view, SystemConfig& config, LoginServices services);
     CLoginDlg(const CLoginDlg&) = delete;
@@ -89,9 +97,9 @@ public:
     // token and user name stored, then one queued OnSignInResult.
     void SignInThread();
 
-    // A sign-in's result on the UI thread. wParam must be 1; lParam is 1 for
-    // success, 0 for failure. Returns 0.
-    int OnSignInResult(int wParam, int lParam);
+    // A sign-in's result on the UI thread (the desktop's posted sign-in
+    // message): true for success.
+    void OnSignInResult(bool succeeded);
 
 private:
     void setButton(const TextPair& text);

@@ -1,7 +1,7 @@
 // Writes the application icon as PNG files, one per size, for the desktop
 // entry and the icon theme: the same painting the program shows in its
 // windows and its tray.
-#include "platform/linux/qt/DialogLayout.h"
+#include "platform/linux/qt/AppIcon.h"
 
 #include <QGuiApplication>
 #include <QPixmap>

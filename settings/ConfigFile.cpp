@@ -1,7 +1,6 @@
 #include "settings/ConfigFile.h"
 
 #include "common/DebugPrint.h"
-#include "common/Globals.h"
 #include "platform/Files.h"
 
 #include <cjson/cJSON.h>
@@ -70,8 +69,8 @@ DisplayAssignment displayEntry(const cJSON* element) {
 
 } // namespace
 
-std::string configFilePath() {
-    return moduleDirectory + "/Panoview.config";
+std::string configFilePath(const std::string& programFolder) {
+    return programFolder + "/Panoview.config";
 }
 
 ConfigLoad loadConfigFile(SystemConfig& config, const std::string& path) {
@@ -81,7 +80,8 @@ ConfigLoad loadConfigFile(SystemConfig& config, const std::string& path) {
     if (text.empty())
         return ConfigLoad::Empty;
     // The text goes out as the C string it is handed over as, up to its
-    // first NUL (a file of zero bytes would otherwise flood the diagnostics).
+    // first NUL: a file of NUL bytes (a disk that lost the file's content)
+    // writes nothing, instead of megabytes of NULs into the diagnostics.
     OutputDebugText(std::string_view(text.c_str()));
 
     // The text is handed over as a C string, so it ends at its first NUL,

@@ -8,8 +8,9 @@
 #include <string>
 #include <vector>
 
-// moduleDirectory + "/Panoview.config".
-std::string configFilePath();
+// The file beside the executable: programFolder (moduleDirectory) +
+// "/Panoview.config".
+std::string configFilePath(const std::string& programFolder);
 
 enum class ConfigLoad {
     Loaded,  // the file held JSON; the fields it names are filled

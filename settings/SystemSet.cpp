@@ -17,6 +17,8 @@ constexpr const char* kDefaultServiceAddress = "http://127.0.0.1:8088";
 constexpr const char* kDefaultSiteAddress = "http://127.0.0.1";
 
 namespace say {
+// The dialog's caption, the same in both languages.
+constexpr TextPair kCaption{"设置", "设置"};
 constexpr TextPair kServiceAddressEmpty{"服务地址不能为空！", "Service address cannot be empty!"};
 constexpr TextPair kSiteAddressEmpty{"站点地址不能为空！", "Site address cannot be empty!"};
 constexpr TextPair kNoMachineType{"请选择机器类型！", "Please select machine type!"};
@@ -125,21 +127,17 @@ std::string displayItem(const char* device, const std::string& description) {
 
 } // namespace
 
-SystemSetServices SystemSetServices::desktop(const SystemConfig& config) {
+std::function<bool(const char* deviceName, uint32_t index, platform::DisplayDevice& device)>
+displayDevicesOf(const SystemConfig& config) {
     auto devices =
         std::make_shared<platform::DisplayDevices>(config.primaryMonitor, config.extendedMonitors);
-    SystemSetServices services;
-    services.displayDevice = [devices](const char* name, uint32_t index,
-                                       platform::DisplayDevice& device) {
+    return [devices](const char* name, uint32_t index, platform::DisplayDevice& device) {
         return devices->query(name, index, device);
     };
-    services.saveConfig = saveConfigFile;
-    services.configPath = configFilePath();
-    return services;
 }
 
-CSystemSet::CSystemSet(const SystemConfig& config, SystemSetServices services)
-    : config_(config), services_(std::move(services)) {
+CSystemSet::CSystemSet(ISystemSetView& view, const SystemConfig& config, SystemSetServices services)
+    : view_(view), config_(config), services_(std::move(services)) {
     serviceAddressText_ =
         config.serviceAddress.empty() ? kDefaultServiceAddress : config.serviceAddress;
     accountText_ = config.userId;
@@ -152,7 +150,7 @@ void CSystemSet::OnCommand(int id, Notice notice) {
         if (id == IDOK)
             OnSave();
         else if (id == IDCANCEL)
-            view_->endDialog(false);
+            view_.endDialog(false);
         else if (id == IDC_PRIMARY_DISPLAY || id == IDC_EXTENDED_DISPLAY)
             OnDisplayKind();
         else if (std::any_of(std::begin(kPages), std::end(kPages),
@@ -176,48 +174,48 @@ void CSystemSet::OnCommand(int id, Notice notice) {
 }
 
 void CSystemSet::readBoxes() {
-    serviceAddressText_ = view_->text(IDC_SERVICE_ADDRESS);
-    areaNamesText_ = view_->text(IDC_AREA_NAMES);
-    accountText_ = view_->text(IDC_ACCOUNT);
-    siteAddressText_ = view_->text(IDC_SITE_ADDRESS);
-    parameterTexts_[0] = view_->text(IDC_KNITTING_RECORD_PARAMETERS);
-    parameterTexts_[1] = view_->text(IDC_ORDER_PROGRESS_PARAMETERS);
-    parameterTexts_[2] = view_->text(IDC_WORKSHOP_EFFICIENCY_PARAMETERS);
+    serviceAddressText_ = view_.text(IDC_SERVICE_ADDRESS);
+    areaNamesText_ = view_.text(IDC_AREA_NAMES);
+    accountText_ = view_.text(IDC_ACCOUNT);
+    siteAddressText_ = view_.text(IDC_SITE_ADDRESS);
+    parameterTexts_[0] = view_.text(IDC_KNITTING_RECORD_PARAMETERS);
+    parameterTexts_[1] = view_.text(IDC_ORDER_PROGRESS_PARAMETERS);
+    parameterTexts_[2] = view_.text(IDC_WORKSHOP_EFFICIENCY_PARAMETERS);
 }
 
 void CSystemSet::loadBoxes() {
     // Loading a parameter box notifies its change while the other boxes
     // still hold their old texts; reading them back then would mix the two.
     loading_ = true;
-    view_->setText(IDC_SERVICE_ADDRESS, serviceAddressText_);
-    view_->setText(IDC_AREA_NAMES, areaNamesText_);
-    view_->setText(IDC_ACCOUNT, accountText_);
-    view_->setText(IDC_SITE_ADDRESS, siteAddressText_);
-    view_->setText(IDC_KNITTING_RECORD_PARAMETERS, parameterTexts_[0]);
-    view_->setText(IDC_ORDER_PROGRESS_PARAMETERS, parameterTexts_[1]);
-    view_->setText(IDC_WORKSHOP_EFFICIENCY_PARAMETERS, parameterTexts_[2]);
+    view_.setText(IDC_SERVICE_ADDRESS, serviceAddressText_);
+    view_.setText(IDC_AREA_NAMES, areaNamesText_);
+    view_.setText(IDC_ACCOUNT, accountText_);
+    view_.setText(IDC_SITE_ADDRESS, siteAddressText_);
+    view_.setText(IDC_KNITTING_RECORD_PARAMETERS, parameterTexts_[0]);
+    view_.setText(IDC_ORDER_PROGRESS_PARAMETERS, parameterTexts_[1]);
+    view_.setText(IDC_WORKSHOP_EFFICIENCY_PARAMETERS, parameterTexts_[2]);
     loading_ = false;
 }
 
 void CSystemSet::OnInitDialog() {
-    view_->limitText(IDC_SERVICE_ADDRESS, kAddressLimit);
-    view_->limitText(IDC_AREA_NAMES, kParameterLimit);
-    view_->limitText(IDC_ACCOUNT, kAccountLimit);
-    view_->limitText(IDC_SITE_ADDRESS, kAddressLimit);
-    view_->limitText(IDC_KNITTING_RECORD_PARAMETERS, kParameterLimit);
-    view_->limitText(IDC_ORDER_PROGRESS_PARAMETERS, kParameterLimit);
-    view_->limitText(IDC_WORKSHOP_EFFICIENCY_PARAMETERS, kParameterLimit);
+    view_.limitText(IDC_SERVICE_ADDRESS, kAddressLimit);
+    view_.limitText(IDC_AREA_NAMES, kParameterLimit);
+    view_.limitText(IDC_ACCOUNT, kAccountLimit);
+    view_.limitText(IDC_SITE_ADDRESS, kAddressLimit);
+    view_.limitText(IDC_KNITTING_RECORD_PARAMETERS, kParameterLimit);
+    view_.limitText(IDC_ORDER_PROGRESS_PARAMETERS, kParameterLimit);
+    view_.limitText(IDC_WORKSHOP_EFFICIENCY_PARAMETERS, kParameterLimit);
     loadBoxes();
 
     // An empty rectangle (no primary display found) centres on the desktop.
-    view_->centreOn(config_.primaryMonitor.rcMonitor);
+    view_.centreOn(config_.primaryMonitor.rcMonitor);
 
     for (const MachineType& type : kMachineTypes)
-        view_->addItem(IDC_MACHINE_TYPE, pick(type.item));
+        view_.addItem(IDC_MACHINE_TYPE, pick(type.item));
 
     for (const Page& page : kPages)
         if (page.box)
-            view_->setToolTip(page.box, shownToolTip(pick(page.toolTip)), kToolTipDelayMs);
+            view_.setToolTip(page.box, shownToolTip(pick(page.toolTip)), kToolTipDelayMs);
 
     platform::DisplayDevice device;
     const MonitorInfo& primary = config_.primaryMonitor;
@@ -227,7 +225,7 @@ void CSystemSet::OnInitDialog() {
         services_.displayDevice(primary.szDevice, 0, device);
         DebugPrint("pri.%s,%s,%s\n", primary.szDevice, device.name.c_str(),
                    device.description.c_str());
-        view_->setText(IDC_PRIMARY_NAME, displayItem(primary.szDevice, device.description));
+        view_.setText(IDC_PRIMARY_NAME, displayItem(primary.szDevice, device.description));
     }
 
     uint32_t adapter = 1;
@@ -237,15 +235,15 @@ void CSystemSet::OnInitDialog() {
         services_.displayDevice(monitor.szDevice, 0, device);
         DebugPrint("vem.%s,%s,%s\n", monitor.szDevice, device.name.c_str(),
                    device.description.c_str());
-        view_->addItem(IDC_EXTENDED_LIST, displayItem(monitor.szDevice, device.description));
+        view_.addItem(IDC_EXTENDED_LIST, displayItem(monitor.szDevice, device.description));
     }
 }
 
 void CSystemSet::showPageChoice() {
     for (const Page& page : kPages) {
-        view_->setChecked(page.radio, false);
+        view_.setChecked(page.radio, false);
         if (page.box)
-            view_->enable(page.box, false);
+            view_.enable(page.box, false);
     }
     areaNamesText_.clear();
     for (std::string& text : parameterTexts_)
@@ -255,9 +253,9 @@ void CSystemSet::showPageChoice() {
     if (currentDisplayKey_ != -1 && choice != pageChoices_.end()) {
         const int code = choice->second.page;
         if (const Page* page = pageOf(code)) {
-            view_->setChecked(page->radio, true);
+            view_.setChecked(page->radio, true);
             if (page->box)
-                view_->enable(page->box, true);
+                view_.enable(page->box, true);
         }
         if (code == 3)
             areaNamesText_ = choice->second.parameters;
@@ -269,23 +267,23 @@ void CSystemSet::showPageChoice() {
 
 void CSystemSet::OnDisplayKind() {
     readBoxes();
-    if (view_->isChecked(IDC_PRIMARY_DISPLAY))
+    if (view_.isChecked(IDC_PRIMARY_DISPLAY))
         currentDisplayKey_ = 0;
-    if (view_->isChecked(IDC_EXTENDED_DISPLAY)) {
-        const int selected = view_->selectedItem(IDC_EXTENDED_LIST);
+    if (view_.isChecked(IDC_EXTENDED_DISPLAY)) {
+        const int selected = view_.selectedItem(IDC_EXTENDED_LIST);
         currentDisplayKey_ = selected < 0 ? -1 : selected + 1;
     }
     showPageChoice();
 }
 
 void CSystemSet::OnExtendedDropDown() {
-    view_->setChecked(IDC_PRIMARY_DISPLAY, false);
-    view_->setChecked(IDC_EXTENDED_DISPLAY, true);
+    view_.setChecked(IDC_PRIMARY_DISPLAY, false);
+    view_.setChecked(IDC_EXTENDED_DISPLAY, true);
 }
 
 void CSystemSet::OnExtendedSelChange() {
     readBoxes();
-    const int selected = view_->selectedItem(IDC_EXTENDED_LIST);
+    const int selected = view_.selectedItem(IDC_EXTENDED_LIST);
     if (selected >= 0)
         currentDisplayKey_ = selected + 1;
     showPageChoice();
@@ -296,7 +294,7 @@ void CSystemSet::OnPageKind() {
     int code = -1;
     std::string text;
     for (const Page& page : kPages) {
-        if (!view_->isChecked(page.radio))
+        if (!view_.isChecked(page.radio))
             continue;
         code = page.code;
         if (code == 3)
@@ -306,7 +304,7 @@ void CSystemSet::OnPageKind() {
     }
     for (const Page& page : kPages)
         if (page.box)
-            view_->enable(page.box, page.code == code);
+            view_.enable(page.box, page.code == code);
     if (code != -1 && currentDisplayKey_ != -1)
         pageChoices_[currentDisplayKey_] = PageChoice{code, text};
 }
@@ -336,21 +334,21 @@ std::string CSystemSet::siteFolder(const std::string& machineType) const {
 void CSystemSet::OnSave() {
     readBoxes();
     if (serviceAddressText_.empty()) {
-        view_->showMessage(pick(say::kServiceAddressEmpty));
+        view_.showMessage(pick(texts::kAppCaption), pick(say::kServiceAddressEmpty));
         return;
     }
     if (siteAddressText_.empty()) {
-        view_->showMessage(pick(say::kSiteAddressEmpty));
+        view_.showMessage(pick(texts::kAppCaption), pick(say::kSiteAddressEmpty));
         return;
     }
-    const std::string machineType = view_->text(IDC_MACHINE_TYPE);
+    const std::string machineType = view_.text(IDC_MACHINE_TYPE);
     if (machineType.empty()) {
-        view_->showMessage(pick(say::kNoMachineType));
+        view_.showMessage(pick(texts::kAppCaption), pick(say::kNoMachineType));
         return;
     }
     const std::string folder = siteFolder(machineType);
     if (pageChoices_.empty()) {
-        view_->showMessage(pick(say::kNoDisplayConfigured));
+        view_.showMessage(pick(texts::kAppCaption), pick(say::kNoDisplayConfigured));
         return;
     }
 
@@ -365,7 +363,7 @@ void CSystemSet::OnSave() {
         if (page->box)
             url += page->suffix + choice.parameters;
         if (url.size() > kMaxUrlTemplate) {
-            view_->showMessage(pick(say::kPageAddressTooLong));
+            view_.showMessage(pick(texts::kAppCaption), pick(say::kPageAddressTooLong));
             return;
         }
         entries.push_back({key == 0, std::move(url)});
@@ -373,15 +371,20 @@ void CSystemSet::OnSave() {
 
     if (!services_.saveConfig(services_.configPath, config_, accountText_, serviceAddressText_,
                               siteAddressText_, entries)) {
-        view_->showMessage(withPath(pick(say::kSaveFailed), services_.configPath));
+        view_.showMessage(pick(texts::kAppCaption),
+                          withPath(pick(say::kSaveFailed), services_.configPath));
         return;
     }
-    view_->showMessage(pick(say::kSaved));
+    view_.showMessage(pick(texts::kAppCaption), pick(say::kSaved));
     readBoxes();
-    view_->endDialog(true);
+    view_.endDialog(true);
 }
 
 namespace systemset {
+
+std::string caption() {
+    return pick(say::kCaption);
+}
 
 const std::vector<TemplateItem>& templateItems() {
     using K = ControlKind;

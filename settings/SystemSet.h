@@ -75,11 +75,12 @@ public:
     // A help text that appears delayMs after the pointer comes to rest on
     // the box.
     virtual void setToolTip(int id, const std::string& text, int delayMs) = 0;
-    // Centres the window on the area; an empty area stands for the desktop.
+    // Centres the window on the area; an empty area stands for the primary
+    // screen.
     virtual void centreOn(const Rect& area) = 0;
     // A message box with an OK button, over the dialog; returns when it is
     // answered.
-    virtual void showMessage(const std::string& text) = 0;
+    virtual void showMessage(const std::string& caption, const std::string& text) = 0;
     // Ends the modal run, accepted or not.
     virtual void endDialog(bool accepted) = 0;
 };
@@ -100,11 +101,13 @@ struct SystemSetServices {
         saveConfig;
     // Where the file is saved.
     std::string configPath;
-
-    // The desktop's: the discovered displays of the record as the display
-    // devices, saveConfigFile at configFilePath().
-    static SystemSetServices desktop(const SystemConfig& config);
 };
+
+// The display devices as the record discovered them (platform::DisplayDevices
+// over its primary and extended monitors), in the form
+// SystemSetServices::displayDevice takes.
+std::function<bool(const char* deviceName, uint32_t index, platform::DisplayDevice& device)>
+displayDevicesOf(const SystemConfig& config);
 
 // The page chosen for one display during this opening of the dialog.
 struct PageChoice {
@@ -114,10 +117,9 @@ struct PageChoice {
 
 class CSystemSet {
 public:
-    CSystemSet(const SystemConfig& config, SystemSetServices services);
-
-    // The window the rules work on; set before OnInitDialog.
-    void attach(ISystemSetView& view) { view_ = &view; }
+    CSystemSet(ISystemSetView& view, const SystemConfig& config, SystemSetServices services);
+    CSystemSet(const CSystemSet&) = delete;
+    CSystemSet& operator=(const CSystemSet&) = delete;
 
     // The message map: runs the handler of a control's notice. Cancel ends
     // the dialog without saving.
@@ -150,9 +152,9 @@ private:
     // The folder of the site for the machine-type box's text.
     std::string siteFolder(const std::string& machineType) const;
 
+    ISystemSetView& view_;
     const SystemConfig& config_;
     SystemSetServices services_;
-    ISystemSetView* view_ = nullptr;
 
     std::map<int, PageChoice> pageChoices_;
     std::string serviceAddressText_;
@@ -190,11 +192,13 @@ struct TemplateItem {
     bool disabled = false;
 };
 
-inline constexpr const char* kCaption = "设置";
 inline constexpr int kWidth = 262; // dialog units, the client area
 inline constexpr int kHeight = 265;
 
 // The template's controls; the statics follow the controls with ids.
 const std::vector<TemplateItem>& templateItems();
+
+// The dialog's caption.
+std::string caption();
 
 } // namespace systemset

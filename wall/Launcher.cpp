@@ -1,9 +1,6 @@
 #include "wall/Launcher.h"
 
 #include "common/DebugPrint.h"
-#include "common/Globals.h"
-#include "platform/Process.h"
-#include "platform/Threads.h"
 #include "wall/Placement.h"
 
 std::string composePageAddress(std::string_view urlTemplate, std::string_view token) {
@@ -35,25 +32,17 @@ std::vector<std::string> browserArguments(const Rect& workArea, const std::strin
             "/url",    pageAddress};
 }
 
-// The arguments travel as separate words with no length limit: a long site
-// address or page parameters reach the browser whole instead of being cut or
-// skipped.
-LauncherServices LauncherServices::desktop() {
-    LauncherServices services;
-    services.spawn = platform::spawnProcess;
-    services.killByName = platform::killProcessesByFileName;
-    services.startThread = platform::startDetachedThread;
-    return services;
-}
-
 bool Launcher::StartProcess(const Rect& workArea, const std::string& pageAddress,
                             uint32_t& processId) {
     pid_t pid = 0;
     std::function<void(pid_t)> ended;
     if (services_.browserEnded)
         ended = [tell = services_.browserEnded](pid_t pid) { tell(static_cast<uint32_t>(pid)); };
+    // The arguments travel as separate words with no length limit: a long
+    // site address or page parameters reach the browser whole instead of
+    // being cut or skipped.
     int error = services_.spawn(kBrowserProgram, browserArguments(workArea, pageAddress),
-                                moduleDirectory, pid, std::move(ended));
+                                services_.programFolder, pid, std::move(ended));
     if (error != 0) {
         DebugPrint("%s(): CreateProcessA.%s, error code = %d\n", "CPanoviewDlg::StartProcess",
                    "Brovia.exe", error);

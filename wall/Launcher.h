@@ -47,8 +47,11 @@ using BrowserStarter =
 std::vector<uint32_t> runLaunch(const LaunchJob& job, const BrowserStarter& start);
 
 // What the launcher needs from the desktop. The program gives the real
-// services (LauncherServices::desktop()); tests give scripted ones.
+// services; tests give scripted ones.
 struct LauncherServices {
+    // The folder searched first for the page browser: the program's own
+    // (moduleDirectory).
+    std::string programFolder;
     // Starts a program (platform::spawnProcess): 0 and the process id, or the
     // error number.
     std::function<int(const std::string& program, const std::vector<std::string>& args,
@@ -70,12 +73,10 @@ struct LauncherServices {
     // Told, on the caller's thread, when StopBrowsers begins (sign-out,
     // exit); may be empty.
     std::function<void()> stopping;
-
-    static LauncherServices desktop();
 };
 
-// Starts and stops the page browsers. One launcher serves the whole run; it
-// is never destroyed, since a launch worker may still use it when the
+// Starts and stops the page browsers. One launcher serves the whole run; the
+// program never destroys it, since a launch worker may still use it when the
 // process ends.
 class Launcher {
 public:
@@ -84,7 +85,7 @@ public:
     Launcher& operator=(const Launcher&) = delete;
 
     // Starts one page browser over the work area showing the page address,
-    // found first in moduleDirectory. True when the process was created;
+    // found first in the program folder. True when the process was created;
     // `processId` then holds its id. On failure one diagnostic line names the
     // error number, and false.
     bool StartProcess(const Rect& workArea, const std::string& pageAddress, uint32_t& processId);

@@ -15,7 +15,7 @@ void WallSupervisor::watch(size_t assignment, uint32_t pid, const Rect& workArea
     w.startedAt = services_.now();
 }
 
-void WallSupervisor::processEnded(uint32_t pid) {
+void WallSupervisor::browserEnded(uint32_t pid) {
     for (auto& [assignment, w] : watched_) {
         if (w.pid != pid || pid == 0)
             continue;

@@ -37,7 +37,7 @@ public:
 
     // A process ended. A watched browser is started again after its delay,
     // unless the wall was stopped meanwhile.
-    void processEnded(uint32_t pid);
+    void browserEnded(uint32_t pid);
 
     // The wall's display moved: later restarts go over the new work area.
     void moved(size_t assignment, const Rect& workArea);

@@ -46,7 +46,7 @@ public:
     void wallDown();
 
     // A page browser ended (reported on the UI thread).
-    void browserEnded(uint32_t pid) { supervisor_.processEnded(pid); }
+    void browserEnded(uint32_t pid) { supervisor_.browserEnded(pid); }
 
     // The monitors or panels changed. Once they have settled, the displays
     // are discovered again (after any launch under way), and a wall that is

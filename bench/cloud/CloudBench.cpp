@@ -125,7 +125,7 @@ int main(int argc, char** argv) {
     const Service service = startService();
     const std::string address = "http://127.0.0.1:" + std::to_string(service.port);
 
-    LSystem& client = LSystem::Instance();
+    LSystem client; // the one client of the run, as the program keeps its shared one
     std::string token, name;
     const Figures pair = measure(
         runs,

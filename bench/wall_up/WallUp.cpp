@@ -54,7 +54,8 @@ bool runRound(XProbe& probe, int n, Round& round) {
     places.insert(places.end(), job.extendedWorkAreas.begin(), job.extendedWorkAreas.end());
 
     const auto start = Clock::now();
-    Launcher launcher(LauncherServices::desktop());
+    Launcher launcher(
+        processLauncherServices(PANOVIEW_BIN_DIR)); // Brovia is built beside the bench
     std::vector<uint32_t> pids =
         runLaunch(job, [&](const Rect& workArea, const std::string& address, uint32_t& pid) {
             return launcher.StartProcess(workArea, address, pid);
@@ -93,8 +94,6 @@ bool runRound(XProbe& probe, int n, Round& round) {
 
 int main(int argc, char** argv) {
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
-    std::string exe = platform::executablePath();
-    moduleDirectory = exe.substr(0, exe.rfind('/')); // Brovia is built beside the bench
     setenv("BROVIA_NO_CHROMIUM", "1", 1);
 
     VirtualWall wall(PANOVIEW_SOURCE_DIR, "--monitors 2560x1440 --primary 0");

@@ -9,7 +9,7 @@
 // closes by itself after ten seconds or with a click.
 #include "platform/Displays.h"
 #include "platform/ShellClient.h"
-#include "platform/linux/qt/DialogLayout.h"
+#include "platform/linux/qt/AppIcon.h"
 #include "platform/linux/qt/Signals.h"
 
 #include <QApplication>

@@ -1,12 +1,11 @@
 // What the dialogs share on the desktop: the dialog font, its base units, a
 // control placed from its template rectangle, centring on the primary
-// monitor, and the application icon.
+// monitor.
 #pragma once
 
 #include "common/DialogUnits.h"
 
 #include <QFont>
-#include <QIcon>
 
 class QWidget;
 
@@ -25,11 +24,8 @@ DialogBaseUnits dialogBaseUnits(const QFont& font);
 void placeDialogItem(QWidget& widget, const DialogItem& item, DialogBaseUnits base);
 
 // Moves a top-level window so that its frame is centred on the given
-// rectangle (left and top each the integer half of the difference).
+// rectangle (left and top each the integer half of the difference). An
+// empty rectangle (no monitor discovered) stands for the primary screen.
 void centreOn(QWidget& window, const Rect& area);
-
-// The application icon: a small monitor wall, painted here so that no
-// picture file has to be found at run time.
-QIcon applicationIcon();
 
 } // namespace platform

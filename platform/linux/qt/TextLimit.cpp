@@ -11,8 +11,9 @@ int characterCount(const QString& text) {
     return static_cast<int>(text.toUcs4().size());
 }
 
-// Accepts an edit whose text stays within the limit, or that shortens a text
-// already past it, and the program's own text whole. The length of the text
+// Accepts an edit whose text stays within the limit, or that does not make a
+// text already past it any longer (shortening it, or replacing characters of
+// it), and the program's own text whole. The length of the text
 // the edit holds now is followed through textChanged. The program's text must
 // count as valid input: the edit lets any change through while its text is
 // invalid.
@@ -26,7 +27,7 @@ public:
     void allow(const QString& text) { allowed_ = text; }
     State validate(QString& input, int&) const override {
         const int length = characterCount(input);
-        return length <= limit_ || length < current_ || input == allowed_ ? Acceptable : Invalid;
+        return length <= limit_ || length <= current_ || input == allowed_ ? Acceptable : Invalid;
     }
 
 private:

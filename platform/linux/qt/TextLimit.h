@@ -1,6 +1,7 @@
 // The typing limit of an edit box, as the desktop's edits keep it: typing and
 // pasting may not make the text longer than the limit, but a longer text put
-// in by the program stays whole and may be shortened by the operator.
+// in by the program stays whole and may be shortened or edited by the
+// operator as long as it grows no longer.
 // (QLineEdit::setMaxLength would cut such a text at once.)
 #pragma once
 

@@ -52,6 +52,8 @@ protected:
     TempDir dir;
     CloudService service;
     DebugCapture capture;
+    // The client the sign-in and the keep-alive share, as in the program.
+    LSystem shared;
 };
 
 // Whether a monitoring page shows its token as live.
@@ -67,18 +69,18 @@ bool pageSaysLive(const std::string& address, const std::string& token) {
 TEST_F(CloudSession, SignInEnterKeepAliveSignOut) {
     const std::string& address = service.address();
     std::string token, name;
-    ASSERT_EQ(LSystem::Login(address, token, LSystem::Instance(), "admin", "123456", name), 1);
+    ASSERT_EQ(LSystem::Login(address, token, shared, "admin", "123456", name), 1);
     EXPECT_EQ(token.size(), 32u);
     EXPECT_EQ(name, "王厂长");
-    EXPECT_EQ(LSystem::EnterFactory(address, "F001", LSystem::Instance(), token), 1);
-    EXPECT_EQ(LSystem::heartpacket(address, LSystem::Instance(), token), 1);
+    EXPECT_EQ(LSystem::EnterFactory(address, "F001", shared, token), 1);
+    EXPECT_EQ(LSystem::heartpacket(address, shared, token), 1);
     EXPECT_TRUE(pageSaysLive(address, token));
 
     {
         LSystem signOut;
         EXPECT_EQ(LSystem::Logout(signOut, address), 1);
     }
-    EXPECT_EQ(LSystem::heartpacket(address, LSystem::Instance(), token), 0);
+    EXPECT_EQ(LSystem::heartpacket(address, shared, token), 0);
     EXPECT_FALSE(pageSaysLive(address, token));
     // The session is gone: a second sign-out is refused.
     LSystem again;
@@ -90,13 +92,13 @@ TEST_F(CloudSession, SignInEnterKeepAliveSignOut) {
 TEST_F(CloudSession, CookieIdentifiesTheSignOut) {
     const std::string& address = service.address();
     std::string first, second, name;
-    ASSERT_EQ(LSystem::Login(address, first, LSystem::Instance(), "admin", "123456", name), 1);
-    ASSERT_EQ(LSystem::Login(address, second, LSystem::Instance(), "viewer", "view", name), 1);
+    ASSERT_EQ(LSystem::Login(address, first, shared, "admin", "123456", name), 1);
+    ASSERT_EQ(LSystem::Login(address, second, shared, "viewer", "view", name), 1);
     ASSERT_NE(first, second);
     LSystem signOut;
     EXPECT_EQ(LSystem::Logout(signOut, address), 1);
-    EXPECT_EQ(LSystem::heartpacket(address, LSystem::Instance(), second), 0);
-    EXPECT_EQ(LSystem::heartpacket(address, LSystem::Instance(), first), 1);
+    EXPECT_EQ(LSystem::heartpacket(address, shared, second), 0);
+    EXPECT_EQ(LSystem::heartpacket(address, shared, first), 1);
 }
 
 TEST_F(CloudSession, RefusalsReachTheShellClient) {
@@ -107,10 +109,10 @@ TEST_F(CloudSession, RefusalsReachTheShellClient) {
 
     const std::string& address = service.address();
     std::string token, name;
-    EXPECT_EQ(LSystem::Login(address, token, LSystem::Instance(), "admin", "wrong", name), 0);
+    EXPECT_EQ(LSystem::Login(address, token, shared, "admin", "wrong", name), 0);
     EXPECT_TRUE(token.empty());
-    ASSERT_EQ(LSystem::Login(address, token, LSystem::Instance(), "张三", "织机2024", name), 1);
-    EXPECT_EQ(LSystem::EnterFactory(address, "F002", LSystem::Instance(), token), 0);
+    ASSERT_EQ(LSystem::Login(address, token, shared, "张三", "织机2024", name), 1);
+    EXPECT_EQ(LSystem::EnterFactory(address, "F002", shared, token), 0);
 
     // Each notice is acknowledged before the call returns, so both lines are
     // already printed.
@@ -124,12 +126,12 @@ TEST_F(CloudSession, RefusalsReachTheShellClient) {
 TEST_F(CloudSession, KeepAliveFailsWhenTheServiceStopsAnswering) {
     const std::string& address = service.address();
     std::string token, name;
-    ASSERT_EQ(LSystem::Login(address, token, LSystem::Instance(), "admin", "123456", name), 1);
-    ASSERT_EQ(LSystem::heartpacket(address, LSystem::Instance(), token), 1);
+    ASSERT_EQ(LSystem::Login(address, token, shared, "admin", "123456", name), 1);
+    ASSERT_EQ(LSystem::heartpacket(address, shared, token), 1);
 
     service.signalAndWait(SIGUSR1, "not answering");
     capture.clear();
-    EXPECT_EQ(LSystem::heartpacket(address, LSystem::Instance(), token), 0);
+    EXPECT_EQ(LSystem::heartpacket(address, shared, token), 0);
     const auto writes = capture.writes();
     ASSERT_GE(writes.size(), 5u);
     EXPECT_EQ(std::vector<std::string>(writes.end() - 5, writes.end()),
@@ -137,7 +139,7 @@ TEST_F(CloudSession, KeepAliveFailsWhenTheServiceStopsAnswering) {
                                         address + "/heartpacket?Token=" + token, "Response:", ""}));
 
     service.signalAndWait(SIGUSR2, "answering again");
-    EXPECT_EQ(LSystem::heartpacket(address, LSystem::Instance(), token), 1);
+    EXPECT_EQ(LSystem::heartpacket(address, shared, token), 1);
 }
 
 } // namespace

@@ -37,8 +37,6 @@ protected:
     static void TearDownTestSuite() { wall_.reset(); }
 
     void SetUp() override {
-        std::string exe = platform::executablePath();
-        moduleDirectory = exe.substr(0, exe.rfind('/')); // Brovia is built beside this test
         discoverDisplays(config, desktopDisplays);
         config.token = "TOK3N";
         probe = std::make_unique<XProbe>(wall_->display());
@@ -84,7 +82,8 @@ protected:
     }
 
     SystemConfig config;
-    Launcher launcher{LauncherServices::desktop()};
+    // Brovia is built beside this test.
+    Launcher launcher{processLauncherServices(PANOVIEW_BIN_DIR)};
     std::unique_ptr<XProbe> probe;
     static std::unique_ptr<VirtualWall> wall_;
 };

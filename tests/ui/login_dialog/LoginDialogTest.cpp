@@ -5,7 +5,7 @@
 #include "LoginPixels.h"
 
 #include "cloud/qt/LoginBackground.h"
-#include "cloud/qt/LoginDlgView.h"
+#include "cloud/qt/LoginView.h"
 #include "platform/Threads.h"
 #include "platform/linux/qt/DialogLayout.h"
 #include "platform/linux/qt/UiThread.h"
@@ -113,12 +113,28 @@ private:
     SystemConfig config;
     RecordedWall wall;
 
-    std::unique_ptr<LoginDlgView> makeView() {
-        return std::make_unique<LoginDlgView>(
-            config, LoginServices::desktop(*wall.launcher, platform::postToUiThread));
+    // The sign-in's client, shared by every view of the test as the
+    // program shares its one.
+    LSystem shared;
+
+    // The program's services, over the recorded wall.
+    LoginServices services() {
+        LoginServices s;
+        s.sharedClient = [this]() -> LSystem& { return shared; };
+        s.localClient = [] { return std::make_unique<LSystem>(); };
+        s.startThread = platform::startDetachedThread;
+        s.postToUiThread = platform::postToUiThread;
+        s.startLaunchThread = [this](SystemConfig& c) {
+            return wall.launcher->startLaunchThread(c);
+        };
+        s.stopBrowsers = [this] { wall.launcher->StopBrowsers(); };
+        return s;
     }
-    QPushButton* button(LoginDlgView& v) { return v.findChild<QPushButton*>("id1"); }
-    QLineEdit* edit(LoginDlgView& v, const char* id) { return v.findChild<QLineEdit*>(id); }
+    std::unique_ptr<LoginView> makeView() {
+        return std::make_unique<LoginView>(config, services());
+    }
+    QPushButton* button(LoginView& v) { return v.findChild<QPushButton*>("id1"); }
+    QLineEdit* edit(LoginView& v, const char* id) { return v.findChild<QLineEdit*>(id); }
 
 private slots:
     void initTestCase() {

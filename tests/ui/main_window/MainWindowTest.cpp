@@ -1,8 +1,10 @@
 // The hidden main window on the desktop: the tray menu as the operator sees
 // it, the tray icon's clicks reaching the rules, the tooltip in both
 // languages, and the run ending quietly on SIGTERM and SIGINT.
-#include "app/qt/TrayWindow.h"
-#include "common/Globals.h"
+#include "Language.h"
+#include "app/Program.h"
+#include "app/qt/TrayView.h"
+#include "platform/linux/qt/Signals.h"
 
 #include <QAction>
 #include <QTimer>
@@ -30,13 +32,11 @@ PanoviewDlgServices recording(QStringList& calls) {
 class MainWindowTest : public QObject {
     Q_OBJECT
 private slots:
-    void init() { UseEnglish = 0; }
-
     void menuIdsTextsOrderAndMnemonics() {
         SystemConfig config;
         QStringList calls;
-        TrayWindow window(config, recording(calls));
-        auto menu = window.buildMenu();
+        TrayView window(config, recording(calls));
+        auto menu = TrayView::buildMenu(trayMenu());
         QStringList seen;
         for (QAction* action : menu->actions())
             seen << (action->isSeparator()
@@ -53,7 +53,7 @@ private slots:
         SystemConfig config;
         config.displays = {{1, "u%s", 0}};
         QStringList calls;
-        TrayWindow window(config, recording(calls));
+        TrayView window(config, recording(calls));
         emit window.trayIcon().activated(QSystemTrayIcon::DoubleClick);
         emit window.trayIcon().activated(QSystemTrayIcon::DoubleClick);
         emit window.trayIcon().activated(QSystemTrayIcon::Trigger);
@@ -64,11 +64,11 @@ private slots:
     }
 
     void tooltipInBothLanguagesAndTheTimerAfterStartUp() {
-        for (int english : {0, 1}) {
-            UseEnglish = english;
+        for (bool english : {false, true}) {
+            ScopedLanguage language(english);
             SystemConfig config;
             QStringList calls;
-            TrayWindow window(config, recording(calls));
+            TrayView window(config, recording(calls));
             window.controller().OnInitDialog("/set");
             QCOMPARE(window.trayIcon().toolTip(),
                      english ? QString("Loomhaven multi screen monitoring system")
@@ -86,16 +86,18 @@ private slots:
     }
     void terminationSignalEndsTheRunQuietly() {
         QFETCH(int, signalNumber);
+        // As the program does once its application exists.
+        platform::quitOnTerminationSignals();
         SystemConfig config;
         config.displays = {{1, "u%s", 0}};
         QStringList calls;
-        TrayWindow window(config, recording(calls));
+        TrayView window(config, recording(calls));
         bool wasVisible = true;
         QTimer::singleShot(0, [&] {
             wasVisible = window.isVisible();
             std::raise(signalNumber);
         });
-        QCOMPARE(window.DoModal(""), 0);
+        runMainWindowUntilSignal(window.controller(), "");
         QVERIFY(!wasVisible);
         QVERIFY(!window.trayIcon().isVisible());
         QVERIFY2(!calls.contains("stop"), "a signal leaves the browsers running");

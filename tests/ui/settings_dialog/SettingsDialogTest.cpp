@@ -2,11 +2,12 @@
 // clicked, boxes typed, Save pressed and the message answered; the saved
 // Panoview.config compared byte for byte; every control at its pixels for the
 // pinned dialog font; the displays shown in boxes 1006 and 1005.
+#include "Language.h"
 #include "TempDir.h"
-#include "common/Globals.h"
 #include "platform/linux/qt/DialogLayout.h"
+#include "settings/ConfigFile.h"
 #include "settings/SystemSet.h"
-#include "settings/qt/SystemSetDlg.h"
+#include "settings/qt/SystemSetView.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -53,10 +54,12 @@ SystemConfig wallRecord() {
 struct Opened {
     explicit Opened(const SystemConfig& record,
                     std::function<void(SystemSetServices&)> adjust = nullptr)
-        : config(record), rules(config, services(adjust)),
-          dialog(std::make_unique<CSystemSetDlg>(rules)) {}
+        : config(record), dialog(std::make_unique<SystemSetView>(config, services(adjust))),
+          rules(dialog->controller()) {}
     SystemSetServices services(const std::function<void(SystemSetServices&)>& adjust) {
-        SystemSetServices s = SystemSetServices::desktop(config);
+        SystemSetServices s;
+        s.displayDevice = displayDevicesOf(config);
+        s.saveConfig = saveConfigFile;
         s.configPath = dir.file("Panoview.config");
         if (adjust)
             adjust(s);
@@ -75,8 +78,8 @@ struct Opened {
 
     TempDir dir;
     SystemConfig config;
-    CSystemSet rules;
-    std::unique_ptr<CSystemSetDlg> dialog;
+    std::unique_ptr<SystemSetView> dialog;
+    CSystemSet& rules;
 };
 
 // Answers every message box that comes up with OK, noting its text.
@@ -135,7 +138,6 @@ bool chooseFromList(QComboBox* combo, int position) {
 class SettingsDialogTest : public QObject {
     Q_OBJECT
 private slots:
-    void init() { UseEnglish = 0; }
 
     void operatorSavesAndTheFileIsTheDocument() {
         Opened opened(wallRecord());
@@ -182,7 +184,7 @@ private slots:
     }
 
     void refusalsKeepTheDialogOpenAndCancelWritesNothing() {
-        UseEnglish = 1;
+        ScopedLanguage english(true);
         Opened opened(wallRecord());
         opened.dir.write("Panoview.config", "old");
         MessageAnswerer answers;
@@ -277,7 +279,7 @@ private slots:
         QFETCH(int, english);
         QFETCH(QString, areaHelp);
         QFETCH(QString, orderHelp);
-        UseEnglish = english;
+        ScopedLanguage language(english != 0);
         Opened opened(wallRecord());
         opened.run([&] {
             auto shown = [&](int id) {

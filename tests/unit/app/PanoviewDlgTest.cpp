@@ -1,14 +1,15 @@
 #include "app/PanoviewDlg.h"
-#include "common/Globals.h"
+#include "Language.h"
 
 #include <deque>
 #include <gtest/gtest.h>
 
 namespace {
 
-// The main window's desktop, scripted: every call is written to `log`;
-// questions, menu choices and keep-alive results come from queues.
-struct ScriptedDesktop {
+// The main window's desktop and the rest of the program, scripted: every
+// call is written to `log`; questions, menu choices and keep-alive results
+// come from queues.
+struct ScriptedDesktop : IPanoviewView {
     std::vector<std::string> log;
     std::deque<bool> answers;
     std::deque<uint32_t> menuChoices;
@@ -16,34 +17,32 @@ struct ScriptedDesktop {
     std::vector<std::string> questions;
     std::vector<std::string> tooltips;
 
+    void showTrayIcon(const std::string& tip) override {
+        tooltips.push_back(tip);
+        log.push_back("icon+");
+    }
+    void hideTrayIcon() override { log.push_back("icon-"); }
+    uint32_t showMenu(const std::vector<TrayMenuItem>& menu) override {
+        log.push_back("menu/" + std::to_string(menu.size()));
+        uint32_t id = menuChoices.empty() ? 0 : menuChoices.front();
+        if (!menuChoices.empty())
+            menuChoices.pop_front();
+        return id;
+    }
+    void startKeepAliveTimer(int ms) override { log.push_back("timer=" + std::to_string(ms)); }
+    void stopKeepAliveTimer() override { log.push_back("timer stop"); }
+    void watchTrayHost(int ms) override { log.push_back("watch " + std::to_string(ms)); }
+    bool askYesNo(const std::string& caption, const std::string& text) override {
+        questions.push_back(caption + ":" + text);
+        bool yes = answers.front();
+        answers.pop_front();
+        log.push_back(yes ? "ask>yes" : "ask>no");
+        return yes;
+    }
+    void openUrl(const std::string& url) override { log.push_back("open " + url); }
+
     PanoviewDlgServices services() {
         PanoviewDlgServices s;
-        s.addTrayIcon = [this](const std::string& tip) {
-            tooltips.push_back(tip);
-            log.push_back("icon+");
-        };
-        s.deleteTrayIcon = [this] { log.push_back("icon-"); };
-        s.cursorPosition = [] { return ScreenPoint{640, 1060}; };
-        s.showMenu = [this](const std::vector<TrayMenuItem>& menu, ScreenPoint at) {
-            log.push_back("menu@" + std::to_string(at.x) + "," + std::to_string(at.y) + "/" +
-                          std::to_string(menu.size()));
-            uint32_t id = menuChoices.empty() ? 0 : menuChoices.front();
-            if (!menuChoices.empty())
-                menuChoices.pop_front();
-            return id;
-        };
-        s.startTimer = [this](int id, int ms) {
-            log.push_back("timer" + std::to_string(id) + "=" + std::to_string(ms));
-        };
-        s.stopTimer = [this](int id) { log.push_back("timer" + std::to_string(id) + " stop"); };
-        s.askYesNo = [this](const std::string& caption, const std::string& text) {
-            questions.push_back(caption + ":" + text);
-            bool yes = answers.front();
-            answers.pop_front();
-            log.push_back(yes ? "ask>yes" : "ask>no");
-            return yes;
-        };
-        s.openUrl = [this](const std::string& url) { log.push_back("open " + url); };
         s.createLoginDialog = [this] { log.push_back("login create"); };
         s.showLoginDialog = [this] { log.push_back("login show"); };
         s.runSettingsDialog = [this] { log.push_back("settings"); };
@@ -64,11 +63,9 @@ using Log = std::vector<std::string>;
 class MainWindow : public ::testing::Test {
 protected:
     void SetUp() override {
-        UseEnglish = 0;
         config.serviceAddress = "http://svc";
         config.displays = {{1, "u%s", 0}};
     }
-    void TearDown() override { UseEnglish = 0; }
     void signIn(const std::string& token = "TOK") {
         config.signedIn = true;
         config.token = token;
@@ -84,41 +81,40 @@ TEST_F(MainWindow, StartUpAddsTheIconThenTheFirstDialogThenTheTimer) {
         Log log;
     };
     const Case cases[] = {
-        {"", true, {"icon+", "login create", "login show", "timer1=30000"}},
-        {"/english", true, {"icon+", "login create", "login show", "timer1=30000"}},
-        {"/set", true, {"icon+", "settings", "timer1=30000"}},
-        {"", false, {"icon+", "settings", "timer1=30000"}},
+        {"", true, {"icon+", "watch 2000", "login create", "login show", "timer=30000"}},
+        {"/english", true, {"icon+", "watch 2000", "login create", "login show", "timer=30000"}},
+        {"/set", true, {"icon+", "watch 2000", "settings", "timer=30000"}},
+        {"", false, {"icon+", "watch 2000", "settings", "timer=30000"}},
     };
     for (const Case& c : cases) {
         ScriptedDesktop d;
         SystemConfig cfg;
         if (c.configured)
             cfg.displays = {{1, "u%s", 0}};
-        CPanoviewDlg window(cfg, d.services());
+        CPanoviewDlg window(d, cfg, d.services());
         window.OnInitDialog(c.tail);
         EXPECT_EQ(d.log, c.log) << c.tail << (c.configured ? "" : " unconfigured");
     }
 }
 
 TEST_F(MainWindow, TrayMessagesAndMenuCommands) {
-    CPanoviewDlg window(config, desktop.services());
-    EXPECT_EQ(window.OnTrayNotify(129, WM_LBUTTONDBLCLK), 1) << "another icon's message";
-    EXPECT_EQ(window.OnTrayNotify(kTrayIconId, 513), 0) << "a single click does nothing";
+    CPanoviewDlg window(desktop, config, desktop.services());
+    window.OnTrayNotify(TrayClick::Other); // a single click does nothing
     EXPECT_EQ(desktop.log, Log{});
 
     // A double click and the login command show the one login dialog.
-    EXPECT_EQ(window.OnTrayNotify(kTrayIconId, WM_LBUTTONDBLCLK), 0);
+    window.OnTrayNotify(TrayClick::Double);
     desktop.menuChoices = {ID_TRAY_LOGIN, ID_TRAY_SETTINGS, ID_TRAY_ABOUT, 0};
     for (int i = 0; i < 4; ++i)
-        EXPECT_EQ(window.OnTrayNotify(kTrayIconId, WM_RBUTTONUP), 0);
-    EXPECT_EQ(desktop.log, (Log{"login create", "login show", "menu@640,1060/6", "login show",
-                                "menu@640,1060/6", "settings", "menu@640,1060/6",
-                                "open http://www.loomhaven.example", "menu@640,1060/6"}));
+        window.OnTrayNotify(TrayClick::Context);
+    EXPECT_EQ(desktop.log,
+              (Log{"login create", "login show", "menu/6", "login show", "menu/6", "settings",
+                   "menu/6", "open http://www.loomhaven.example", "menu/6"}));
 
     // With no display configured the login command opens the settings.
     desktop.log.clear();
     config.displays.clear();
-    window.OnTrayNotify(kTrayIconId, WM_LBUTTONDBLCLK);
+    window.OnTrayNotify(TrayClick::Double);
     window.OnCommand(ID_TRAY_LOGIN);
     EXPECT_EQ(desktop.log, (Log{"settings", "settings"}));
 }
@@ -135,16 +131,16 @@ TEST_F(MainWindow, TheMenuIsOneChineseTableInBothLanguages) {
         menu.emplace_back(item.id, item.text);
     EXPECT_EQ(menu, expected);
     EXPECT_EQ(trayTooltip(), "Loomhaven多屏监控系统");
-    UseEnglish = 1;
+    ScopedLanguage english(true);
     EXPECT_EQ(trayTooltip(), "Loomhaven multi screen monitoring system");
 }
 
 TEST_F(MainWindow, ExitAskedInTheOperatorsLanguage) {
-    for (int english : {0, 1}) {
-        UseEnglish = english;
+    for (bool english : {false, true}) {
+        ScopedLanguage language(english);
         ScriptedDesktop d;
         d.answers = {false, true};
-        CPanoviewDlg window(config, d.services());
+        CPanoviewDlg window(d, config, d.services());
         window.OnCommand(ID_TRAY_EXIT); // No: nothing changes
         EXPECT_EQ(d.log, Log{"ask>no"});
         window.OnCommand(ID_TRAY_EXIT); // Yes: browsers, icon, status 0; no sign-out
@@ -155,7 +151,7 @@ TEST_F(MainWindow, ExitAskedInTheOperatorsLanguage) {
 }
 
 TEST_F(MainWindow, KeepAliveOnlyWhileSignedInWithAToken) {
-    CPanoviewDlg window(config, desktop.services());
+    CPanoviewDlg window(desktop, config, desktop.services());
     window.OnTimer(kKeepAliveTimer); // signed out
     config.signedIn = true;          // signed in, no token yet
     window.OnTimer(kKeepAliveTimer);
@@ -174,22 +170,22 @@ TEST_F(MainWindow, AFailedKeepAliveStopsTheTimerBeforeAskingAndNoSlowsItForGood)
     signIn();
     desktop.keepAlive = {0, 1, 1, -5, 2};
     desktop.answers = {false, false, true};
-    CPanoviewDlg window(config, desktop.services());
+    CPanoviewDlg window(desktop, config, desktop.services());
     for (int tick = 0; tick < 5; ++tick)
         window.OnTimer(kKeepAliveTimer);
     const std::string heart = "heart http://svc TOK";
-    EXPECT_EQ(desktop.log, (Log{heart, "timer1 stop", "ask>no", "timer1=180000", heart, heart,
-                                heart, "timer1 stop", "ask>no", "timer1=180000", heart,
-                                "timer1 stop", "ask>yes", "stop browsers", "icon-", "exit 0"}));
+    EXPECT_EQ(desktop.log, (Log{heart, "timer stop", "ask>no", "timer=180000", heart, heart, heart,
+                                "timer stop", "ask>no", "timer=180000", heart, "timer stop",
+                                "ask>yes", "stop browsers", "icon-", "exit 0"}));
     EXPECT_EQ(window.keepAlivePeriod(), kKeepAliveSlowPeriodMs);
     EXPECT_EQ(desktop.questions[0],
               "提示:检测到与服务通讯异常，为了保证正常运行\n建议重新启动程序，是否立即退出软件？");
 }
 
 TEST_F(MainWindow, TrayHostBackAndOtherEnds) {
-    UseEnglish = 1;
-    CPanoviewDlg window(config, desktop.services());
-    EXPECT_EQ(window.OnTaskbarCreated(), 0);
+    ScopedLanguage english(true);
+    CPanoviewDlg window(desktop, config, desktop.services());
+    window.OnTaskbarCreated();
     window.DestroyWindow(); // a signal: the icon goes, the browsers stay
     EXPECT_EQ(desktop.log, (Log{"icon+", "icon-"}));
     EXPECT_EQ(desktop.tooltips, Log{"Loomhaven multi screen monitoring system"});

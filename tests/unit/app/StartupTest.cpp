@@ -32,14 +32,11 @@ struct Recorder {
             out.push_back({"P", {0, 0, 10, 10}, {0, 0, 10, 9}, true, ""});
             return true;
         };
-        s.showMessage = [this](const char* text) {
-            steps.push_back(std::string("message:") + text);
+        s.showMessage = [this](const std::string& caption, const std::string& text) {
+            steps.push_back("message:" + caption + ":" + text);
         };
         s.exitProcess = [this](int status) { steps.push_back("exit:" + std::to_string(status)); };
-        s.runMainWindow = [this] {
-            steps.push_back("run");
-            return 0;
-        };
+        s.runMainWindow = [this] { steps.push_back("run"); };
         return s;
     }
 };
@@ -101,8 +98,8 @@ TEST_F(StartupTest, UnreadableConfigurationShowsTheMessageAndEnds) {
     r.exePath = dir.file("panoview");
     CPanoviewApp app(r.services());
     app.InitInstance("/english");
-    EXPECT_EQ(r.steps, (std::vector<std::string>{"lock", "windows", "message:config file error!",
-                                                 "exit:0"}));
+    EXPECT_EQ(r.steps, (std::vector<std::string>{"lock", "windows",
+                                                 "message:Panoview:config file error!", "exit:0"}));
 }
 
 // Without a display nothing can be shown: start-up ends at once, before the

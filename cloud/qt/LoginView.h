@@ -4,7 +4,6 @@
 #pragma once
 
 #include "cloud/LoginDlg.h"
-#include "common/DialogUnits.h"
 
 #include <QDialog>
 #include <QImage>
@@ -13,26 +12,17 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 
-// Template 130 in dialog units: the client area and its controls.
-namespace login_template {
-inline constexpr DialogItem kClient{0, 0, 193, 169};
-inline constexpr DialogItem kLogin{127, 124, 39, 32};     // button 1, the default
-inline constexpr DialogItem kCancel{169, 3, 22, 21};      // button 2, hidden
-inline constexpr DialogItem kAccountLabel{8, 126, 29, 8}; // "账号"
-inline constexpr DialogItem kPasswordLabel{8, 150, 29, 8};
-inline constexpr DialogItem kAccount{37, 121, 79, 14};  // edit 1000
-inline constexpr DialogItem kPassword{37, 145, 79, 14}; // edit 1001
-inline constexpr int kAccountLimit = 11;                // characters an operator may type
-inline constexpr int kPasswordLimit = 32;
-} // namespace login_template
-
-class LoginDlgView : public QDialog, public ILoginView {
+class LoginView : public QDialog, public ILoginView {
     Q_OBJECT
 public:
     // Builds the window hidden and runs the dialog's OnInitDialog once.
-    LoginDlgView(SystemConfig& config, LoginServices services, QWidget* parent = nullptr);
+    LoginView(SystemConfig& config, LoginServices services, QWidget* parent = nullptr);
 
     CLoginDlg& controller() { return controller_; }
+
+    // Shows the window again, raised and active above the page browsers,
+    // with whatever state it holds.
+    void showAboveTheWall();
 
     void setButtonText(const std::string& text) override;
     void setButtonEnabled(bool enabled) override;
@@ -42,7 +32,7 @@ public:
     std::string passwordText() override;
     void centreOn(const Rect& area) override;
     void hideWindow() override;
-    void showMessage(const std::string& text) override;
+    void showMessage(const std::string& caption, const std::string& text) override;
 
 protected:
     // The background picture one to one at the client origin, over the

@@ -4,8 +4,8 @@
 #include "settings/SystemSet.h"
 #include "DebugCapture.h"
 #include "FakeSystemSetView.h"
+#include "Language.h"
 #include "TempDir.h"
-#include "common/Globals.h"
 #include "wall/Launcher.h"
 
 #include <csignal>
@@ -47,12 +47,6 @@ SystemConfig wallConfig() {
 
 constexpr const char* kOldFile = "{\"userid\":\"old\"}";
 
-// Sets the language for the life of the object.
-struct Language {
-    explicit Language(int english) { UseEnglish = english; }
-    ~Language() { UseEnglish = 0; }
-};
-
 // Files larger than the limit cannot be written while the object lives.
 struct FileSizeLimit {
     explicit FileSizeLimit(rlim_t bytes) {
@@ -76,11 +70,11 @@ struct Opened {
     explicit Opened(SystemConfig record, SystemSetServices services = {}) : config(record) {
         dir.write("Panoview.config", kOldFile);
         if (!services.displayDevice)
-            services.displayDevice = SystemSetServices::desktop(config).displayDevice;
+            services.displayDevice = displayDevicesOf(config);
         services.saveConfig = saveConfigFile;
         services.configPath = dir.file("Panoview.config");
-        dialog.emplace(config, std::move(services));
-        view.emplace(*dialog);
+        view.emplace(config, std::move(services));
+        dialog = &view->dialog();
         dialog->OnInitDialog();
     }
     std::string savedText() const { return dir.read("Panoview.config"); }
@@ -88,8 +82,8 @@ struct Opened {
     TempDir dir;
     DebugCapture debug;
     SystemConfig config;
-    std::optional<CSystemSet> dialog;
     std::optional<FakeSystemSetView> view;
+    CSystemSet* dialog = nullptr;
 };
 
 using Act = std::function<void(FakeSystemSetView&)>;
@@ -404,7 +398,7 @@ std::vector<Case> cases() {
 TEST(SystemSet, SaveRulesTable) {
     for (const Case& c : cases()) {
         SCOPED_TRACE(c.name);
-        Language language(c.english);
+        ScopedLanguage language(c.english);
         SystemConfig record = wallConfig();
         if (c.prepare)
             c.prepare(record);
@@ -423,6 +417,7 @@ TEST(SystemSet, SaveRulesTable) {
             view.click(IDOK);
         }
         EXPECT_EQ(view.messages_, expected);
+        EXPECT_EQ(view.captions_, std::vector<std::string>(expected.size(), "Panoview"));
         if (!c.entries) {
             EXPECT_EQ(opened.savedText(), kOldFile);
             EXPECT_FALSE(view.ended_) << "the dialog stays open";
@@ -506,7 +501,7 @@ TEST(SystemSet, SwitchingDisplaysShowsEachOnesChoice) {
 
 TEST(SystemSet, OpensWithTheDisplaysTheLimitsAndTheHelp) {
     for (int english : {0, 1}) {
-        Language language(english);
+        ScopedLanguage language(english);
         Opened opened(wallConfig());
         FakeSystemSetView& v = *opened.view;
         EXPECT_EQ(v.text(IDC_PRIMARY_NAME), "[WALL1] DELL U2720Q");

@@ -1,32 +1,27 @@
-#include "cloud/qt/LoginDlgView.h"
+#include "cloud/qt/LoginView.h"
 
 #include "cloud/qt/LoginBackground.h"
-#include "common/Texts.h"
+#include "platform/linux/qt/AppIcon.h"
 #include "platform/linux/qt/DialogLayout.h"
+#include "platform/linux/qt/MessageBox.h"
+#include "platform/linux/qt/QtText.h"
 #include "platform/linux/qt/TextLimit.h"
 
-#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
-#include <QScreen>
 
-namespace {
+using platform::qtText;
+using platform::utf8Text;
 
-QString utf8(const std::string& text) {
-    return QString::fromStdString(text);
-}
-
-} // namespace
-
-LoginDlgView::LoginDlgView(SystemConfig& config, LoginServices services, QWidget* parent)
+LoginView::LoginView(SystemConfig& config, LoginServices services, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowCloseButtonHint),
       background_(loginBackground()), controller_(*this, config, std::move(services)) {
     using namespace login_template;
-    setWindowTitle(QStringLiteral("Loomhaven监控"));
+    const LoginTexts texts = CLoginDlg::texts();
+    setWindowTitle(qtText(texts.title));
     setWindowIcon(platform::applicationIcon());
     setFont(platform::dialogFont());
     const DialogBaseUnits base = platform::dialogBaseUnits(font());
@@ -34,23 +29,23 @@ LoginDlgView::LoginDlgView(SystemConfig& config, LoginServices services, QWidget
     setFixedSize(client.width(), client.height());
 
     // The controls in template order, which is also the Tab order.
-    login_ = new QPushButton(QStringLiteral("登录"), this);
+    login_ = new QPushButton(qtText(texts.button), this);
     login_->setObjectName("id1");
     login_->setDefault(true);
     platform::placeDialogItem(*login_, kLogin, base);
     connect(login_, &QPushButton::clicked, this, [this] { controller_.OnBnClickedOk(); });
 
-    auto* cancel = new QPushButton(QStringLiteral("取消"), this);
+    auto* cancel = new QPushButton(qtText(texts.cancel), this);
     cancel->setObjectName("id2");
     cancel->setAutoDefault(false);
     platform::placeDialogItem(*cancel, kCancel, base);
     cancel->hide();
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 
-    auto* accountLabel = new QLabel(QStringLiteral("账号"), this);
+    auto* accountLabel = new QLabel(qtText(texts.accountLabel), this);
     accountLabel->setObjectName("accountLabel");
     platform::placeDialogItem(*accountLabel, kAccountLabel, base);
-    auto* passwordLabel = new QLabel(QStringLiteral("密码"), this);
+    auto* passwordLabel = new QLabel(qtText(texts.passwordLabel), this);
     passwordLabel->setObjectName("passwordLabel");
     platform::placeDialogItem(*passwordLabel, kPasswordLabel, base);
 
@@ -70,53 +65,49 @@ LoginDlgView::LoginDlgView(SystemConfig& config, LoginServices services, QWidget
     controller_.OnInitDialog();
 }
 
-void LoginDlgView::setButtonText(const std::string& text) {
-    login_->setText(utf8(text));
+void LoginView::setButtonText(const std::string& text) {
+    login_->setText(qtText(text));
 }
 
-void LoginDlgView::setButtonEnabled(bool enabled) {
+void LoginView::setButtonEnabled(bool enabled) {
     login_->setEnabled(enabled);
 }
 
-void LoginDlgView::setTitle(const std::string& title) {
-    setWindowTitle(utf8(title));
+void LoginView::setTitle(const std::string& title) {
+    setWindowTitle(qtText(title));
 }
 
-void LoginDlgView::setAccountText(const std::string& text) {
-    platform::setTextWhole(*account_, utf8(text));
+void LoginView::setAccountText(const std::string& text) {
+    platform::setTextWhole(*account_, qtText(text));
 }
 
-std::string LoginDlgView::accountText() {
-    return account_->text().toStdString();
+std::string LoginView::accountText() {
+    return utf8Text(account_->text());
 }
 
-std::string LoginDlgView::passwordText() {
-    return password_->text().toStdString();
+std::string LoginView::passwordText() {
+    return utf8Text(password_->text());
 }
 
-void LoginDlgView::centreOn(const Rect& area) {
-    Rect target = area;
-    if (target.width() <= 0 || target.height() <= 0) {
-        // No monitor was discovered: the screen Qt calls primary.
-        const QRect screen = QGuiApplication::primaryScreen()->geometry();
-        target = {screen.left(), screen.top(), screen.left() + screen.width(),
-                  screen.top() + screen.height()};
-    }
-    platform::centreOn(*this, target);
+void LoginView::centreOn(const Rect& area) {
+    platform::centreOn(*this, area);
 }
 
-void LoginDlgView::hideWindow() {
+void LoginView::hideWindow() {
     hide();
 }
 
-void LoginDlgView::showMessage(const std::string& text) {
-    // The program's caption and an OK button, no icon.
-    QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(pick(texts::kAppCaption)), utf8(text),
-                    QMessageBox::Ok, this);
-    box.exec();
+void LoginView::showMessage(const std::string& caption, const std::string& text) {
+    platform::showMessage(this, caption, text);
 }
 
-void LoginDlgView::paintEvent(QPaintEvent*) {
+void LoginView::showAboveTheWall() {
+    showNormal();
+    raise();
+    activateWindow();
+}
+
+void LoginView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.drawImage(0, 0, background_);
 }

@@ -3,7 +3,6 @@
 #include "DebugCapture.h"
 #include "TempDir.h"
 #include "WallTestSupport.h"
-#include "common/Globals.h"
 
 #include <future>
 #include <gtest/gtest.h>
@@ -107,13 +106,11 @@ TEST(Launch, FailedStartLeavesZeroAndGoesOn) {
     EXPECT_EQ(started, (std::vector<uint32_t>{0, 7}));
 }
 
-// Runs the launcher against the recording stand-in: moduleDirectory points
-// at its folder, and it writes its arguments into `records`.
+// Runs the launcher against the recording stand-in: its program folder is
+// the stand-in's, and the stand-in writes its arguments into `records`.
 class LaunchWithRecordingBrovia : public ::testing::Test {
 protected:
     void SetUp() override {
-        savedModuleDirectory_ = moduleDirectory;
-        moduleDirectory = RECORDING_BROVIA_DIR;
         setenv("BROVIA_RECORD_DIR", records.path().c_str(), 1);
         unsetenv("BROVIA_RECORD_STAY");
         config.token = "TOKEN";
@@ -123,10 +120,7 @@ protected:
         config.extendedMonitors[0].rcWork = kSecond; // left of the primary
         config.extendedMonitors[1].rcWork = kFirst;
     }
-    void TearDown() override {
-        moduleDirectory = savedModuleDirectory_;
-        unsetenv("BROVIA_RECORD_DIR");
-    }
+    void TearDown() override { unsetenv("BROVIA_RECORD_DIR"); }
     std::map<pid_t, std::vector<std::string>> waitForRecords(size_t count) {
         std::map<pid_t, std::vector<std::string>> found;
         eventually([&] { return (found = readRecords(records.path())).size() >= count; });
@@ -135,10 +129,7 @@ protected:
 
     TempDir records;
     SystemConfig config;
-    Launcher launcher{LauncherServices::desktop()};
-
-private:
-    std::string savedModuleDirectory_;
+    Launcher launcher{processLauncherServices(RECORDING_BROVIA_DIR)};
 };
 
 std::vector<std::string> expectedArgv(const Rect& r, const std::string& address) {
@@ -172,7 +163,7 @@ TEST_F(LaunchWithRecordingBrovia, StartsOneBrowserPerAssignmentWithItsWordsAndSt
 
 TEST_F(LaunchWithRecordingBrovia, NoBrowserAnywhereGivesOneLinePerAssignment) {
     TempDir empty;
-    moduleDirectory = empty.path().string();
+    Launcher launcher{processLauncherServices(empty.path().string())};
     std::string savedPath = std::getenv("PATH") ? std::getenv("PATH") : "";
     setenv("PATH", empty.path().c_str(), 1);
     config.displays = {{1, "a?t=%s", 41}, {0, "b?t=%s", 42}, {0, "c?t=%s", 43}};

@@ -1,9 +1,7 @@
 #include "platform/Process.h"
-#include "wall/Launcher.h"
 
 #include "TempDir.h"
 #include "WallTestSupport.h"
-#include "common/Globals.h"
 
 #include <future>
 #include <gtest/gtest.h>
@@ -79,7 +77,7 @@ TEST_F(BrowserProcesses, StopBrowsersEndsEveryBroviaAndNoOtherProgram) {
     EXPECT_EQ(platform::processFileName(first), "Brovia");
     EXPECT_EQ(platform::processFileName(other), "sleep");
 
-    Launcher(LauncherServices::desktop()).StopBrowsers();
+    platform::killProcessesByFileName("Brovia"); // what StopBrowsers does
     EXPECT_TRUE(eventually([&] { return !processExists(first) && !processExists(second); }));
     EXPECT_TRUE(processExists(other));
     EXPECT_EQ(platform::processFileName(other), "sleep");
@@ -98,12 +96,12 @@ TEST_F(BrowserProcesses, StopBrowsersEndsABroviaWhoseProgramWasReplacedWhileItRu
     std::filesystem::remove(module.file("Brovia")); // as a rebuild does
     EXPECT_EQ(platform::processFileName(pid), "Brovia");
 
-    Launcher(LauncherServices::desktop()).StopBrowsers();
+    platform::killProcessesByFileName("Brovia"); // what StopBrowsers does
     EXPECT_TRUE(eventually([&] { return !processExists(pid); }));
 }
 
 TEST(ProcessFileName, NamesTheExecutableAndIsEmptyForAGoneProcess) {
-    EXPECT_EQ(platform::processFileName(getpid()), "unit_wall_launcher");
+    EXPECT_EQ(platform::processFileName(getpid()), "integration_platform");
     pid_t pid = 0;
     ASSERT_EQ(platform::spawnProcess("true", {}, "", pid), 0);
     ASSERT_TRUE(eventually([&] { return !processExists(pid); }));

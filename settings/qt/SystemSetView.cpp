@@ -1,54 +1,26 @@
-#include "settings/qt/SystemSetDlg.h"
+#include "settings/qt/SystemSetView.h"
 
-#include "common/Texts.h"
+#include "platform/linux/qt/AppIcon.h"
 #include "platform/linux/qt/DialogLayout.h"
+#include "platform/linux/qt/MessageBox.h"
+#include "platform/linux/qt/QtText.h"
+#include "platform/linux/qt/TextLimit.h"
 
 #include <QButtonGroup>
 #include <QCollator>
 #include <QComboBox>
 #include <QFrame>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScreen>
-#include <QValidator>
 
 using namespace systemset;
+using platform::qtText;
+using platform::utf8Text;
 
 namespace {
-
-QString fromUtf8(const std::string& text) {
-    return QString::fromUtf8(text.data(), qsizetype(text.size()));
-}
-
-qsizetype characters(const QString& text) {
-    return text.toUcs4().size();
-}
-
-// An edit box's length limit as the desktop's edit control keeps it: typing
-// cannot make the text longer than the limit, but a longer text the dialog
-// set stays whole and can still be shortened.
-class LengthLimit : public QValidator {
-public:
-    LengthLimit(QLineEdit* edit, int limit)
-        : QValidator(edit), limit_(limit), length_(characters(edit->text())) {
-        // The text as it stands after each change, typed or set.
-        connect(edit, &QLineEdit::textChanged, this,
-                [this](const QString& text) { length_ = characters(text); });
-    }
-    State validate(QString& input, int&) const override {
-        const qsizetype length = characters(input);
-        return length <= limit_ || length <= length_ ? Acceptable : Invalid;
-    }
-
-private:
-    int limit_;
-    qsizetype length_;
-};
 
 // The wait before a box's help appears.
 class ToolTipDelay : public QProxyStyle {
@@ -99,9 +71,9 @@ private:
 
 } // namespace
 
-CSystemSetDlg::CSystemSetDlg(CSystemSet& rules) : rules_(rules) {
-    rules_.attach(*this);
-    setWindowTitle(QString::fromUtf8(kCaption));
+SystemSetView::SystemSetView(const SystemConfig& config, SystemSetServices services)
+    : rules_(*this, config, std::move(services)) {
+    setWindowTitle(qtText(caption()));
     setWindowIcon(platform::applicationIcon());
     // A modal frame with a caption and the close box only.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -117,7 +89,7 @@ CSystemSetDlg::CSystemSetDlg(CSystemSet& rules) : rules_(rules) {
     QButtonGroup* group = nullptr;
     for (const TemplateItem& item : templateItems()) {
         const int id = item.id;
-        const QString text = QString::fromUtf8(item.text);
+        const QString text = qtText(item.text);
         QWidget* widget = nullptr;
         DialogItem place{item.x, item.y, item.cx, item.cy};
         switch (item.kind) {
@@ -188,28 +160,28 @@ CSystemSetDlg::CSystemSetDlg(CSystemSet& rules) : rules_(rules) {
     }
 }
 
-int CSystemSetDlg::DoModal() {
+int SystemSetView::DoModal() {
     rules_.OnInitDialog();
     control(IDC_SERVICE_ADDRESS)->setFocus();
     return exec();
 }
 
-QWidget* CSystemSetDlg::control(int id) const {
+QWidget* SystemSetView::control(int id) const {
     auto it = controls_.find(id);
     return it == controls_.end() ? nullptr : it->second;
 }
 
-QButtonGroup* CSystemSetDlg::groupOf(int id) const {
+QButtonGroup* SystemSetView::groupOf(int id) const {
     auto it = groups_.find(id);
     return it == groups_.end() ? nullptr : it->second;
 }
 
-bool CSystemSetDlg::isChecked(int id) const {
+bool SystemSetView::isChecked(int id) const {
     auto* radio = qobject_cast<QRadioButton*>(control(id));
     return radio && radio->isChecked();
 }
 
-void CSystemSetDlg::setChecked(int id, bool checked) {
+void SystemSetView::setChecked(int id, bool checked) {
     auto* radio = qobject_cast<QRadioButton*>(control(id));
     if (!radio)
         return;
@@ -223,48 +195,45 @@ void CSystemSetDlg::setChecked(int id, bool checked) {
         group->setExclusive(true);
 }
 
-void CSystemSetDlg::enable(int id, bool enabled) {
+void SystemSetView::enable(int id, bool enabled) {
     if (QWidget* widget = control(id))
         widget->setEnabled(enabled);
 }
 
-std::string CSystemSetDlg::text(int id) const {
+std::string SystemSetView::text(int id) const {
     QWidget* widget = control(id);
     if (auto* edit = qobject_cast<QLineEdit*>(widget))
-        return edit->text().toStdString();
+        return utf8Text(edit->text());
     if (auto* combo = qobject_cast<QComboBox*>(widget))
-        return combo->currentText().toStdString();
+        return utf8Text(combo->currentText());
     return {};
 }
 
-void CSystemSetDlg::setText(int id, const std::string& text) {
+void SystemSetView::setText(int id, const std::string& text) {
     QWidget* widget = control(id);
     if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
         // The dialog's own text is never held against the limit.
-        const QValidator* limit = edit->validator();
-        edit->setValidator(nullptr);
-        edit->setText(fromUtf8(text));
-        edit->setValidator(limit);
+        platform::setTextWhole(*edit, qtText(text));
     } else if (auto* combo = qobject_cast<QComboBox*>(widget))
-        combo->setEditText(fromUtf8(text));
+        combo->setEditText(qtText(text));
 }
 
-void CSystemSetDlg::limitText(int id, int limit) {
+void SystemSetView::limitText(int id, int limit) {
     if (auto* edit = qobject_cast<QLineEdit*>(control(id)))
-        edit->setValidator(new LengthLimit(edit, limit));
+        platform::limitTypedText(*edit, limit);
 }
 
-void CSystemSetDlg::addItem(int id, const std::string& item) {
+void SystemSetView::addItem(int id, const std::string& item) {
     if (auto* combo = dynamic_cast<SortedComboBox*>(control(id)))
-        combo->addSorted(fromUtf8(item));
+        combo->addSorted(qtText(item));
 }
 
-int CSystemSetDlg::selectedItem(int id) const {
+int SystemSetView::selectedItem(int id) const {
     auto* combo = qobject_cast<QComboBox*>(control(id));
     return combo ? combo->currentIndex() : -1;
 }
 
-void CSystemSetDlg::setToolTip(int id, const std::string& text, int delayMs) {
+void SystemSetView::setToolTip(int id, const std::string& text, int delayMs) {
     QWidget* widget = control(id);
     if (!widget)
         return;
@@ -273,22 +242,16 @@ void CSystemSetDlg::setToolTip(int id, const std::string& text, int delayMs) {
     widget->setStyle(style);
     // Plain text on one line, as the desktop's tooltip shows it; the help
     // begins with "<...>", which must not be taken for a tag.
-    widget->setToolTip(Qt::convertFromPlainText(fromUtf8(text), Qt::WhiteSpaceNoWrap));
+    widget->setToolTip(Qt::convertFromPlainText(qtText(text), Qt::WhiteSpaceNoWrap));
 }
 
-void CSystemSetDlg::centreOn(const Rect& area) {
-    Rect target = area;
-    if (target.width() <= 0 || target.height() <= 0) {
-        const QRect desktop = QGuiApplication::primaryScreen()->virtualGeometry();
-        target = Rect{desktop.left(), desktop.top(), desktop.left() + desktop.width(),
-                      desktop.top() + desktop.height()};
-    }
-    centreArea_ = target;
+void SystemSetView::centreOn(const Rect& area) {
+    centreArea_ = area;
     centredWithFrame_ = false;
-    platform::centreOn(*this, target);
+    platform::centreOn(*this, area);
 }
 
-void CSystemSetDlg::moveEvent(QMoveEvent* event) {
+void SystemSetView::moveEvent(QMoveEvent* event) {
     QDialog::moveEvent(event);
     if (!centredWithFrame_ && isVisible() && frameGeometry() != geometry()) {
         centredWithFrame_ = true;
@@ -296,11 +259,10 @@ void CSystemSetDlg::moveEvent(QMoveEvent* event) {
     }
 }
 
-void CSystemSetDlg::showMessage(const std::string& text) {
-    QMessageBox::information(this, QString::fromUtf8(pick(texts::kAppCaption)), fromUtf8(text),
-                             QMessageBox::Ok);
+void SystemSetView::showMessage(const std::string& caption, const std::string& text) {
+    platform::showMessage(this, caption, text);
 }
 
-void CSystemSetDlg::endDialog(bool accepted) {
+void SystemSetView::endDialog(bool accepted) {
     done(accepted ? Accepted : Rejected);
 }

@@ -3,6 +3,9 @@
 #pragma once
 
 #include "TempDir.h"
+#include "platform/Process.h"
+#include "platform/Threads.h"
+#include "wall/Launcher.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -112,4 +115,15 @@ inline std::map<pid_t, std::vector<std::string>> readRecords(const std::filesyst
             splitAtNul(TempDir::readFile(entry.path().string()));
     }
     return records;
+}
+
+// The launcher's real process services, as the program gives them, finding
+// the page browser first in `programFolder`; no hooks.
+inline LauncherServices processLauncherServices(const std::string& programFolder) {
+    LauncherServices services;
+    services.programFolder = programFolder;
+    services.spawn = platform::spawnProcess;
+    services.killByName = platform::killProcessesByFileName;
+    services.startThread = platform::startDetachedThread;
+    return services;
 }

@@ -13,7 +13,11 @@
 
 class FakeSystemSetView : public ISystemSetView {
 public:
-    explicit FakeSystemSetView(CSystemSet& dialog) : dialog_(dialog) { dialog.attach(*this); }
+    // The rules are built on this window, as the real window builds them.
+    FakeSystemSetView(const SystemConfig& config, SystemSetServices services)
+        : dialog_(*this, config, std::move(services)) {}
+
+    CSystemSet& dialog() { return dialog_; }
 
     // ISystemSetView
     bool isChecked(int id) const override { return checked_.count(id) != 0; }
@@ -57,7 +61,10 @@ public:
         toolTipDelay_ = delayMs;
     }
     void centreOn(const Rect& area) override { centredOn_ = area; }
-    void showMessage(const std::string& text) override { messages_.push_back(text); }
+    void showMessage(const std::string& caption, const std::string& text) override {
+        captions_.push_back(caption);
+        messages_.push_back(text);
+    }
     void endDialog(bool accepted) override {
         ended_ = true;
         accepted_ = accepted;
@@ -89,6 +96,7 @@ public:
     int toolTipDelay_ = 0;
     Rect centredOn_{-1, -1, -1, -1};
     std::vector<std::string> messages_;
+    std::vector<std::string> captions_; // of the message boxes, one per message
     bool ended_ = false;
     bool accepted_ = false;
 
@@ -107,5 +115,5 @@ private:
         return it == selection_.end() ? -1 : it->second;
     }
 
-    CSystemSet& dialog_;
+    CSystemSet dialog_;
 };

@@ -71,7 +71,7 @@ TEST(WallSupervisor, BackOffWhileItKeepsDyingAndAFreshStartAfterAHealthyRun) {
         uint32_t pid = 42;
         for (size_t i = 0; i < c.lives.size(); ++i) {
             wall.advance(c.lives[i]);
-            supervisor.processEnded(pid);
+            supervisor.browserEnded(pid);
             ASSERT_EQ(wall.timers.size(), 1u) << c.name << " death " << i;
             EXPECT_EQ(wall.nextDelay(), c.delays[i]) << c.name << " death " << i;
             wall.advance(c.delays[i]);
@@ -97,7 +97,7 @@ TEST(WallSupervisor, NothingRestartsAfterAStop) {
         supervisor.watch(1, 8, kWork, "b");
         if (!stopWhileWaiting)
             supervisor.stop();
-        supervisor.processEnded(7);
+        supervisor.browserEnded(7);
         if (stopWhileWaiting)
             supervisor.stop();
         wall.advance(10min);
@@ -112,13 +112,13 @@ TEST(WallSupervisor, OtherProcessesAndMovesOfTheDisplay) {
     WallSupervisor supervisor(wall.services());
     supervisor.watch(0, 7, kWork, "a");
     supervisor.watch(1, 0, kWork, "b"); // no browser started there: nothing to watch
-    supervisor.processEnded(99);
-    supervisor.processEnded(0);
+    supervisor.browserEnded(99);
+    supervisor.browserEnded(0);
     EXPECT_TRUE(wall.timers.empty());
     // The display changed: the restart goes over its new work area.
     const Rect moved{0, 0, 1920, 1040};
     supervisor.moved(0, moved);
-    supervisor.processEnded(7);
+    supervisor.browserEnded(7);
     wall.advance(1s);
     ASSERT_EQ(wall.starts.size(), 1u);
     EXPECT_EQ(wall.starts[0].first, moved);

@@ -57,7 +57,7 @@ struct View : ILoginView {
     std::string passwordText() override { return password; }
     void centreOn(const Rect&) override {}
     void hideWindow() override { visible = false; }
-    void showMessage(const std::string&) override { ++messages; }
+    void showMessage(const std::string&, const std::string&) override { ++messages; }
 
     std::string button, title, account = "admin", password = "123456";
     bool enabled = true, visible = true;
@@ -103,8 +103,12 @@ TEST(LoginThreads, ManySignInAndSignOutRoundsWithRealWorkers) {
     std::unique_ptr<LSystem> shared = cloud.client();
     UiQueue ui;
     View view;
-    LoginServices services = LoginServices::desktop(
-        launcher, [&ui](std::function<void()> call) { ui.post(std::move(call)); });
+    // The program's wiring, with the scripted cloud and the test's UI queue.
+    LoginServices services;
+    services.startThread = platform::startDetachedThread;
+    services.postToUiThread = [&ui](std::function<void()> call) { ui.post(std::move(call)); };
+    services.startLaunchThread = [&](SystemConfig& c) { return launcher.startLaunchThread(c); };
+    services.stopBrowsers = [&] { launcher.StopBrowsers(); };
     services.sharedClient = [&]() -> LSystem& { return *shared; };
     services.localClient = [&] { return cloud.client(); };
     CLoginDlg dialog(view, config, services);

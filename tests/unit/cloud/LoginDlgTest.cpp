@@ -6,8 +6,8 @@
 #include "DebugCapture.h"
 #include "ScriptedCloud.h"
 
+#include "Language.h"
 #include "cloud/LoginDlg.h"
-#include "common/Globals.h"
 
 #include <gtest/gtest.h>
 
@@ -42,7 +42,9 @@ public:
                          std::to_string(r.right) + "," + std::to_string(r.bottom));
     }
     void hideWindow() override { events.push_back("hide"); }
-    void showMessage(const std::string& text) override { events.push_back("message " + text); }
+    void showMessage(const std::string& caption, const std::string& text) override {
+        events.push_back("message " + caption + ": " + text);
+    }
 
     LoginServices services() {
         LoginServices s;
@@ -93,10 +95,7 @@ public:
     CLoginDlg dialog{*this, config, services()};
 };
 
-class LoginDialog : public ::testing::Test {
-protected:
-    ~LoginDialog() override { UseEnglish = 0; }
-};
+class LoginDialog : public ::testing::Test {};
 
 TEST_F(LoginDialog, InitDialogFillsTheDefaultAccountWholeAndNamesTheState) {
     struct Case {
@@ -120,7 +119,7 @@ TEST_F(LoginDialog, InitDialogFillsTheDefaultAccountWholeAndNamesTheState) {
         {"signed in, English", 1, "", true, {"button Logout", centre}},
     };
     for (const Case& c : cases) {
-        UseEnglish = c.english;
+        ScopedLanguage language(c.english);
         Harness h;
         h.config.userId = c.userId;
         h.config.signedIn = c.signedIn;
@@ -155,7 +154,7 @@ TEST_F(LoginDialog, ButtonPressesThroughTheirResults) {
         Case c;
         c.name = "empty account";
         c.account = "";
-        c.events = {"message 账号密码不能为空！"};
+        c.events = {"message Panoview: 账号密码不能为空！"};
         cases.push_back(c);
     }
     {
@@ -163,14 +162,14 @@ TEST_F(LoginDialog, ButtonPressesThroughTheirResults) {
         c.name = "empty password, English";
         c.english = 1;
         c.password = "";
-        c.events = {"message Account password cannot be empty!"};
+        c.events = {"message Panoview: Account password cannot be empty!"};
         cases.push_back(c);
     }
     {
         Case c;
         c.name = "both empty";
         c.account = c.password = "";
-        c.events = {"message 账号密码不能为空！"};
+        c.events = {"message Panoview: 账号密码不能为空！"};
         cases.push_back(c);
     }
     // A sign-in that succeeds: signed in as 王厂长 with token T1, unless the
@@ -282,7 +281,7 @@ TEST_F(LoginDialog, ButtonPressesThroughTheirResults) {
     }
 
     for (const Case& c : cases) {
-        UseEnglish = c.english;
+        ScopedLanguage language(c.english);
         Harness h;
         h.cloud.answer("/Login", c.login);
         h.cloud.answer("/Enter", c.enter);

@@ -10,10 +10,12 @@
 
 class QButtonGroup;
 
-class CSystemSetDlg : public QDialog, public ISystemSetView {
+class SystemSetView : public QDialog, public ISystemSetView {
     Q_OBJECT
 public:
-    explicit CSystemSetDlg(CSystemSet& rules);
+    SystemSetView(const SystemConfig& config, SystemSetServices services);
+
+    CSystemSet& controller() { return rules_; }
 
     // Runs OnInitDialog, then the dialog modally; returns QDialog's result.
     int DoModal();
@@ -29,7 +31,7 @@ public:
     int selectedItem(int id) const override;
     void setToolTip(int id, const std::string& text, int delayMs) override;
     void centreOn(const Rect& area) override;
-    void showMessage(const std::string& text) override;
+    void showMessage(const std::string& caption, const std::string& text) override;
     void endDialog(bool accepted) override;
 
 protected:
@@ -39,11 +41,11 @@ private:
     QWidget* control(int id) const;
     QButtonGroup* groupOf(int id) const;
 
-    CSystemSet& rules_;
     std::map<int, QWidget*> controls_;
     std::map<int, QButtonGroup*> groups_; // radio id -> its group
     // Where the window is centred. Before it is shown its frame is not
     // known; it is centred once more when the window manager has framed it.
     Rect centreArea_;
     bool centredWithFrame_ = false;
+    CSystemSet rules_;
 };

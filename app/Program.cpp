@@ -1,0 +1,178 @@
+#include "app/Program.h"
+
+#include "app/qt/TrayView.h"
+#include "cloud/qt/LoginView.h"
+#include "common/DebugPrint.h"
+#include "common/Globals.h"
+#include "http/WininetHttp.h"
+#include "platform/Blanking.h"
+#include "platform/DisplayWatch.h"
+#include "platform/Displays.h"
+#include "platform/Instance.h"
+#include "platform/Process.h"
+#include "platform/Threads.h"
+#include "platform/TrayHost.h"
+#include "platform/Windows.h"
+#include "platform/linux/qt/Application.h"
+#include "platform/linux/qt/MessageBox.h"
+#include "platform/linux/qt/Signals.h"
+#include "platform/linux/qt/UiThread.h"
+#include "settings/ConfigFile.h"
+#include "settings/qt/SystemSetView.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QTimer>
+#include <cstdlib>
+
+Program::Program(int argc, char** argv)
+    : argc_(argc), argv_(argv), commandLineTail_(commandLineTail(argc, argv)) {}
+
+Program::~Program() = default;
+
+int Program::run() {
+    CPanoviewApp app(startupServices());
+    app.InitInstance(commandLineTail_);
+    return 0;
+}
+
+StartupServices Program::startupServices() {
+    StartupServices services;
+    services.windowSystemAvailable = platform::displayServerReachable;
+    services.takeInstanceLock = [] { return platform::acquireInstanceLock(kInstanceLockName); };
+    services.executablePath = platform::executablePath;
+    services.startWindowSystem = [this] { startWindowSystem(); };
+    services.displays = desktopDisplays;
+    services.showMessage = [](const std::string& caption, const std::string& text) {
+        platform::showMessage(nullptr, caption, text);
+    };
+    services.exitProcess = [](int status) { std::exit(status); };
+    services.runMainWindow = [this] { runMainWindow(); };
+    return services;
+}
+
+void Program::startWindowSystem() {
+    application_ = platform::startApplication(argc_, argv_, UseEnglish != 0);
+    // From here on a termination signal ends the run through the event
+    // loop, also when it comes before the main window exists.
+    platform::quitOnTerminationSignals();
+}
+
+void Program::runMainWindow() {
+    SystemConfig& config = *theSystemConfig;
+    sharedClient_ = new LSystem;
+    launcher_ = new Launcher(launcherServices());
+    wallKeeper_ = std::make_unique<WallKeeper>(config, wallKeeperServices());
+    displayWatch_ = platform::DisplayWatch::start(
+        [this] { platform::postToUiThread([this] { wallKeeper_->displaysChanged(); }); });
+    tray_ = std::make_unique<TrayView>(config, mainWindowServices());
+    tray_->hide();
+    if (platform::trayHostWindow() == 0)
+        DebugPrint("CPanoviewDlg::OnInitDialog(): no tray host yet; the icon appears when one "
+                   "starts\n");
+
+    runMainWindowUntilSignal(tray_->controller(), commandLineTail_);
+    // Ended by a signal: the browsers stay, the monitors' blanking is given
+    // back.
+    wallKeeper_->wallDown();
+}
+
+void runMainWindowUntilSignal(CPanoviewDlg& window, const std::string& commandLineTail) {
+    window.OnInitDialog(commandLineTail);
+    // Asked to end while the first dialog was open: its loop has ended, and
+    // a loop started now would never be told to end.
+    if (!platform::takeTerminationRequest()) {
+        QApplication::exec();
+        platform::takeTerminationRequest(); // the request that ended this run
+    }
+    window.DestroyWindow();
+}
+
+// The launcher's browsers report their end to the wall keeper, its launches
+// report the wall up, and its stop takes the wall down, each on the UI
+// thread.
+LauncherServices Program::launcherServices() {
+    LauncherServices services;
+    services.programFolder = moduleDirectory;
+    services.spawn = platform::spawnProcess;
+    services.killByName = platform::killProcessesByFileName;
+    services.startThread = platform::startDetachedThread;
+    services.browserEnded = [this](uint32_t pid) {
+        platform::postToUiThread([this, pid] { wallKeeper_->browserEnded(pid); });
+    };
+    services.launched = [this] { platform::postToUiThread([this] { wallKeeper_->wallUp(); }); };
+    services.stopping = [this] { wallKeeper_->wallDown(); };
+    return services;
+}
+
+WallKeeperServices Program::wallKeeperServices() {
+    WallKeeperServices services;
+    services.supervisor.now = [] { return std::chrono::steady_clock::now(); };
+    services.supervisor.after = [](std::chrono::milliseconds delay, std::function<void()> work) {
+        QTimer::singleShot(delay, QCoreApplication::instance(), std::move(work));
+    };
+    services.supervisor.start = [this](const Rect& work, const std::string& address,
+                                       uint32_t& pid) {
+        return launcher_->StartProcess(work, address, pid);
+    };
+    services.holdOffBlanking = platform::holdOffBlanking;
+    services.releaseBlanking = platform::releaseBlanking;
+    services.displays = desktopDisplays;
+    services.waitForLaunch = [this] { launcher_->waitForLaunch(); };
+    services.moveWindow = [](uint32_t pid, const Rect& area) {
+        return platform::moveWindowOfProcess(static_cast<pid_t>(pid), area);
+    };
+    services.endProcess = [](uint32_t pid) { platform::killProcess(static_cast<pid_t>(pid)); };
+    return services;
+}
+
+PanoviewDlgServices Program::mainWindowServices() {
+    PanoviewDlgServices services;
+    services.createLoginDialog = [this] { createLoginDialog(); };
+    services.showLoginDialog = [this] { showLoginDialog(); };
+    services.runSettingsDialog = [this] { runSettingsDialog(); };
+    services.heartpacket = [this](const std::string& serviceAddress, const std::string& token) {
+        return LSystem::heartpacket(serviceAddress, *sharedClient_, token);
+    };
+    services.stopBrowsers = [this] { launcher_->StopBrowsers(); };
+    services.exitProcess = [](int status) { std::exit(status); };
+    return services;
+}
+
+LoginServices Program::loginServices() {
+    LoginServices services;
+    services.sharedClient = [this]() -> LSystem& { return *sharedClient_; };
+    services.localClient = [] { return std::make_unique<LSystem>(); };
+    services.startThread = platform::startDetachedThread;
+    services.postToUiThread = platform::postToUiThread;
+    services.startLaunchThread = [this](SystemConfig& config) {
+        return launcher_->startLaunchThread(config);
+    };
+    services.stopBrowsers = [this] { launcher_->StopBrowsers(); };
+    return services;
+}
+
+SystemSetServices Program::settingsServices() {
+    SystemSetServices services;
+    services.displayDevice = displayDevicesOf(*theSystemConfig);
+    services.saveConfig = saveConfigFile;
+    services.configPath = configFilePath(moduleDirectory);
+    return services;
+}
+
+void Program::createLoginDialog() {
+    if (!login_)
+        login_ = new LoginView(*theSystemConfig, loginServices());
+}
+
+void Program::showLoginDialog() {
+    if (login_)
+        login_->showAboveTheWall();
+}
+
+// Made, run modally and destroyed. Its result changes nothing here: saved
+// settings take effect at the next start.
+void Program::runSettingsDialog() {
+    SystemSetView dialog(*theSystemConfig, settingsServices());
+    dialog.DoModal();
+}

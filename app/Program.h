@@ -1,0 +1,85 @@
+// The running program, put together in one place: every long-lived piece is
+// made here with its real desktop services, and every hook between the
+// pieces is connected here, once, under one name. main builds a Program and
+// runs it.
+//
+//   start-up     CPanoviewApp          instance lock, language, config, displays
+//   the wall     Launcher              starts the page browsers, StopBrowsers
+//                WallKeeper            restarts, follows the monitors, no blanking
+//                DisplayWatch          tells the keeper that the monitors changed
+//   the windows  TrayView/CPanoviewDlg tray icon, menu, keep-alive, Exit
+//                LoginView/CLoginDlg   sign-in and sign-out
+//                SystemSetView/CSystemSet  the settings, made for each run
+#pragma once
+
+#include "app/PanoviewApp.h"
+#include "app/PanoviewDlg.h"
+#include "cloud/LoginDlg.h"
+#include "settings/SystemSet.h"
+#include "wall/Launcher.h"
+#include "wall/WallKeeper.h"
+
+#include <memory>
+#include <string>
+
+class LoginView;
+class QApplication;
+class TrayView;
+namespace platform {
+class DisplayWatch;
+}
+
+// Runs the main window for the rest of the process: its OnInitDialog, then
+// the event loop until a termination signal ends it (also one that came
+// while the first dialog was open), then DestroyWindow.
+void runMainWindowUntilSignal(CPanoviewDlg& window, const std::string& commandLineTail);
+
+class Program {
+public:
+    Program(int argc, char** argv);
+    ~Program();
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+
+    // Start-up, then (when this is the one copy and the configuration reads)
+    // the main window until a signal ends the run. Returns the status of
+    // the process.
+    int run();
+
+private:
+    // Hooks of start-up.
+    StartupServices startupServices();
+    void startWindowSystem();
+    void runMainWindow();
+
+    // The services each piece is built with.
+    LauncherServices launcherServices();
+    WallKeeperServices wallKeeperServices();
+    PanoviewDlgServices mainWindowServices();
+    LoginServices loginServices();
+    SystemSetServices settingsServices();
+
+    // The main window's commands.
+    void createLoginDialog();
+    void showLoginDialog();
+    void runSettingsDialog();
+
+    int argc_;
+    char** argv_;
+    const std::string commandLineTail_;
+    std::unique_ptr<QApplication> application_;
+
+    // The shared service client of the sign-in and the keep-alive. Made once
+    // and never freed: a sign-in worker may still be inside an exchange
+    // when the program ends (Exit while the service holds its answer).
+    LSystem* sharedClient_ = nullptr;
+    // Made once the program folder is known, and never freed: a launch
+    // worker may still use it while the process ends.
+    Launcher* launcher_ = nullptr;
+    std::unique_ptr<WallKeeper> wallKeeper_;
+    std::unique_ptr<platform::DisplayWatch> displayWatch_;
+    std::unique_ptr<TrayView> tray_;
+    // Made on the first login command and never freed, so that a sign-in
+    // still under way delivers its result to it whenever it comes.
+    LoginView* login_ = nullptr;
+};
