@@ -8,10 +8,6 @@
 
 namespace platform {
 
-// Writes all bytes to the descriptor, going on after short writes and
-// interruptions. False when the descriptor refuses them.
-bool writeAll(int fd, const void* data, size_t size);
-
 enum class FileRead {
     Read,       // the bytes are the file's whole content
     Missing,    // nothing of that name (or a folder on the way is missing)

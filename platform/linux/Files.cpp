@@ -1,5 +1,7 @@
 #include "platform/Files.h"
 
+#include "platform/linux/Fd.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
@@ -13,22 +15,6 @@
 
 namespace platform {
 namespace {
-
-// Descriptor closed when the scope ends.
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 std::string folderOf(const std::string& path) {
     size_t slash = path.rfind('/');
@@ -155,24 +141,10 @@ bool nameTemporary(int fd, int folder, const std::string& name, std::string& tem
 
 } // namespace
 
-bool writeAll(int fd, const void* data, size_t size) {
-    const char* p = static_cast<const char*>(data);
-    while (size > 0) {
-        ssize_t n = ::write(fd, p, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
 FileRead readRegularFile(const std::string& path, size_t maxBytes, std::string& bytes, int& error) {
     error = 0;
     bytes.clear();
-    Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (fd.get() < 0) {
         error = errno;
         return error == ENOENT || error == ENOTDIR ? FileRead::Missing : FileRead::Unreadable;
