@@ -3,14 +3,11 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
 namespace platform {
-
-// Writes all bytes to the descriptor, going on after short writes and
-// interruptions. False when the descriptor refuses them.
-bool writeAll(int fd, const void* data, size_t size);
 
 enum class FileRead {
     Read,       // the bytes are the file's whole content
@@ -36,7 +33,15 @@ FileRead readRegularFile(const std::string& path, size_t maxBytes, std::string& 
 // file. Until the commit, and when the object ends without one or the commit
 // fails, the file at the path stays as it was and no temporary file is left.
 // A process killed between the naming and the rename leaves a temporary
-// that the next replacement in that folder removes.
+// that the next replacement in that folder removes. A commit that succeeds
+// returns once the bytes and the new name are on the disk.
+//
+// A large file (a download) goes to the disk while it is written: after each
+// writeBackStretch bytes the stretch is handed to the disk and the write
+// waits for the stretch before the previous one, so that the dirty pages of
+// the file stay bounded and the commit's flush has little left to do. A
+// small file (the configuration) is flushed whole by the commit. After a
+// failed write the replacement stays failed: commit refuses with that error.
 class FileReplacement {
 public:
     FileReplacement() = default;
@@ -44,16 +49,27 @@ public:
     FileReplacement(const FileReplacement&) = delete;
     FileReplacement& operator=(const FileReplacement&) = delete;
 
+    // The bytes after which a stretch of the file is handed to the disk.
+    static constexpr uint64_t writeBackStretch = uint64_t(8) << 20;
+
     // Each returns false with the error number when its step fails.
     bool open(const std::string& path, int& error);
     bool write(const void* data, size_t size, int& error);
     bool commit(int& error);
 
 private:
+    void writeBack();
+
     int folder_ = -1;
     int file_ = -1;
-    std::string name_;      // the replaced file's name in its folder
-    std::string temporary_; // the new file's name, once it has one
+    std::string name_;           // the replaced file's name in its folder
+    std::string temporary_;      // the new file's name, once it has one
+    int failure_ = 0;            // the error number of a failed write
+    uint64_t written_ = 0;       // bytes written
+    uint64_t handedOver_ = 0;    // end of the bytes whose write-back has started
+    uint64_t previousStart_ = 0; // where the stretch handed over last begins
+    uint64_t settled_ = 0;       // end of the bytes written out to the disk
+    bool writeBack_ = true;      // false where the file system refuses it
 };
 
 // Replaces the file at path with the bytes through a FileReplacement.

@@ -1,5 +1,7 @@
 #include "platform/Files.h"
 
+#include "platform/linux/Fd.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
@@ -13,22 +15,6 @@
 
 namespace platform {
 namespace {
-
-// Descriptor closed when the scope ends.
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 std::string folderOf(const std::string& path) {
     size_t slash = path.rfind('/');
@@ -155,24 +141,10 @@ bool nameTemporary(int fd, int folder, const std::string& name, std::string& tem
 
 } // namespace
 
-bool writeAll(int fd, const void* data, size_t size) {
-    const char* p = static_cast<const char*>(data);
-    while (size > 0) {
-        ssize_t n = ::write(fd, p, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
 FileRead readRegularFile(const std::string& path, size_t maxBytes, std::string& bytes, int& error) {
     error = 0;
     bytes.clear();
-    Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (fd.get() < 0) {
         error = errno;
         return error == ENOENT || error == ENOTDIR ? FileRead::Missing : FileRead::Unreadable;
@@ -252,18 +224,68 @@ bool FileReplacement::open(const std::string& path, int& error) {
 }
 
 bool FileReplacement::write(const void* data, size_t size, int& error) {
-    if (file_ < 0 || !writeAll(file_, data, size)) {
-        error = file_ < 0 ? EBADF : errno;
-        return false;
+    // The bytes go to the file in pieces of at most 64 KiB: the page cache
+    // takes a larger write in large folios, which a virtual machine that
+    // hands free memory back to its host gives out several times slower (a
+    // gigabyte in 1 MiB writes took 2.5 to 4 s there, in 64 KiB writes 0.35 s).
+    constexpr size_t kPiece = 64 * 1024;
+    const char* bytes = static_cast<const char*>(data);
+    if (failure_ == 0 && file_ < 0)
+        failure_ = EBADF;
+    while (failure_ == 0 && size > 0) {
+        const size_t piece = std::min(size, kPiece);
+        if (!writeAll(file_, bytes, piece)) {
+            failure_ = errno;
+            break;
+        }
+        bytes += piece;
+        size -= piece;
+        written_ += piece;
+        if (written_ - handedOver_ >= writeBackStretch)
+            writeBack();
     }
-    return true;
+    error = failure_;
+    return failure_ == 0;
+}
+
+// Hands the bytes written since the last stretch to the disk without waiting
+// for them, then waits until the stretch before the previous one has been
+// written out: the disk works while the next bytes come, at most three
+// stretches are dirty, and the commit's flush finds little left. That flush
+// still makes the file durable (this call neither flushes the disk's cache
+// nor writes the file's metadata). A file system that does not take the call
+// is flushed whole by the commit instead. Any other error fails the
+// replacement: once reported here the kernel does not report it to the
+// commit's flush again.
+void FileReplacement::writeBack() {
+    if (!writeBack_)
+        return;
+    const auto refused = [&] {
+        if (errno == ENOSYS || errno == EINVAL || errno == ESPIPE || errno == EOPNOTSUPP)
+            writeBack_ = false;
+        else
+            failure_ = errno;
+    };
+    if (::sync_file_range(file_, static_cast<off_t>(handedOver_),
+                          static_cast<off_t>(written_ - handedOver_), SYNC_FILE_RANGE_WRITE) != 0)
+        return refused();
+    if (previousStart_ > settled_) {
+        if (::sync_file_range(file_, static_cast<off_t>(settled_),
+                              static_cast<off_t>(previousStart_ - settled_),
+                              SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
+                                  SYNC_FILE_RANGE_WAIT_AFTER) != 0)
+            return refused();
+        settled_ = previousStart_;
+    }
+    previousStart_ = handedOver_;
+    handedOver_ = written_;
 }
 
 bool FileReplacement::commit(int& error) {
-    if (file_ < 0 || ::fsync(file_) != 0 ||
+    if (failure_ != 0 || file_ < 0 || ::fsync(file_) != 0 ||
         (temporary_.empty() && !nameTemporary(file_, folder_, name_, temporary_)) ||
         ::renameat(folder_, temporary_.c_str(), folder_, name_.c_str()) != 0) {
-        error = file_ < 0 ? EBADF : errno;
+        error = failure_ != 0 ? failure_ : file_ < 0 ? EBADF : errno;
         return false;
     }
     temporary_.clear();

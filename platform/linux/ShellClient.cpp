@@ -1,5 +1,7 @@
 #include "platform/ShellClient.h"
 
+#include "platform/linux/Fd.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -13,35 +15,6 @@ namespace platform {
 namespace {
 
 constexpr const char* socketName = "Tolvan_shellclient_Main";
-
-// Closes the descriptor when the notice is done, whatever way it ends.
-class SocketGuard {
-public:
-    explicit SocketGuard(int fd) : fd_(fd) {}
-    ~SocketGuard() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    SocketGuard(const SocketGuard&) = delete;
-    SocketGuard& operator=(const SocketGuard&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
-bool sendAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
 
 } // namespace
 
@@ -62,7 +35,7 @@ bool sendShellClientNotice(const std::string& path, uint32_t dataId, std::string
         return false;
     std::memcpy(address.sun_path, path.data(), path.size());
 
-    SocketGuard fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (fd.get() < 0)
         return false;
     // Bounds the connect (a full backlog), the writes and the wait for the
@@ -81,8 +54,8 @@ bool sendShellClientNotice(const std::string& path, uint32_t dataId, std::string
         return false; // nobody listens: the notice is dropped
 
     const uint32_t header[2] = {dataId, static_cast<uint32_t>(bytes.size())};
-    if (!sendAll(fd.get(), reinterpret_cast<const char*>(header), sizeof header) ||
-        !sendAll(fd.get(), bytes.data(), bytes.size()))
+    if (!writeAll(fd.get(), header, sizeof header, WriteTo::Socket) ||
+        !writeAll(fd.get(), bytes.data(), bytes.size(), WriteTo::Socket))
         return false;
 
     // The notice is synchronous: wait until the listener says it has handled

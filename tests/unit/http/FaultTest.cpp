@@ -55,6 +55,9 @@ std::string whole(const std::string& status, const std::string& body) {
 const std::string kOld = "the old file, whole";
 const std::string kBody = pattern(100000);
 const std::string kPart = kBody.substr(0, 30000);
+// A body the local file takes in several stretches written out to the disk
+// during the transfer.
+const std::string kLargeBody = pattern(25 * 1048576 + 777);
 // Far more than the socket buffers of both ends hold.
 constexpr size_t kUploadSize = 24 * 1048576;
 // The reply a caller sees in place of a failed call's result.
@@ -149,6 +152,11 @@ TEST(Faults, NoFaultLooksLikeSuccessAndNoDownloadCostsTheOldFile) {
          kOld},
         {"one byte short", Call::DownloadFile, {Step::send(oneShort)}, 8, kOld},
         {"headers only", Call::DownloadFile, {Step::send(head("200 OK", "100000"))}, 8, kOld},
+        {"large body cut after the write-back began",
+         Call::DownloadFile,
+         {Step::send(head("200 OK", std::to_string(kLargeBody.size() + 1)) + kLargeBody)},
+         8,
+         kOld},
         {"reset",
          Call::DownloadFile,
          {Step::send(head("200 OK", "100000") + kPart), Step::reset()},
@@ -162,6 +170,11 @@ TEST(Faults, NoFaultLooksLikeSuccessAndNoDownloadCostsTheOldFile) {
         // A length that is no number.
         {"length abc", Call::DownloadFile, {Step::send(head("200 OK", "abc") + "abc")}, 3, kOld},
         {"whole", Call::DownloadFile, {Step::send(whole("200 OK", kBody))}, 0, kBody},
+        {"whole, large",
+         Call::DownloadFile,
+         {Step::send(whole("200 OK", kLargeBody))},
+         0,
+         kLargeBody},
         {"whole to memory", Call::DownloadToBuffer, {Step::send(whole("200 OK", kBody))}, 0, kBody},
         // Requests cut short.
         {"request cut", Call::Request, {Step::send(head("200 OK", "100000") + kPart)}, 8, kNothing},
