@@ -32,6 +32,10 @@ std::string trayTooltip() {
 }
 
 void CPanoviewDlg::OnInitDialog(const std::string& commandLineTail) {
+    // Pages of an earlier run (kill -9, a crash) would cover the dialogs of
+    // this one and show the old session's token for ever.
+    if (services_.endLeftoverBrowsers)
+        services_.endLeftoverBrowsers();
     view_.showTrayIcon(trayTooltip());
     view_.watchTrayHost(kTrayHostPollMs);
     // The settings dialog is modal: start-up waits for it before the timer
@@ -114,6 +118,11 @@ void CPanoviewDlg::OnTimer(int id) {
 
 void CPanoviewDlg::OnTaskbarCreated() {
     view_.showTrayIcon(trayTooltip());
+}
+
+void CPanoviewDlg::OnEndSession() {
+    services_.stopBrowsers();
+    DestroyWindow();
 }
 
 void CPanoviewDlg::DestroyWindow() {

@@ -83,6 +83,8 @@ struct PanoviewDlgServices {
     // The keep-alive exchange on the shared service client; 1 when alive.
     std::function<int32_t(const std::string& serviceAddress, const std::string& token)> heartpacket;
     std::function<void()> stopBrowsers;
+    // Ends the page browsers an earlier run left (Launcher::endLeftoverBrowsers).
+    std::function<void()> endLeftoverBrowsers;
     // Ends the process with the status; does not return in the program.
     std::function<void(int status)> exitProcess;
 };
@@ -94,9 +96,10 @@ public:
     CPanoviewDlg(const CPanoviewDlg&) = delete;
     CPanoviewDlg& operator=(const CPanoviewDlg&) = delete;
 
-    // Adds the tray icon and starts watching for tray hosts, then runs the
-    // settings dialog ("/set" in the command line) or the login command,
-    // then starts the keep-alive timer.
+    // Ends the page browsers an earlier run left, adds the tray icon and
+    // starts watching for tray hosts, then runs the settings dialog ("/set"
+    // in the command line) or the login command, then starts the keep-alive
+    // timer.
     void OnInitDialog(const std::string& commandLineTail);
 
     // A click on the tray icon: a double click runs the login command, the
@@ -113,7 +116,11 @@ public:
     void OnTimer(int id);
     // The tray host came back: the icon is added again with its tooltip.
     void OnTaskbarCreated();
-    // The window ends another way (a signal): the icon goes, the browsers stay.
+    // The session ends (a logout's SIGTERM, SIGHUP, SIGINT): the wall ends
+    // as on Exit (browsers stopped, blanking given back, no sign-out), then
+    // DestroyWindow; the caller ends the process with status 0.
+    void OnEndSession();
+    // The icon goes.
     void DestroyWindow();
 
     // The keep-alive period in force.

@@ -72,8 +72,9 @@ void Program::runMainWindow() {
                    "starts\n");
 
     runMainWindowUntilSignal(tray_->controller(), commandLineTail_);
-    // Ended by a signal: the browsers stay, the monitors' blanking is given
-    // back.
+    // Ended by a signal: the wall has been taken down (its stop gives the
+    // monitors' blanking back); this makes sure of the blanking also when
+    // no wall was up.
     wallKeeper_->wallDown();
 }
 
@@ -85,7 +86,7 @@ void runMainWindowUntilSignal(CPanoviewDlg& window, const std::string& commandLi
         QApplication::exec();
         platform::takeTerminationRequest(); // the request that ended this run
     }
-    window.DestroyWindow();
+    window.OnEndSession();
 }
 
 // The launcher's browsers report their end to the wall keeper, its launches
@@ -135,6 +136,7 @@ PanoviewDlgServices Program::mainWindowServices() {
         return LSystem::heartpacket(serviceAddress, *sharedClient_, token);
     };
     services.stopBrowsers = [this] { launcher_->StopBrowsers(); };
+    services.endLeftoverBrowsers = [this] { launcher_->endLeftoverBrowsers(); };
     services.exitProcess = [](int status) { std::exit(status); };
     return services;
 }

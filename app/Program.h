@@ -31,7 +31,7 @@ class DisplayWatch;
 
 // Runs the main window for the rest of the process: its OnInitDialog, then
 // the event loop until a termination signal ends it (also one that came
-// while the first dialog was open), then DestroyWindow.
+// while the first dialog was open), then OnEndSession.
 void runMainWindowUntilSignal(CPanoviewDlg& window, const std::string& commandLineTail);
 
 class Program {

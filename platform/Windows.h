@@ -14,6 +14,11 @@ namespace platform {
 // found.
 bool moveWindowOfProcess(pid_t pid, const Rect& area);
 
+// Lowers the mapped page windows that bypass the window manager (the plain
+// page browser's) to the bottom of the stacking order, so that a window the
+// window manager shows next comes above them. Returns how many it lowered.
+int lowerBrowserWindows();
+
 // Sends SIGKILL to the process; false when it is gone already.
 bool killProcess(pid_t pid);
 

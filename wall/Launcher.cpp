@@ -62,6 +62,14 @@ void Launcher::StopBrowsers() {
     services_.killByName(kBrowserProgram);
 }
 
+int Launcher::endLeftoverBrowsers() {
+    const int ended = services_.killByName(kBrowserProgram);
+    if (ended > 0)
+        DebugPrint("%s(): %d page browser(s) left from an earlier run ended\n",
+                   "Launcher::endLeftoverBrowsers", ended);
+    return ended;
+}
+
 LaunchJob takeLaunchJob(const SystemConfig& config) {
     LaunchJob job;
     job.token = config.token;

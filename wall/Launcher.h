@@ -95,6 +95,12 @@ public:
     // finish first, so that no browser it starts outlives the stop.
     void StopBrowsers();
 
+    // At start-up, before any page of this run: ends every page browser of
+    // this user left from an earlier run (one that ended without its stop, by
+    // kill -9 or a crash), by the rule StopBrowsers applies, with one
+    // diagnostic line naming how many when there were any. Returns how many.
+    int endLeftoverBrowsers();
+
     // The launch thread's work, on the calling thread: runs the job with
     // StartProcess and writes each started process id into the `processId` of
     // its assignment in config, the only field it writes.

@@ -82,3 +82,12 @@ QImage loginBackground() {
         knitRow(p, 300 + row * 14, 14, QColor(0xdd, 0xe6, 0xee), 1.5);
     return image;
 }
+
+QImage coverArea(const QImage& picture, QSize area) {
+    if (picture.isNull() || area.isEmpty())
+        return picture;
+    const QImage scaled =
+        picture.scaled(area, Qt::KeepAspectRatioByExpanding, Qt::SmoothTransformation);
+    return scaled.copy((scaled.width() - area.width()) / 2, (scaled.height() - area.height()) / 2,
+                       area.width(), area.height());
+}

@@ -8,3 +8,8 @@ inline constexpr int kLoginBackgroundWidth = 300;
 inline constexpr int kLoginBackgroundHeight = 485;
 
 QImage loginBackground();
+
+// The picture as it covers an area of any size: scaled smoothly, keeping its
+// proportions, until it covers the whole area, then cropped to the area's
+// size about its centre.
+QImage coverArea(const QImage& picture, QSize area);

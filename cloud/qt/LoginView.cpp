@@ -27,6 +27,9 @@ LoginView::LoginView(SystemConfig& config, LoginServices services, QWidget* pare
     const DialogBaseUnits base = platform::dialogBaseUnits(font());
     const Rect client = mapDialogRect(kClient, base);
     setFixedSize(client.width(), client.height());
+    // The picture fills the client area whatever size the dialog font makes
+    // it, keeping its proportions.
+    background_ = coverArea(background_, size());
 
     // The controls in template order, which is also the Tab order.
     login_ = new QPushButton(qtText(texts.button), this);
@@ -102,9 +105,7 @@ void LoginView::showMessage(const std::string& caption, const std::string& text)
 }
 
 void LoginView::showAboveTheWall() {
-    showNormal();
-    raise();
-    activateWindow();
+    platform::showAboveTheWall(*this);
 }
 
 void LoginView::paintEvent(QPaintEvent*) {

@@ -35,8 +35,8 @@ public:
     void showMessage(const std::string& caption, const std::string& text) override;
 
 protected:
-    // The background picture one to one at the client origin, over the
-    // default erase and under the controls.
+    // The background picture over the whole client area, under the
+    // controls.
     void paintEvent(QPaintEvent* event) override;
 
 private:

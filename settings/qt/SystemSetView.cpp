@@ -163,6 +163,7 @@ SystemSetView::SystemSetView(const SystemConfig& config, SystemSetServices servi
 int SystemSetView::DoModal() {
     rules_.OnInitDialog();
     control(IDC_SERVICE_ADDRESS)->setFocus();
+    platform::makeRoomAboveTheWall();
     return exec();
 }
 

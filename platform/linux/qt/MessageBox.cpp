@@ -1,5 +1,6 @@
 #include "platform/linux/qt/MessageBox.h"
 
+#include "platform/Windows.h"
 #include "platform/linux/qt/AppIcon.h"
 #include "platform/linux/qt/QtText.h"
 
@@ -12,12 +13,24 @@ namespace {
 // A box that stays above the page windows (which cover every monitor) and
 // takes the keyboard once shown, so that its question is seen and answered.
 int runAboveTheWall(QMessageBox& box) {
+    makeRoomAboveTheWall();
     box.setWindowIcon(applicationIcon());
     box.setWindowFlag(Qt::WindowStaysOnTopHint);
     return box.exec();
 }
 
 } // namespace
+
+void makeRoomAboveTheWall() {
+    lowerBrowserWindows();
+}
+
+void showAboveTheWall(QWidget& window) {
+    makeRoomAboveTheWall();
+    window.showNormal();
+    window.raise();
+    window.activateWindow();
+}
 
 void showMessage(QWidget* parent, const std::string& caption, const std::string& text) {
     QMessageBox box(QMessageBox::NoIcon, qtText(caption), qtText(text), QMessageBox::Ok, parent);

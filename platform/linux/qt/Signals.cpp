@@ -69,6 +69,7 @@ void quitOnTerminationSignals() {
     };
     handle(SIGTERM, end);
     handle(SIGINT, end);
+    handle(SIGHUP, end);
 }
 
 bool takeTerminationRequest() {

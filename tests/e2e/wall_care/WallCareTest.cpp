@@ -176,6 +176,48 @@ TEST_F(WallCare, NoBlankingWhileSignedInAndTheSettingsGivenBack) {
 
 namespace {
 
+// The program's own end takes its wall along: a logout's SIGTERM ends every
+// page with status 0, and the pages a kill -9 left behind are ended by the
+// next start before its login dialog shows, so that its sign-in lights the
+// wall afresh.
+TEST_F(WallCare, NoPageOutlivesItsProgram) {
+    auto gone = [](const std::map<pid_t, Rect>& wall) {
+        return std::none_of(wall.begin(), wall.end(),
+                            [](const auto& page) { return processRunning(page.first); });
+    };
+    {
+        auto panoview = startPanoview();
+        std::string login;
+        const std::map<pid_t, Rect> wall = signIn(*panoview, login);
+        ASSERT_EQ(wall.size(), 3u) << panoview->stderrText();
+        panoview->signal(SIGTERM);
+        EXPECT_EQ(panoview->wait(), 0);
+        EXPECT_TRUE(waitFor([&] { return gone(wall); })) << "a page outlived SIGTERM";
+    }
+    std::map<pid_t, Rect> orphans;
+    {
+        auto panoview = startPanoview();
+        std::string login;
+        orphans = signIn(*panoview, login);
+        ASSERT_EQ(orphans.size(), 3u) << panoview->stderrText();
+        panoview->signal(SIGKILL);
+        panoview->wait();
+        // Nothing can catch kill -9: its pages stay for the next start.
+        EXPECT_FALSE(gone(orphans));
+    }
+    auto panoview = startPanoview();
+    std::string login;
+    const std::map<pid_t, Rect> wall = signIn(*panoview, login);
+    EXPECT_TRUE(gone(orphans)) << "pages of the killed run are still up";
+    EXPECT_NE(panoview->stderrText().find("3 page browser(s) left from an earlier run ended"),
+              std::string::npos)
+        << panoview->stderrText();
+    ASSERT_EQ(wall.size(), 3u) << "the new sign-in lit the wall";
+    panoview->signal(SIGTERM);
+    EXPECT_EQ(panoview->wait(), 0);
+    EXPECT_TRUE(waitFor([&] { return gone(wall); }));
+}
+
 // The service stops answering while signed in: the next keep-alive tick (the
 // real 30 s period) asks whether to exit; No keeps the program and the wall.
 TEST_F(WallCare, KeepAliveQuestionWhenTheServiceStopsAnswering) {
@@ -191,6 +233,16 @@ TEST_F(WallCare, KeepAliveQuestionWhenTheServiceStopsAnswering) {
         },
         std::chrono::seconds(75)))
         << panoview->stderrText();
+    // The question lies above every page, in the X server's own stacking
+    // (the topmost mapped window is Panoview's) and in the window manager's.
+    const auto tops = probe.topWindows();
+    ASSERT_FALSE(tops.empty());
+    EXPECT_TRUE(tops.back().pids.count(static_cast<uint32_t>(panoview->pid())))
+        << "the question is under a page";
+    const std::string stacking = wall.run("xprop -root _NET_CLIENT_LIST_STACKING");
+    std::string topmost = stacking.substr(stacking.rfind(' ') + 1);
+    EXPECT_EQ(std::stoul(topmost, nullptr, 16), std::stoul(box)) << stacking;
+    wall.run("import -window root " + std::string(WALL_CARE_SHOTS) + "/keep-alive-question.png");
     wall.run("xdotool windowactivate --sync " + box + " key n");
     EXPECT_TRUE(waitFor([&] { return visibleWindow("^提示$").empty(); }));
     EXPECT_TRUE(panoview->running());

@@ -182,18 +182,26 @@ private slots:
                                      (1080 - pixels::kClient.height()) / 2));
     }
 
-    // The picture lies one to one at the client origin; right of its 300
-    // pixels the default erase shows.
-    void backgroundIsDrawnOneToOneAndClipped() {
+    // The picture covers the whole client area (the dialog is wider than its
+    // 300 pixels with this font), keeping its proportions: no strip of the
+    // default erase on any side.
+    void backgroundCoversTheWholeDialog() {
         auto view = makeView();
         const QImage shown = view->grab().toImage();
         const QImage picture = loginBackground();
         QCOMPARE(picture.size(), QSize(kLoginBackgroundWidth, kLoginBackgroundHeight));
         QCOMPARE(picture.format(), QImage::Format_RGB888);
-        for (QPoint p : {QPoint(0, 0), QPoint(150, 120), QPoint(299, 100), QPoint(20, 290)})
-            QCOMPARE(shown.pixelColor(p), picture.pixelColor(p));
-        QCOMPARE(shown.pixelColor(pixels::kClient.width() - 1, 5),
-                 view->palette().color(QPalette::Window));
+        const QImage covered = coverArea(picture, view->size());
+        QCOMPARE(covered.size(), view->size());
+        const int right = view->width() - 1, bottom = view->height() - 1;
+        for (QPoint p : {QPoint(0, 0), QPoint(150, 120), QPoint(right, 5), QPoint(right, 100),
+                         QPoint(20, bottom), QPoint(right, bottom)})
+            QCOMPARE(shown.pixelColor(p), covered.pixelColor(p));
+        QVERIFY(shown.pixelColor(right, 5) != view->palette().color(QPalette::Window));
+        // Proportions kept: a wider area crops the height, never stretches.
+        const QImage wide = coverArea(picture, QSize(600, 300));
+        QCOMPARE(wide.size(), QSize(600, 300));
+        QCOMPARE(coverArea(picture, QSize(300, 485)), picture);
     }
 
     void typingLimitsKeepALongerDefaultAccountWhole() {

@@ -79,12 +79,13 @@ private slots:
         }
     }
 
-    void terminationSignalEndsTheRunQuietly_data() {
+    void terminationSignalEndsTheWallAndTheRun_data() {
         QTest::addColumn<int>("signalNumber");
         QTest::newRow("SIGTERM") << SIGTERM;
         QTest::newRow("SIGINT") << SIGINT;
+        QTest::newRow("SIGHUP") << SIGHUP;
     }
-    void terminationSignalEndsTheRunQuietly() {
+    void terminationSignalEndsTheWallAndTheRun() {
         QFETCH(int, signalNumber);
         // As the program does once its application exists.
         platform::quitOnTerminationSignals();
@@ -100,7 +101,8 @@ private slots:
         runMainWindowUntilSignal(window.controller(), "");
         QVERIFY(!wasVisible);
         QVERIFY(!window.trayIcon().isVisible());
-        QVERIFY2(!calls.contains("stop"), "a signal leaves the browsers running");
+        QVERIFY2(calls.contains("stop"), "a signal ends the wall as Exit does");
+        QVERIFY2(!calls.contains("exit 0"), "the program's own end follows the loop's");
     }
 };
 

@@ -53,6 +53,7 @@ struct ScriptedDesktop : IPanoviewView {
             return result;
         };
         s.stopBrowsers = [this] { log.push_back("stop browsers"); };
+        s.endLeftoverBrowsers = [this] { log.push_back("end leftovers"); };
         s.exitProcess = [this](int status) { log.push_back("exit " + std::to_string(status)); };
         return s;
     }
@@ -93,7 +94,10 @@ TEST_F(MainWindow, StartUpAddsTheIconThenTheFirstDialogThenTheTimer) {
             cfg.displays = {{1, "u%s", 0}};
         CPanoviewDlg window(d, cfg, d.services());
         window.OnInitDialog(c.tail);
-        EXPECT_EQ(d.log, c.log) << c.tail << (c.configured ? "" : " unconfigured");
+        // The pages of an earlier run go before anything is shown.
+        Log expected{"end leftovers"};
+        expected.insert(expected.end(), c.log.begin(), c.log.end());
+        EXPECT_EQ(d.log, expected) << c.tail << (c.configured ? "" : " unconfigured");
     }
 }
 
@@ -186,8 +190,13 @@ TEST_F(MainWindow, TrayHostBackAndOtherEnds) {
     ScopedLanguage english(true);
     CPanoviewDlg window(desktop, config, desktop.services());
     window.OnTaskbarCreated();
-    window.DestroyWindow(); // a signal: the icon goes, the browsers stay
+    window.DestroyWindow();
     EXPECT_EQ(desktop.log, (Log{"icon+", "icon-"}));
+    // The session ends (a logout's signal): the wall goes as on Exit, with no
+    // question and no sign-out; the caller ends the process.
+    desktop.log.clear();
+    window.OnEndSession();
+    EXPECT_EQ(desktop.log, (Log{"stop browsers", "icon-"}));
     EXPECT_EQ(desktop.tooltips, Log{"Loomhaven multi screen monitoring system"});
 }
 
