@@ -212,12 +212,62 @@ TEST_F(WallLaunch, ChromiumShowsEachPageOverItsWorkAreaAndStopLeavesNoBrowser) {
 
 namespace {
 
+// A docked window whose strut reserves the whole height of one monitor, so
+// that the monitor has no room left (RandR itself lists no monitor of zero
+// size), for the life of the object.
+class WholeMonitorDock {
+public:
+    WholeMonitorDock(const std::string& display, const Rect& monitor) {
+        namespace x11 = platform::x11;
+        if (!x_.open(display.c_str()))
+            throw std::runtime_error("cannot reach " + display);
+        xcb_connection_t* c = x_.get();
+        const xcb_window_t w = xcb_generate_id(c);
+        xcb_create_window(c, XCB_COPY_FROM_PARENT, w, x_.root(), int16_t(monitor.left),
+                          int16_t(monitor.bottom - 1), 1, 1, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                          x_.screen()->root_visual, 0, nullptr);
+        const xcb_atom_t dock = x11::internAtom(c, "_NET_WM_WINDOW_TYPE_DOCK");
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, x11::internAtom(c, "_NET_WM_WINDOW_TYPE"),
+                            XCB_ATOM_ATOM, 32, 1, &dock);
+        const uint32_t strut[12] = {0,
+                                    0,
+                                    0,
+                                    uint32_t(monitor.height()),
+                                    0,
+                                    0,
+                                    0,
+                                    0,
+                                    0,
+                                    0,
+                                    uint32_t(monitor.left),
+                                    uint32_t(monitor.right - 1)};
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, w,
+                            x11::internAtom(c, "_NET_WM_STRUT_PARTIAL"), XCB_ATOM_CARDINAL, 32, 12,
+                            strut);
+        xcb_map_window(c, w);
+        x11::sync(c);
+        // Taken in once the window manager lists it.
+        eventually([&] {
+            for (uint32_t listed : x11::cardinals(
+                     c, x_.root(), x11::internAtom(c, "_NET_CLIENT_LIST"), XCB_ATOM_WINDOW))
+                if (listed == w)
+                    return true;
+            return false;
+        });
+    }
+
+private:
+    platform::x11::Connection x_;
+};
+
 // A desk as the Wayland desktops' X servers show it: no output is primary,
-// and one monitor has no size. Every monitor with room lights up, the one at
-// the desktop's origin as the primary display; the empty one starts nothing.
+// and one monitor has no room. Every monitor with room lights up, the one at
+// the desktop's origin as the primary display; the one without starts
+// nothing.
 TEST(WallWithoutPrimary, EveryMonitorLightsAndAnEmptyOneStartsNoBrowser) {
-    VirtualWall wall(PANOVIEW_SOURCE_DIR, "--monitors 1280x720,1280x720,0x0 --primary none");
+    VirtualWall wall(PANOVIEW_SOURCE_DIR, "--monitors 1280x720,1280x720,1280x720 --primary none");
     setenv("DISPLAY", wall.display().c_str(), 1);
+    WholeMonitorDock dock(wall.display(), Rect{2560, 0, 3840, 720});
     std::string exe = platform::executablePath();
     moduleDirectory = exe.substr(0, exe.rfind('/'));
     SystemConfig config;
@@ -226,7 +276,7 @@ TEST(WallWithoutPrimary, EveryMonitorLightsAndAnEmptyOneStartsNoBrowser) {
     ASSERT_EQ(config.primaryMonitor.rcMonitor, (Rect{0, 0, 1280, 720}));
     ASSERT_EQ(config.extendedMonitors.size(), 2u);
     EXPECT_EQ(config.extendedMonitors[0].rcMonitor, (Rect{1280, 0, 2560, 720}));
-    EXPECT_EQ(config.extendedMonitors[1].rcWork.width(), 0);
+    EXPECT_EQ(config.extendedMonitors[1].rcWork.height(), 0);
     const std::string lines = [&] {
         std::string all;
         for (const auto& line : capture.writes())
