@@ -88,6 +88,10 @@ std::vector<uint32_t> runLaunch(const LaunchJob& job, const BrowserStarter& star
             continue;
         const Rect& work =
             places[i] == kPrimaryDisplay ? job.primaryWorkArea : job.extendedWorkAreas[places[i]];
+        if (!roomForPage(work)) {
+            reportNoRoomForPage(i, work);
+            continue;
+        }
         uint32_t pid = 0;
         // A browser that cannot start costs only its own display: the
         // result is not needed, the loop goes on.

@@ -1,5 +1,13 @@
 #include "wall/Placement.h"
 
+#include "common/DebugPrint.h"
+
+void reportNoRoomForPage(size_t assignment, const Rect& work) {
+    DebugPrint("LaunchThread(): display assignment %d has an empty work area "
+               "(left.%d,top.%d,right.%d,bottom.%d); no page browser is started for it\n",
+               static_cast<int>(assignment), work.left, work.top, work.right, work.bottom);
+}
+
 std::vector<int> assignDisplays(const std::vector<DisplayAssignment>& displays,
                                 size_t extendedCount) {
     std::vector<int> places(displays.size(), kNoDisplay);
@@ -23,7 +31,7 @@ std::vector<WallSpot> wallLayout(const std::vector<DisplayAssignment>& displays,
             continue;
         }
         const MonitorInfo& m = place == kPrimaryDisplay ? primary : extended[place];
-        spots.push_back({true, m.szDevice, m.rcWork});
+        spots.push_back({roomForPage(m.rcWork), m.szDevice, m.rcWork});
     }
     return spots;
 }

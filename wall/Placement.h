@@ -19,8 +19,19 @@ inline constexpr int kPrimaryDisplay = -1;
 std::vector<int> assignDisplays(const std::vector<DisplayAssignment>& displays,
                                 size_t extendedCount);
 
+// A page is never started over an empty rectangle (a monitor of no size, or
+// one its panels cover whole): such an assignment is left out until the
+// displays change.
+inline bool roomForPage(const Rect& work) {
+    return work.width() > 0 && work.height() > 0;
+}
+
+// The one diagnostic line for an assignment left out so.
+void reportNoRoomForPage(size_t assignment, const Rect& work);
+
 // One assignment's place on the wall: the display's device name and work
-// area, or nothing (no display for it).
+// area, or nothing (no display for it, or a display with no room: then the
+// device and the empty area are kept, but nothing is shown).
 struct WallSpot {
     bool shown = false;
     std::string device;

@@ -52,6 +52,8 @@ void WallKeeper::followDisplays() {
         wallLayout(config_.displays, config_.primaryMonitor, config_.extendedMonitors);
     for (const WallChange& change : replaceWall(before, after)) {
         const size_t i = change.assignment;
+        if (!after[i].shown && !after[i].device.empty())
+            reportNoRoomForPage(i, after[i].work);
         const uint32_t pid = supervisor_.pidOf(i);
         if (change.kind == WallChangeKind::Move && pid != 0 &&
             services_.moveWindow(pid, change.work)) {

@@ -12,7 +12,29 @@ int32_t clampToInt(int64_t v) {
     return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
 }
 
+bool within(const Rect& inner, const Rect& outer) {
+    return inner.left >= outer.left && inner.top >= outer.top && inner.right <= outer.right &&
+           inner.bottom <= outer.bottom;
+}
+
 } // namespace
+
+Rect monitorWorkArea(const Rect& monitor, const platform::DesktopFacts& desktop) {
+    for (const Rect& published : desktop.monitorWorkAreas)
+        if (within(published, monitor) && overlaps(published, monitor))
+            return published;
+    if (!desktop.struts.empty())
+        return workArea(monitor, desktop.desktop, desktop.struts);
+    const size_t monitors = desktop.monitorsListed ? desktop.monitors.size() : 1;
+    if (desktop.desktopWorkArea && monitors == 1) {
+        const Rect& all = *desktop.desktopWorkArea;
+        Rect work{std::max(monitor.left, all.left), std::max(monitor.top, all.top),
+                  std::min(monitor.right, all.right), std::min(monitor.bottom, all.bottom)};
+        if (work.right > work.left && work.bottom > work.top)
+            return work;
+    }
+    return monitor;
+}
 
 Rect workArea(const Rect& monitor, const Rect& desktop, const std::vector<Strut>& struts) {
     Rect work = monitor;

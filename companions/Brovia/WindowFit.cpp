@@ -1,140 +1,130 @@
 #include "Brovia.h"
 
+#include "platform/linux/SwayIpc.h"
+#include "platform/linux/Xcb.h"
+
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
-#include <cstring>
+#include <cstdio>
 #include <optional>
 #include <sys/wait.h>
 #include <thread>
 #include <vector>
-#include <xcb/xcb.h>
+#include <xcb/xinerama.h>
 
 // Chromium clamps the size it was given to the desktop's one combined work
-// area (_NET_WORKAREA), which with a panel on one monitor is too short for
-// the others, and the window manager adds its frame around it. This asks the
-// window manager to leave the browser's window without a frame and puts
-// whatever frame remains exactly over the rectangle once the window is
-// mapped.
+// area (_NET_WORKAREA), some window managers maximise a window that large
+// (mutter) or tile it (sway), and most add a frame round it. So once the
+// browser's window is mapped, Brovia places it itself:
+// - a rectangle that is a whole monitor becomes full screen on that monitor
+//   (_NET_WM_FULLSCREEN_MONITORS and _NET_WM_STATE_FULLSCREEN, the EWMH's
+//   requests for a mapped window);
+// - any other rectangle gets an undecorated normal window moved and sized
+//   over it (_NET_MOVERESIZE_WINDOW); a window manager that maximises the
+//   window over that same rectangle has fitted it too, one that maximised it
+//   elsewhere is asked to let it go first;
+// - on sway, which tiles X11 windows and ignores their requests, the window
+//   floats at the rectangle by sway's own commands.
+// Where the window lies is measured on the server (the client window and the
+// frame round it), never read from _NET_FRAME_EXTENTS: a window manager may
+// keep announcing a frame for a window it was asked not to decorate.
 
 namespace {
 
-struct X {
+namespace x11 = platform::x11;
+using clock = std::chrono::steady_clock;
+
+struct Desk {
+    x11::Connection connection;
     xcb_connection_t* c = nullptr;
     xcb_window_t root = 0;
-    xcb_atom_t clientList = 0, pidAtom = 0, frameExtents = 0, moveResize = 0, motifHints = 0;
+    xcb_atom_t clientList = 0, pidAtom = 0, motifHints = 0, wmState = 0, fullscreen = 0,
+               fullscreenMonitors = 0, maximizedVert = 0, maximizedHorz = 0;
+    std::vector<xcb_atom_t> supported; // _NET_SUPPORTED of the window manager
 
     bool open() {
-        c = xcb_connect(nullptr, nullptr);
-        if (xcb_connection_has_error(c))
+        if (!connection.open())
             return false;
-        root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
-        clientList = atom("_NET_CLIENT_LIST");
-        pidAtom = atom("_NET_WM_PID");
-        frameExtents = atom("_NET_FRAME_EXTENTS");
-        moveResize = atom("_NET_MOVERESIZE_WINDOW");
-        motifHints = atom("_MOTIF_WM_HINTS");
+        c = connection.get();
+        root = connection.root();
+        clientList = x11::internAtom(c, "_NET_CLIENT_LIST");
+        pidAtom = x11::internAtom(c, "_NET_WM_PID");
+        motifHints = x11::internAtom(c, "_MOTIF_WM_HINTS");
+        wmState = x11::internAtom(c, "_NET_WM_STATE");
+        fullscreen = x11::internAtom(c, "_NET_WM_STATE_FULLSCREEN");
+        fullscreenMonitors = x11::internAtom(c, "_NET_WM_FULLSCREEN_MONITORS");
+        maximizedVert = x11::internAtom(c, "_NET_WM_STATE_MAXIMIZED_VERT");
+        maximizedHorz = x11::internAtom(c, "_NET_WM_STATE_MAXIMIZED_HORZ");
+        supported = x11::cardinals(c, root, x11::internAtom(c, "_NET_SUPPORTED"), XCB_ATOM_ATOM);
         return true;
     }
-    ~X() {
-        if (c)
-            xcb_disconnect(c);
-    }
-    xcb_atom_t atom(const char* name) {
-        auto* r = xcb_intern_atom_reply(
-            c, xcb_intern_atom(c, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
-        xcb_atom_t a = r ? r->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
-        std::free(r);
-        return a;
-    }
-    std::vector<uint32_t> cardinals(xcb_window_t w, xcb_atom_t property, xcb_atom_t type) {
-        std::vector<uint32_t> values;
-        auto* r =
-            xcb_get_property_reply(c, xcb_get_property(c, 0, w, property, type, 0, 64), nullptr);
-        if (r && r->format == 32) {
-            auto* v = static_cast<uint32_t*>(xcb_get_property_value(r));
-            values.assign(v, v + xcb_get_property_value_length(r) / 4);
-        }
-        std::free(r);
-        return values;
-    }
-    bool viewable(xcb_window_t w) {
-        auto* a = xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, w), nullptr);
-        bool result = a && a->map_state == XCB_MAP_STATE_VIEWABLE;
-        std::free(a);
-        return result;
+    bool supports(xcb_atom_t atom) const {
+        return std::find(supported.begin(), supported.end(), atom) != supported.end();
     }
     // The browser's managed, mapped window.
     std::optional<xcb_window_t> windowOf(pid_t pid) {
-        for (uint32_t w : cardinals(root, clientList, XCB_ATOM_WINDOW)) {
-            auto pids = cardinals(w, pidAtom, XCB_ATOM_CARDINAL);
-            if (!pids.empty() && pids[0] == static_cast<uint32_t>(pid) && viewable(w))
+        for (uint32_t w : x11::cardinals(c, root, clientList, XCB_ATOM_WINDOW)) {
+            auto pids = x11::cardinals(c, w, pidAtom, XCB_ATOM_CARDINAL, 1);
+            if (!pids.empty() && pids[0] == static_cast<uint32_t>(pid) && x11::viewable(c, w))
                 return w;
         }
         return std::nullopt;
     }
-};
-
-struct FrameState {
-    int left = 0, right = 0, top = 0, bottom = 0; // frame extents
-    int x = 0, y = 0, width = 0, height = 0;      // the client on the root
-};
-
-std::optional<FrameState> frameOf(X& x, xcb_window_t w) {
-    FrameState s;
-    auto extents = x.cardinals(w, x.frameExtents, XCB_ATOM_CARDINAL);
-    if (extents.size() == 4) {
-        s.left = int(extents[0]), s.right = int(extents[1]);
-        s.top = int(extents[2]), s.bottom = int(extents[3]);
+    // The Xinerama index of the monitor that is exactly the rectangle, the
+    // index _NET_WM_FULLSCREEN_MONITORS speaks of.
+    std::optional<uint32_t> monitorIndexOf(const Rect& area) {
+        auto screens =
+            x11::reply(xcb_xinerama_query_screens_reply(c, xcb_xinerama_query_screens(c), nullptr));
+        if (!screens)
+            return std::nullopt;
+        const xcb_xinerama_screen_info_t* info =
+            xcb_xinerama_query_screens_screen_info(screens.get());
+        const int count = xcb_xinerama_query_screens_screen_info_length(screens.get());
+        for (int i = 0; i < count; ++i)
+            if (Rect{info[i].x_org, info[i].y_org, info[i].x_org + info[i].width,
+                     info[i].y_org + info[i].height} == area)
+                return static_cast<uint32_t>(i);
+        return std::nullopt;
     }
-    auto* g = xcb_get_geometry_reply(x.c, xcb_get_geometry(x.c, w), nullptr);
-    auto* t = xcb_translate_coordinates_reply(x.c, xcb_translate_coordinates(x.c, w, x.root, 0, 0),
-                                              nullptr);
-    std::optional<FrameState> result;
-    if (g && t) {
-        s.x = t->dst_x, s.y = t->dst_y, s.width = g->width, s.height = g->height;
-        result = s;
+    bool hasState(xcb_window_t w, xcb_atom_t state) {
+        for (uint32_t s : x11::cardinals(c, w, wmState, XCB_ATOM_ATOM))
+            if (s == state)
+                return true;
+        return false;
     }
-    std::free(g);
-    std::free(t);
-    return result;
-}
-
-bool frameCovers(const FrameState& s, const PagePlacement& page) {
-    return s.x - s.left == page.left && s.y - s.top == page.top &&
-           s.width + s.left + s.right == page.width() &&
-           s.height + s.top + s.bottom == page.height();
-}
-
-void moveFrameOver(X& x, xcb_window_t w, const FrameState& s, const PagePlacement& page) {
-    // A request to the window manager (_NET_MOVERESIZE_WINDOW) with static
-    // gravity: the position is that of the client itself, inside the frame.
-    xcb_client_message_event_t event{};
-    event.response_type = XCB_CLIENT_MESSAGE;
-    event.format = 32;
-    event.window = w;
-    event.type = x.moveResize;
-    const uint32_t staticGravity = 10, xywh = 0xF << 8, fromPager = 2 << 12;
-    event.data.data32[0] = staticGravity | xywh | fromPager;
-    event.data.data32[1] = static_cast<uint32_t>(page.left + s.left);
-    event.data.data32[2] = static_cast<uint32_t>(page.top + s.top);
-    event.data.data32[3] = static_cast<uint32_t>(std::max(1, page.width() - s.left - s.right));
-    event.data.data32[4] = static_cast<uint32_t>(std::max(1, page.height() - s.top - s.bottom));
-    xcb_send_event(x.c, 0, x.root,
-                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                   reinterpret_cast<const char*>(&event));
-    xcb_flush(x.c);
-}
+    // A _NET_WM_STATE request from the application: 1 adds, 0 removes.
+    void changeState(xcb_window_t w, uint32_t action, xcb_atom_t first, xcb_atom_t second = 0) {
+        const uint32_t sourceApplication = 1;
+        x11::sendToWindowManager(c, root, w, wmState,
+                                 {action, first, second, sourceApplication, 0});
+    }
+};
 
 // Asks the window manager for no frame, no title bar and no border round the
-// window (the Motif hints, which openbox and the common desktops honour), so
+// window (the Motif hints, which the common window managers honour), so
 // that the page itself covers the whole rectangle.
-void removeDecorations(X& x, xcb_window_t w) {
+void removeDecorations(Desk& d, xcb_window_t w) {
     const uint32_t decorationsFlag = 1u << 1;
     // flags, functions, decorations, input mode, status
     const uint32_t hints[5] = {decorationsFlag, 0, 0, 0, 0};
-    xcb_change_property(x.c, XCB_PROP_MODE_REPLACE, w, x.motifHints, x.motifHints, 32, 5, hints);
-    xcb_flush(x.c);
+    xcb_change_property(d.c, XCB_PROP_MODE_REPLACE, w, d.motifHints, d.motifHints, 32, 5, hints);
+    xcb_flush(d.c);
+}
+
+// sway: the browser's window floats, without a border, exactly over the
+// rectangle. False when sway does not take the command.
+bool placeBySway(pid_t browser, const Rect& area) {
+    platform::sway::Ipc ipc;
+    if (!ipc.open())
+        return false;
+    char command[256];
+    std::snprintf(command, sizeof command,
+                  "[pid=%d] floating enable, border none, move absolute position %d px %d px, "
+                  "resize set width %d px height %d px",
+                  static_cast<int>(browser), area.left, area.top, area.width(), area.height());
+    platform::sway::Json reply = ipc.request(platform::sway::kRunCommand, command);
+    const cJSON* first = cJSON_GetArrayItem(reply.get(), 0);
+    return cJSON_IsTrue(cJSON_GetObjectItemCaseSensitive(first, "success"));
 }
 
 bool browserEnded(pid_t browser, int& status) {
@@ -145,35 +135,100 @@ bool browserEnded(pid_t browser, int& status) {
     return r == browser;
 }
 
+std::string describe(const Rect& r) {
+    return std::to_string(r.left) + "," + std::to_string(r.top) + " " + std::to_string(r.width()) +
+           "x" + std::to_string(r.height());
+}
+
 } // namespace
 
 bool fitBrowserWindow(pid_t browser, const PagePlacement& page, int& status) {
-    X x;
-    if (!x.open())
+    Desk d;
+    if (!d.open())
         return false;
-    using clock = std::chrono::steady_clock;
+    const Rect area{page.left, page.top, page.right, page.bottom};
+    const bool onSway = platform::sway::Ipc().open();
+    std::optional<uint32_t> monitor;
+    if (!onSway && d.supports(d.fullscreen))
+        monitor = d.monitorIndexOf(area);
+
+    // A guard against a browser whose window never comes; the fit itself
+    // gives up sooner, when the window stops changing without fitting.
     const auto deadline = clock::now() + std::chrono::seconds(60);
-    bool covered = false;
-    clock::time_point coveredSince;
-    std::optional<xcb_window_t> undecorated;
+    const auto patience = std::chrono::seconds(5);
+    std::optional<xcb_window_t> asked; // the window the requests went to
+    std::optional<x11::Placement> last;
+    clock::time_point lastChange = clock::now();
+    bool wasFitted = false;
+    clock::time_point fittedSince;
+    clock::time_point lastSway;
     while (clock::now() < deadline) {
         if (browserEnded(browser, status))
             return true;
-        if (auto w = x.windowOf(browser)) {
-            if (undecorated != w) {
-                removeDecorations(x, *w);
-                undecorated = w;
-            }
-            if (auto s = frameOf(x, *w)) {
-                if (!frameCovers(*s, page)) {
-                    covered = false;
-                    moveFrameOver(x, *w, *s, page);
-                } else if (!covered) {
-                    covered = true;
-                    coveredSince = clock::now();
-                } else if (clock::now() - coveredSince > std::chrono::seconds(2)) {
-                    return false; // settled
+        std::optional<xcb_window_t> w = d.windowOf(browser);
+        std::optional<x11::Placement> now = w ? x11::placementOf(d.c, d.root, *w) : std::nullopt;
+        if (w && now) {
+            if (asked != w) {
+                asked = w;
+                lastChange = clock::now();
+                removeDecorations(d, *w);
+                if (onSway) {
+                    placeBySway(browser, area);
+                    lastSway = clock::now();
+                } else if (monitor) {
+                    // Onto the monitor first, for window managers that go
+                    // full screen where the window is.
+                    x11::moveFrameOver(d.c, d.root, *w, {}, area);
+                    if (d.supports(d.fullscreenMonitors))
+                        x11::sendToWindowManager(d.c, d.root, *w, d.fullscreenMonitors,
+                                                 {*monitor, *monitor, *monitor, *monitor, 1});
+                    d.changeState(*w, 1, d.fullscreen);
+                    xcb_flush(d.c);
                 }
+            }
+            // Fitted: the window, or the frame the window manager insists
+            // on, lies exactly over the rectangle, whether the window manager
+            // placed it as asked, maximised it there or made it full screen.
+            const bool maximized =
+                d.hasState(*w, d.maximizedVert) && d.hasState(*w, d.maximizedHorz);
+            const bool fitted = now->frame == area;
+            if (fitted) {
+                if (!wasFitted) {
+                    wasFitted = true;
+                    fittedSince = clock::now();
+                } else if (clock::now() - fittedSince > std::chrono::seconds(2))
+                    return false; // settled
+            } else {
+                wasFitted = false;
+                if (last != now) {
+                    last = now;
+                    lastChange = clock::now();
+                } else if (clock::now() - lastChange > patience) {
+                    std::fprintf(stderr,
+                                 "Brovia: the window manager keeps the page at %s (frame %s), "
+                                 "not over %s; it stays there\n",
+                                 describe(now->client).c_str(), describe(now->frame).c_str(),
+                                 describe(area).c_str());
+                    return false;
+                }
+                if (onSway) {
+                    // sway places by its own commands only; once a second
+                    // in case the window was not yet sway's when first asked.
+                    if (clock::now() - lastSway > std::chrono::seconds(1)) {
+                        placeBySway(browser, area);
+                        lastSway = clock::now();
+                    }
+                } else if (monitor) {
+                    if (!d.hasState(*w, d.fullscreen))
+                        d.changeState(*w, 1, d.fullscreen);
+                } else {
+                    // A window manager that maximised the window elsewhere
+                    // is asked to let it go before it is placed.
+                    if (maximized)
+                        d.changeState(*w, 0, d.maximizedVert, d.maximizedHorz);
+                    x11::moveFrameOver(d.c, d.root, *w, now->extents(), area);
+                }
+                xcb_flush(d.c);
             }
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));

@@ -1,18 +1,17 @@
 #include "platform/Blanking.h"
 
-#include <cstdlib>
-#include <memory>
+#include "platform/linux/Xcb.h"
+
 #include <mutex>
 #include <xcb/dpms.h>
 #include <xcb/screensaver.h>
-#include <xcb/xcb.h>
 
 namespace platform {
 namespace {
 
 struct BlankingHold {
     std::mutex mutex;
-    xcb_connection_t* c = nullptr; // open while the hold lasts
+    x11::Connection x; // open while the hold lasts
     bool dpmsWasOn = false;
 };
 
@@ -21,49 +20,41 @@ BlankingHold& hold() {
     return h;
 }
 
-template <typename T> using Reply = std::unique_ptr<T, decltype(&std::free)>;
-
 } // namespace
 
 bool holdOffBlanking() {
     BlankingHold& h = hold();
     std::lock_guard<std::mutex> lock(h.mutex);
-    if (h.c)
+    if (h.x.get())
         return true;
-    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
-    if (xcb_connection_has_error(c)) {
-        xcb_disconnect(c);
+    if (!h.x.open())
         return false;
-    }
+    xcb_connection_t* c = h.x.get();
     // The screen saver is suspended for as long as this connection lives.
     xcb_screensaver_suspend(c, 1);
-    Reply<xcb_dpms_capable_reply_t> capable(xcb_dpms_capable_reply(c, xcb_dpms_capable(c), nullptr),
-                                            &std::free);
+    auto capable = x11::reply(xcb_dpms_capable_reply(c, xcb_dpms_capable(c), nullptr));
     if (capable && capable->capable) {
-        Reply<xcb_dpms_info_reply_t> info(xcb_dpms_info_reply(c, xcb_dpms_info(c), nullptr),
-                                          &std::free);
+        auto info = x11::reply(xcb_dpms_info_reply(c, xcb_dpms_info(c), nullptr));
         h.dpmsWasOn = info && info->state;
         if (h.dpmsWasOn)
             xcb_dpms_disable(c);
     }
     xcb_flush(c);
-    h.c = c;
     return true;
 }
 
 void releaseBlanking() {
     BlankingHold& h = hold();
     std::lock_guard<std::mutex> lock(h.mutex);
-    if (!h.c)
+    xcb_connection_t* c = h.x.get();
+    if (!c)
         return;
     if (h.dpmsWasOn)
-        xcb_dpms_enable(h.c);
-    xcb_screensaver_suspend(h.c, 0);
+        xcb_dpms_enable(c);
+    xcb_screensaver_suspend(c, 0);
     // Wait for the server to take both before the connection goes.
-    Reply<xcb_get_input_focus_reply_t> sync(
-        xcb_get_input_focus_reply(h.c, xcb_get_input_focus(h.c), nullptr), &std::free);
-    xcb_disconnect(h.c);
-    h.c = nullptr;
+    x11::sync(c);
+    h.x.close();
     h.dpmsWasOn = false;
 }
 

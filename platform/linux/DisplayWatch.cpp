@@ -1,33 +1,41 @@
 #include "platform/DisplayWatch.h"
 
 #include "platform/Displays.h"
+#include "platform/linux/Xcb.h"
 
 #include <atomic>
-#include <string>
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
+#include <string>
 #include <thread>
 #include <unistd.h>
 #include <xcb/randr.h>
-#include <xcb/xcb.h>
 
 namespace platform {
 namespace {
 
 // What a change is measured by: the monitors' names, rectangles and primary
-// flags, and the panels' reservations.
+// flags, the panels' reservations and the work areas the desktop publishes.
 std::string fingerprint() {
     DesktopFacts facts;
     std::string reason;
     if (!readDesktop(facts, reason))
         return "unreachable";
-    std::string print = std::to_string(facts.desktop.right) + "x" +
-                        std::to_string(facts.desktop.bottom) + ";";
+    const auto rect = [](const Rect& r) {
+        return std::to_string(r.left) + "," + std::to_string(r.top) + "," +
+               std::to_string(r.right) + "," + std::to_string(r.bottom) + ";";
+    };
+    std::string print =
+        std::to_string(facts.desktop.right) + "x" + std::to_string(facts.desktop.bottom) + ";";
     for (const MonitorFacts& m : facts.monitors)
-        print += m.name + "@" + std::to_string(m.rect.left) + "," + std::to_string(m.rect.top) +
-                 "," + std::to_string(m.rect.right) + "," + std::to_string(m.rect.bottom) +
-                 (m.flaggedPrimary ? "*" : "") + (m.holdsPrimaryOutput ? "+" : "") + ";";
+        print += m.name + "@" + rect(m.rect) + (m.flaggedPrimary ? "*" : "") +
+                 (m.holdsPrimaryOutput ? "+" : "");
+    print += "work:";
+    for (const Rect& r : facts.monitorWorkAreas)
+        print += rect(r);
+    if (facts.desktopWorkArea)
+        print += "all:" + rect(*facts.desktopWorkArea);
     for (const Strut& s : facts.struts) {
         for (uint32_t v : s.edge)
             print += std::to_string(v) + ",";
@@ -85,21 +93,21 @@ private:
 } // namespace
 
 std::unique_ptr<DisplayWatch> DisplayWatch::start(std::function<void()> changed) {
-    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    x11::Connection x;
     int wake[2];
-    if (xcb_connection_has_error(c) || ::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
-        xcb_disconnect(c);
+    if (!x.open() || ::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0)
         return nullptr;
-    }
-    xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    xcb_connection_t* c = x.get();
+    const xcb_window_t root = x.root();
     xcb_randr_select_input(c, root,
                            XCB_RANDR_NOTIFY_MASK_SCREEN_CHANGE | XCB_RANDR_NOTIFY_MASK_CRTC_CHANGE |
                                XCB_RANDR_NOTIFY_MASK_OUTPUT_CHANGE);
-    // _NET_CLIENT_LIST changes when a panel comes or goes.
+    // _NET_CLIENT_LIST changes when a panel comes or goes; _NET_WORKAREA and
+    // _GTK_WORKAREAS_Dn when the desktop's own panels do.
     const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
     xcb_change_window_attributes(c, root, XCB_CW_EVENT_MASK, &mask);
     xcb_flush(c);
-    return std::make_unique<XDisplayWatch>(c, wake, std::move(changed));
+    return std::make_unique<XDisplayWatch>(x.release(), wake, std::move(changed));
 }
 
 } // namespace platform

@@ -1,86 +1,30 @@
-// Displays from X11 RandR 1.5 monitors, with the _NET_WM_STRUT_PARTIAL
-// struts of the managed windows (_NET_CLIENT_LIST) and each monitor's EDID.
+// Displays from X11 RandR 1.5 monitors, with each monitor's EDID, and the
+// work areas as the desktop publishes them: the _NET_WM_STRUT_PARTIAL struts
+// of the managed windows (_NET_CLIENT_LIST), mutter's per-monitor
+// _GTK_WORKAREAS_D<n>, the desktop's _NET_WORKAREA, and, on sway, the usable
+// area of each output from sway's IPC socket.
 #include "platform/Displays.h"
 
+#include "platform/linux/SwayIpc.h"
+#include "platform/linux/Xcb.h"
+
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <xcb/randr.h>
-#include <xcb/xcb.h>
 
 namespace platform {
 namespace {
 
-template <typename T> struct FreeDeleter {
-    void operator()(T* p) const { std::free(p); }
-};
-template <typename T> using Reply = std::unique_ptr<T, FreeDeleter<T>>;
-
-struct Connection {
-    xcb_connection_t* c = nullptr;
-    xcb_screen_t* screen = nullptr;
-    ~Connection() {
-        if (c)
-            xcb_disconnect(c);
-    }
-    bool open(std::string& reason) {
-        int screenNumber = 0;
-        c = xcb_connect(nullptr, &screenNumber);
-        if (int error = xcb_connection_has_error(c)) {
-            const char* display = std::getenv("DISPLAY");
-            if (!display || !*display)
-                reason = "DISPLAY is not set";
-            else
-                reason = "cannot open X display \"" + std::string(display) + "\" (xcb error " +
-                         std::to_string(error) + ")";
-            return false;
-        }
-        xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(c));
-        for (int i = 0; i < screenNumber && it.rem; ++i)
-            xcb_screen_next(&it);
-        screen = it.data;
-        if (!screen) {
-            reason = "the X display has no screen";
-            return false;
-        }
-        return true;
-    }
-};
-
-xcb_atom_t internAtom(xcb_connection_t* c, const char* name) {
-    Reply<xcb_intern_atom_reply_t> reply(
-        xcb_intern_atom_reply(c, xcb_intern_atom(c, 1, std::strlen(name), name), nullptr));
-    return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
-}
-
-std::string atomName(xcb_connection_t* c, xcb_atom_t atom) {
-    Reply<xcb_get_atom_name_reply_t> reply(
-        xcb_get_atom_name_reply(c, xcb_get_atom_name(c, atom), nullptr));
-    if (!reply)
-        return {};
-    return std::string(xcb_get_atom_name_name(reply.get()),
-                       static_cast<size_t>(xcb_get_atom_name_name_length(reply.get())));
-}
-
-// A CARDINAL/WINDOW list property of 32-bit values.
-std::vector<uint32_t> cardinals(xcb_connection_t* c, xcb_window_t window, xcb_atom_t property,
-                                xcb_atom_t type) {
-    Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
-        c, xcb_get_property(c, 0, window, property, type, 0, 1024), nullptr));
-    std::vector<uint32_t> values;
-    if (!reply || reply->format != 32)
-        return values;
-    const auto* data = static_cast<const uint32_t*>(xcb_get_property_value(reply.get()));
-    int count = xcb_get_property_value_length(reply.get()) / 4;
-    values.assign(data, data + count);
-    return values;
-}
+using x11::atomName;
+using x11::cardinals;
+using x11::Connection;
+using x11::internAtom;
+using x11::reply;
 
 std::vector<Strut> dockedStruts(xcb_connection_t* c, xcb_window_t root) {
-    xcb_atom_t clientList = internAtom(c, "_NET_CLIENT_LIST");
-    xcb_atom_t strutPartial = internAtom(c, "_NET_WM_STRUT_PARTIAL");
-    xcb_atom_t strutFull = internAtom(c, "_NET_WM_STRUT");
+    xcb_atom_t clientList = internAtom(c, "_NET_CLIENT_LIST", true);
+    xcb_atom_t strutPartial = internAtom(c, "_NET_WM_STRUT_PARTIAL", true);
+    xcb_atom_t strutFull = internAtom(c, "_NET_WM_STRUT", true);
     std::vector<Strut> struts;
     if (clientList == XCB_ATOM_NONE)
         return struts;
@@ -99,22 +43,79 @@ std::vector<Strut> dockedStruts(xcb_connection_t* c, xcb_window_t root) {
     return struts;
 }
 
+// The work areas the window manager publishes on the root window: mutter's
+// per-monitor list for the current desktop and the current desktop's entry of
+// _NET_WORKAREA.
+void publishedWorkAreas(xcb_connection_t* c, xcb_window_t root, DesktopFacts& facts) {
+    const std::vector<uint32_t> current =
+        cardinals(c, root, internAtom(c, "_NET_CURRENT_DESKTOP", true), XCB_ATOM_CARDINAL, 1);
+    const uint32_t desktop = current.empty() ? 0 : current[0];
+    facts.monitorWorkAreas = x11::rectangles(
+        cardinals(c, root, internAtom(c, "_GTK_WORKAREAS_D" + std::to_string(desktop), true),
+                  XCB_ATOM_CARDINAL));
+    const std::vector<Rect> perDesktop = x11::rectangles(
+        cardinals(c, root, internAtom(c, "_NET_WORKAREA", true), XCB_ATOM_CARDINAL));
+    if (desktop < perDesktop.size())
+        facts.desktopWorkArea = perDesktop[desktop];
+}
+
+std::optional<Rect> swayRect(const cJSON* item) {
+    const cJSON* rect = cJSON_GetObjectItemCaseSensitive(item, "rect");
+    const char* names[] = {"x", "y", "width", "height"};
+    int v[4];
+    for (int i = 0; i < 4; ++i) {
+        const cJSON* n = cJSON_GetObjectItemCaseSensitive(rect, names[i]);
+        if (!cJSON_IsNumber(n))
+            return std::nullopt;
+        v[i] = n->valueint;
+    }
+    return Rect{v[0], v[1], v[0] + v[2], v[1] + v[3]};
+}
+
+// The usable area of each active output of sway (its current workspace's
+// rectangle: the output less its bars), in sway's layout coordinates, which
+// are XWayland's desktop coordinates. Empty unless SWAYSOCK names a socket
+// that answers within a second.
+std::vector<Rect> swayWorkAreas() {
+    std::vector<Rect> areas;
+    sway::Ipc ipc;
+    if (!ipc.open())
+        return areas;
+    const sway::Json outputs = ipc.request(sway::kGetOutputs);
+    const sway::Json workspaces = ipc.request(sway::kGetWorkspaces);
+    const cJSON* output = nullptr;
+    cJSON_ArrayForEach(output, outputs.get()) {
+        const cJSON* current = cJSON_GetObjectItemCaseSensitive(output, "current_workspace");
+        if (!cJSON_IsTrue(cJSON_GetObjectItemCaseSensitive(output, "active")) ||
+            !cJSON_IsString(current))
+            continue;
+        const cJSON* workspace = nullptr;
+        cJSON_ArrayForEach(workspace, workspaces.get()) {
+            const cJSON* name = cJSON_GetObjectItemCaseSensitive(workspace, "name");
+            if (cJSON_IsString(name) && std::strcmp(name->valuestring, current->valuestring) == 0)
+                if (auto rect = swayRect(workspace))
+                    areas.push_back(*rect);
+        }
+    }
+    return areas;
+}
+
 // The EDID block of an output, if it has one.
 std::vector<uint8_t> edidBlock(xcb_connection_t* c, xcb_randr_output_t output,
                                xcb_atom_t edidAtom) {
     if (edidAtom == XCB_ATOM_NONE)
         return {};
-    Reply<xcb_randr_get_output_property_reply_t> reply(xcb_randr_get_output_property_reply(
+    auto property = reply(xcb_randr_get_output_property_reply(
         c, xcb_randr_get_output_property(c, output, edidAtom, XCB_ATOM_ANY, 0, 64, 0, 0), nullptr));
-    if (!reply || reply->format != 8)
+    if (!property || property->format != 8)
         return {};
-    const uint8_t* edid = xcb_randr_get_output_property_data(reply.get());
-    int length = xcb_randr_get_output_property_data_length(reply.get());
+    const uint8_t* edid = xcb_randr_get_output_property_data(property.get());
+    int length = xcb_randr_get_output_property_data_length(property.get());
     return std::vector<uint8_t>(edid, edid + std::max(length, 0));
 }
 
 std::string outputName(xcb_connection_t* c, xcb_randr_output_t output) {
-    Reply<xcb_randr_get_output_info_reply_t> info(xcb_randr_get_output_info_reply(
+    auto info = reply(xcb_randr_get_output_info_reply(
         c, xcb_randr_get_output_info(c, output, XCB_CURRENT_TIME), nullptr));
     if (!info)
         return {};
@@ -133,20 +134,24 @@ bool readDesktop(DesktopFacts& facts, std::string& reason) {
     Connection x;
     if (!x.open(reason))
         return false;
-    Reply<xcb_randr_query_version_reply_t> version(
-        xcb_randr_query_version_reply(x.c, xcb_randr_query_version(x.c, 1, 5), nullptr));
-    facts.desktop = Rect{0, 0, x.screen->width_in_pixels, x.screen->height_in_pixels};
-    facts.struts = dockedStruts(x.c, x.screen->root);
+    xcb_connection_t* c = x.get();
+    auto version =
+        reply(xcb_randr_query_version_reply(c, xcb_randr_query_version(c, 1, 5), nullptr));
+    facts.desktop = Rect{0, 0, x.screen()->width_in_pixels, x.screen()->height_in_pixels};
+    facts.struts = dockedStruts(c, x.root());
+    publishedWorkAreas(c, x.root(), facts);
+    if (std::vector<Rect> sway = swayWorkAreas(); !sway.empty())
+        facts.monitorWorkAreas = std::move(sway);
     facts.monitorsListed = version && (version->major_version > 1 || version->minor_version >= 5);
     if (!facts.monitorsListed)
         return true;
 
-    xcb_atom_t edidAtom = internAtom(x.c, "EDID");
-    Reply<xcb_randr_get_output_primary_reply_t> primaryReply(xcb_randr_get_output_primary_reply(
-        x.c, xcb_randr_get_output_primary(x.c, x.screen->root), nullptr));
+    xcb_atom_t edidAtom = internAtom(c, "EDID", true);
+    auto primaryReply = reply(
+        xcb_randr_get_output_primary_reply(c, xcb_randr_get_output_primary(c, x.root()), nullptr));
     const xcb_randr_output_t primaryOutput = primaryReply ? primaryReply->output : 0;
-    Reply<xcb_randr_get_monitors_reply_t> monitors(
-        xcb_randr_get_monitors_reply(x.c, xcb_randr_get_monitors(x.c, x.screen->root, 1), nullptr));
+    auto monitors =
+        reply(xcb_randr_get_monitors_reply(c, xcb_randr_get_monitors(c, x.root(), 1), nullptr));
     if (!monitors) {
         reason = "RandR did not list the monitors";
         return false;
@@ -155,14 +160,14 @@ bool readDesktop(DesktopFacts& facts, std::string& reason) {
          xcb_randr_monitor_info_next(&it)) {
         const xcb_randr_monitor_info_t* m = it.data;
         MonitorFacts monitor;
-        monitor.name = atomName(x.c, m->name);
+        monitor.name = atomName(c, m->name);
         monitor.rect = Rect{m->x, m->y, m->x + m->width, m->y + m->height};
         monitor.flaggedPrimary = m->primary != 0;
         const int outputCount = xcb_randr_monitor_info_outputs_length(m);
         const xcb_randr_output_t* outputs = xcb_randr_monitor_info_outputs(m);
         if (outputCount > 0) {
-            monitor.edid = edidBlock(x.c, outputs[0], edidAtom);
-            monitor.outputName = outputName(x.c, outputs[0]);
+            monitor.edid = edidBlock(c, outputs[0], edidAtom);
+            monitor.outputName = outputName(c, outputs[0]);
         }
         for (int i = 0; i < outputCount; ++i)
             monitor.holdsPrimaryOutput =

@@ -1,11 +1,9 @@
 #include "platform/TrayHost.h"
 
-#include <cstdlib>
-#include <cstring>
-#include <memory>
+#include "platform/linux/Xcb.h"
+
 #include <mutex>
 #include <string>
-#include <xcb/xcb.h>
 
 namespace platform {
 namespace {
@@ -13,23 +11,16 @@ namespace {
 // One connection for the life of the process: the owner is asked every few
 // seconds, and a fresh connection each time would cost more than the question.
 struct TrayConnection {
-    xcb_connection_t* c = nullptr;
+    x11::Connection x;
     xcb_atom_t selection = XCB_ATOM_NONE;
 
     bool ready() {
-        if (c && !xcb_connection_has_error(c))
+        if (!x.broken())
             return selection != XCB_ATOM_NONE;
-        if (c)
-            xcb_disconnect(c);
-        int screen = 0;
-        c = xcb_connect(nullptr, &screen);
-        if (xcb_connection_has_error(c))
+        if (!x.open())
             return false;
-        const std::string name = "_NET_SYSTEM_TRAY_S" + std::to_string(screen);
-        std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> atom(
-            xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, name.size(), name.c_str()), nullptr),
-            &std::free);
-        selection = atom ? atom->atom : xcb_atom_t{XCB_ATOM_NONE};
+        selection =
+            x11::internAtom(x.get(), "_NET_SYSTEM_TRAY_S" + std::to_string(x.screenNumber()));
         return selection != XCB_ATOM_NONE;
     }
 };
@@ -42,10 +33,9 @@ uint32_t trayHostWindow() {
     std::lock_guard<std::mutex> lock(mutex);
     if (!connection.ready())
         return 0;
-    std::unique_ptr<xcb_get_selection_owner_reply_t, decltype(&std::free)> owner(
-        xcb_get_selection_owner_reply(
-            connection.c, xcb_get_selection_owner(connection.c, connection.selection), nullptr),
-        &std::free);
+    xcb_connection_t* c = connection.x.get();
+    auto owner = x11::reply(xcb_get_selection_owner_reply(
+        c, xcb_get_selection_owner(c, connection.selection), nullptr));
     return owner ? owner->owner : 0;
 }
 

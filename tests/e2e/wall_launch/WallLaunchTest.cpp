@@ -1,8 +1,10 @@
 // The wall comes up on a virtual three-monitor desktop with a panel on one
 // monitor: the launcher starts the real Brovia once per display, and each
 // window lies exactly over the work area of its monitor.
+#include "PageServer.h"
 #include "XProbe.h"
 
+#include "DebugCapture.h"
 #include "TempDir.h"
 #include "WallTestSupport.h"
 #include "common/Globals.h"
@@ -13,7 +15,6 @@
 #include "wall/Launcher.h"
 
 #include <gtest/gtest.h>
-#include <httplib.h>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -134,55 +135,6 @@ TEST_F(WallLaunch, PlainBroviaWindowsCoverTheWorkAreas) {
         EXPECT_TRUE(eventually([&, pid = pid] { return !processExists(pid) && !windowOf({pid}); }));
 }
 
-// The monitoring pages, served on loopback: each shows its name and token in
-// its title and in a colour of its own.
-class PageServer {
-public:
-    PageServer() {
-        server_.Get(R"(/KnitUI/(\w+)\.html)", [this](const httplib::Request& request,
-                                                     httplib::Response& response) {
-            const std::string page = request.matches[1];
-            const std::string token = request.get_param_value("token");
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                requests_.push_back(page + "?" + token);
-            }
-            char colour[8];
-            std::snprintf(colour, sizeof colour, "#%06x", colourOf(page));
-            response.set_content(
-                "<html><head><title>" + title(page, token) +
-                    "</title></head><body style=\"margin:0;background:" + std::string(colour) +
-                    ";color:#fff;font:64px sans-serif\"><p>KnitUI " + page + "</p><p>token " +
-                    token + "</p></body></html>",
-                "text/html");
-        });
-        port_ = server_.bind_to_any_port("127.0.0.1");
-        thread_ = std::thread([this] { server_.listen_after_bind(); });
-    }
-    ~PageServer() {
-        server_.stop();
-        thread_.join();
-    }
-    static uint32_t colourOf(const std::string& page) {
-        return page == "status" ? 0x2a9d8f : page == "record" ? 0xe76f51 : 0x457b9d;
-    }
-    static std::string title(const std::string& page, const std::string& token) {
-        return "KnitUI " + page + " " + token;
-    }
-    int port() const { return port_; }
-    std::vector<std::string> requests() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return requests_;
-    }
-
-private:
-    httplib::Server server_;
-    int port_ = 0;
-    std::thread thread_;
-    std::mutex mutex_;
-    std::vector<std::string> requests_;
-};
-
 TEST_F(WallLaunch, ChromiumShowsEachPageOverItsWorkAreaAndStopLeavesNoBrowser) {
     if (access("/usr/bin/chromium", X_OK) != 0)
         GTEST_SKIP() << "Debian's Chromium is not installed";
@@ -253,6 +205,118 @@ TEST_F(WallLaunch, ChromiumShowsEachPageOverItsWorkAreaAndStopLeavesNoBrowser) {
             << pid << " survived the stop";
     for (const auto& profile : profiles)
         EXPECT_TRUE(eventually([&] { return !std::filesystem::exists(profile); })) << profile;
+}
+
+} // namespace
+
+namespace {
+
+// A docked window whose strut reserves the whole height of one monitor, so
+// that the monitor has no room left (RandR itself lists no monitor of zero
+// size), for the life of the object.
+class WholeMonitorDock {
+public:
+    WholeMonitorDock(const std::string& display, const Rect& monitor) {
+        namespace x11 = platform::x11;
+        if (!x_.open(display.c_str()))
+            throw std::runtime_error("cannot reach " + display);
+        xcb_connection_t* c = x_.get();
+        const xcb_window_t w = xcb_generate_id(c);
+        xcb_create_window(c, XCB_COPY_FROM_PARENT, w, x_.root(), int16_t(monitor.left),
+                          int16_t(monitor.bottom - 1), 1, 1, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                          x_.screen()->root_visual, 0, nullptr);
+        const xcb_atom_t dock = x11::internAtom(c, "_NET_WM_WINDOW_TYPE_DOCK");
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, x11::internAtom(c, "_NET_WM_WINDOW_TYPE"),
+                            XCB_ATOM_ATOM, 32, 1, &dock);
+        const uint32_t strut[12] = {0,
+                                    0,
+                                    0,
+                                    uint32_t(monitor.height()),
+                                    0,
+                                    0,
+                                    0,
+                                    0,
+                                    0,
+                                    0,
+                                    uint32_t(monitor.left),
+                                    uint32_t(monitor.right - 1)};
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, w,
+                            x11::internAtom(c, "_NET_WM_STRUT_PARTIAL"), XCB_ATOM_CARDINAL, 32, 12,
+                            strut);
+        xcb_map_window(c, w);
+        x11::sync(c);
+        // Taken in once the window manager lists it.
+        eventually([&] {
+            for (uint32_t listed : x11::cardinals(
+                     c, x_.root(), x11::internAtom(c, "_NET_CLIENT_LIST"), XCB_ATOM_WINDOW))
+                if (listed == w)
+                    return true;
+            return false;
+        });
+    }
+
+private:
+    platform::x11::Connection x_;
+};
+
+// A desk as the Wayland desktops' X servers show it: no output is primary,
+// and one monitor has no room. Every monitor with room lights up, the one at
+// the desktop's origin as the primary display; the one without starts
+// nothing.
+TEST(WallWithoutPrimary, EveryMonitorLightsAndAnEmptyOneStartsNoBrowser) {
+    VirtualWall wall(PANOVIEW_SOURCE_DIR, "--monitors 1280x720,1280x720,1280x720 --primary none");
+    setenv("DISPLAY", wall.display().c_str(), 1);
+    WholeMonitorDock dock(wall.display(), Rect{2560, 0, 3840, 720});
+    std::string exe = platform::executablePath();
+    moduleDirectory = exe.substr(0, exe.rfind('/'));
+    SystemConfig config;
+    DebugCapture capture;
+    discoverDisplays(config, desktopDisplays);
+    ASSERT_EQ(config.primaryMonitor.rcMonitor, (Rect{0, 0, 1280, 720}));
+    ASSERT_EQ(config.extendedMonitors.size(), 2u);
+    EXPECT_EQ(config.extendedMonitors[0].rcMonitor, (Rect{1280, 0, 2560, 720}));
+    EXPECT_EQ(config.extendedMonitors[1].rcWork.height(), 0);
+    const std::string lines = [&] {
+        std::string all;
+        for (const auto& line : capture.writes())
+            all += line;
+        return all;
+    }();
+    EXPECT_NE(lines.find("no monitor is flagged primary; WALL0 is the primary display: it lies "
+                         "at the desktop's origin"),
+              std::string::npos)
+        << lines;
+
+    setenv("BROVIA_NO_CHROMIUM", "1", 1);
+    config.token = "T";
+    for (int i = 0; i < 3; ++i)
+        config.displays.push_back({static_cast<uint8_t>(i == 0), "http://127.0.0.1/p%s", 0});
+    Launcher launcher{LauncherServices::desktop()};
+    launcher.startLaunchThread(config);
+    launcher.waitForLaunch();
+    unsetenv("BROVIA_NO_CHROMIUM");
+
+    EXPECT_EQ(config.displays[2].processId, 0u) << "a Brovia over the empty monitor";
+    size_t noRoom = 0;
+    for (const auto& line : capture.writes())
+        noRoom += line.find("display assignment 2 has an empty work area") != std::string::npos;
+    EXPECT_EQ(noRoom, 1u);
+    XProbe probe(wall.display());
+    const Rect expected[2] = {config.primaryMonitor.rcWork, config.extendedMonitors[0].rcWork};
+    for (int i = 0; i < 2; ++i) {
+        const auto pid = static_cast<pid_t>(config.displays[i].processId);
+        ASSERT_NE(pid, 0) << "assignment " << i;
+        EXPECT_TRUE(eventually([&] {
+            for (const auto& top : probe.topWindows())
+                if (top.pids.count(static_cast<uint32_t>(pid)) && top.outer == expected[i])
+                    return true;
+            return false;
+        })) << "assignment "
+            << i;
+        // Brovia was started over a real rectangle and stays.
+        EXPECT_TRUE(processRunning(pid));
+    }
+    launcher.StopBrowsers();
 }
 
 } // namespace

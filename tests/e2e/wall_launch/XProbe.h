@@ -4,6 +4,7 @@
 #pragma once
 
 #include "common/Geometry.h"
+#include "platform/linux/Xcb.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -97,16 +98,7 @@ public:
     }
 
 private:
-    xcb_atom_t atom(const char* name) {
-        auto* r = xcb_intern_atom_reply(
-            c_,
-            xcb_intern_atom(c_, 0, static_cast<uint16_t>(std::char_traits<char>::length(name)),
-                            name),
-            nullptr);
-        xcb_atom_t a = r ? r->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
-        free(r);
-        return a;
-    }
+    xcb_atom_t atom(const char* name) { return platform::x11::internAtom(c_, name); }
     std::vector<xcb_window_t> children(xcb_window_t w) {
         std::vector<xcb_window_t> list;
         auto* tree = xcb_query_tree_reply(c_, xcb_query_tree(c_, w), nullptr);
@@ -118,25 +110,12 @@ private:
         return list;
     }
     std::vector<uint32_t> cardinals(xcb_window_t w, xcb_atom_t property, xcb_atom_t type) {
-        std::vector<uint32_t> values;
-        auto* r = xcb_get_property_reply(c_, xcb_get_property(c_, 0, w, property, type, 0, 1024),
-                                         nullptr);
-        if (r && r->format == 32) {
-            auto* v = static_cast<uint32_t*>(xcb_get_property_value(r));
-            values.assign(v, v + xcb_get_property_value_length(r) / 4);
-        }
-        free(r);
-        return values;
+        return platform::x11::cardinals(c_, w, property, type);
     }
     void collect(xcb_window_t w, TopWindow& top, int depth) {
         for (uint32_t pid : cardinals(w, pidAtom_, XCB_ATOM_CARDINAL)) {
             top.pids.insert(pid);
-            auto* r = xcb_get_property_reply(
-                c_, xcb_get_property(c_, 0, w, nameAtom_, utf8Atom_, 0, 1024), nullptr);
-            if (r)
-                top.name.assign(static_cast<char*>(xcb_get_property_value(r)),
-                                static_cast<size_t>(xcb_get_property_value_length(r)));
-            free(r);
+            top.name = platform::x11::textProperty(c_, w, nameAtom_, utf8Atom_);
         }
         if (depth < 2)
             for (xcb_window_t child : children(w))

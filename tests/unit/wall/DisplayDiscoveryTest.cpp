@@ -52,6 +52,30 @@ TEST(DisplayDiscovery, NoPrimaryLeavesTheZeroRecord) {
     EXPECT_EQ(config.extendedMonitors.size(), 1u);
 }
 
+TEST(DisplayDiscovery, APrimaryTheServerDidNotFlagIsSaidSoInASecondLine) {
+    SystemConfig config;
+    DebugCapture capture;
+    platform::DesktopFacts desktop{{0, 0, 2560, 720},
+                                   {},
+                                   true,
+                                   {{"XWAYLAND1", {1280, 0, 2560, 720}, false, false, {}, ""},
+                                    {"XWAYLAND0", {0, 0, 1280, 720}, false, false, {}, ""}}};
+    discoverDisplays(config, [&](std::vector<DisplayFacts>& out, std::string&) {
+        out = resolveDisplays(desktop);
+        return true;
+    });
+    EXPECT_STREQ(config.primaryMonitor.szDevice, "XWAYLAND0");
+    ASSERT_EQ(config.extendedMonitors.size(), 1u);
+    EXPECT_EQ(capture.writes(),
+              (std::vector<std::string>{
+                  "MonitorEnumProc1: "
+                  "szDevice.XWAYLAND1,dwFlags.0x00000000,left.1280,top.0,right.2560,bottom.720\n",
+                  "MonitorEnumProc1: "
+                  "szDevice.XWAYLAND0,dwFlags.0x00000001,left.0,top.0,right.1280,bottom.720\n",
+                  "DisplayDiscovery: no monitor is flagged primary; XWAYLAND0 is the primary "
+                  "display: it lies at the desktop's origin\n"}));
+}
+
 TEST(DisplayDiscovery, LongDeviceNameIsCutOnACharacterBoundary) {
     SystemConfig config;
     DebugCapture capture;
@@ -96,6 +120,53 @@ TEST(WorkArea, StrutsReduceOnlyTheMonitorsTheyReachInto) {
     Rect area = workArea(middle, desktop, {huge});
     EXPECT_GE(area.right, area.left);
     EXPECT_GE(area.bottom, area.top);
+}
+
+// The work area as each desktop publishes it: GNOME's per-monitor areas,
+// then X11 struts, then the one _NET_WORKAREA where there is one monitor.
+TEST(WorkArea, TakenFromWhatTheDesktopPublishesInItsOrder) {
+    using platform::MonitorFacts;
+    const Rect m0{0, 0, 1280, 720}, m1{1280, 0, 2560, 720}, m2{2560, 0, 3840, 720};
+    const Rect all{0, 0, 3840, 720};
+    const std::vector<MonitorFacts> three = {{"0", m0}, {"1", m1}, {"2", m2}};
+    const Strut panelOn2{{0, 0, 0, 40}, {0, 0, 0, 0, 0, 0, 2560, 3839}};
+    struct Case {
+        const char* name;
+        platform::DesktopFacts desktop;
+        std::vector<Rect> expected; // per monitor
+    };
+    const Case cases[] = {
+        {"GNOME: its top bar on the first monitor, listed in its own order",
+         {all, {}, true, three, {m1, m2, {0, 32, 1280, 720}}, Rect{0, 32, 3840, 688}},
+         {{0, 32, 1280, 720}, m1, m2}},
+        {"published areas win over struts",
+         {all, {panelOn2}, true, three, {m0, m1, {2560, 0, 3840, 700}}, std::nullopt},
+         {m0, m1, {2560, 0, 3840, 700}}},
+        {"an area spanning two monitors belongs to neither: struts decide",
+         {all, {panelOn2}, true, three, {{0, 0, 2560, 720}}, std::nullopt},
+         {m0, m1, {2560, 0, 3840, 680}}},
+        {"X11 struts as before; _NET_WORKAREA is not cut per monitor",
+         {all, {panelOn2}, true, three, {}, Rect{0, 0, 3840, 680}},
+         {m0, m1, {2560, 0, 3840, 680}}},
+        {"several monitors and only _NET_WORKAREA: the whole monitors",
+         {all, {}, true, three, {}, Rect{0, 32, 3840, 720}},
+         {m0, m1, m2}},
+        {"one monitor: _NET_WORKAREA cut to it",
+         {m0, {}, true, {{"0", m0}}, {}, Rect{0, 27, 1280, 700}},
+         {{0, 27, 1280, 700}}},
+        {"one monitor, _NET_WORKAREA outside it: the whole monitor",
+         {m0, {}, true, {{"0", m0}}, {}, Rect{2000, 0, 2100, 10}},
+         {m0}},
+        {"nothing published: the whole monitors",
+         {all, {}, true, three, {}, std::nullopt},
+         {m0, m1, m2}},
+    };
+    for (const Case& k : cases) {
+        std::vector<DisplayFacts> displays = resolveDisplays(k.desktop);
+        ASSERT_EQ(displays.size(), k.expected.size()) << k.name;
+        for (size_t i = 0; i < displays.size(); ++i)
+            EXPECT_EQ(displays[i].work, k.expected[i]) << k.name << " #" << i;
+    }
 }
 
 TEST(WorkArea, EdidMonitorName) {
@@ -143,10 +214,14 @@ TEST(DisplayDiscovery, PrimaryDescriptionAndWorkAreaFromTheServersFacts) {
           {"C", c, false, true, {}, "o3"}},
          {false, true, false},
          {"o1", "o2", "o3"}},
-        {"no flag and no primary output: no primary display",
-         {{"A", a, false, false, {}, ""}, {"B", b, false, false, {}, ""}},
-         {false, false},
-         {"A", "B"}},
+        {"no flag and no primary output: the monitor at the desktop's origin",
+         {{"B", b, false, false, {}, ""}, {"A", a, false, false, {}, ""}},
+         {false, true},
+         {"B", "A"}},
+        {"no flag, no primary output, none at the origin: the first listed",
+         {{"C", c, false, false, {}, ""}, {"B", b, false, false, {}, ""}},
+         {true, false},
+         {"C", "B"}},
         {"the EDID name comes before the output name",
          {{"A", a, true, false, edidNamed("DELL U2720Q\n"), "DP-1"},
           {"B", b, false, false, std::vector<uint8_t>(128, 0), "HDMI-1"}},

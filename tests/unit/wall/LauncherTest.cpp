@@ -93,6 +93,51 @@ TEST(Launch, PlacesByPrimaryFlagThenExtendedDisplaysInDiscoveryOrder) {
     }
 }
 
+TEST(Launch, NoBrowserOverAnEmptyWorkAreaAndOneLineForEach) {
+    const Rect none{2560, 0, 2560, 1080}, flat{0, 0, 1280, 0};
+    struct Case {
+        const char* name;
+        LaunchJob job;
+        std::vector<uint32_t> expectedPids;
+        std::vector<std::string> lines;
+    };
+    LaunchJob noPrimary = jobOf({0, 1, 0}, {kFirst, kSecond});
+    noPrimary.primaryWorkArea = Rect{};
+    LaunchJob flatPrimary = jobOf({1, 1}, {});
+    flatPrimary.primaryWorkArea = flat;
+    const Case cases[] = {
+        {"a zero-width extended display",
+         jobOf({1, 0, 0}, {none, kFirst}),
+         {101, 0, 102},
+         {"LaunchThread(): display assignment 1 has an empty work area "
+          "(left.2560,top.0,right.2560,bottom.1080); no page browser is started for it\n"}},
+        {"no primary display known",
+         noPrimary,
+         {101, 0, 102},
+         {"LaunchThread(): display assignment 1 has an empty work area "
+          "(left.0,top.0,right.0,bottom.0); no page browser is started for it\n"}},
+        {"a primary of no height, twice",
+         flatPrimary,
+         {0, 0},
+         {"LaunchThread(): display assignment 0 has an empty work area "
+          "(left.0,top.0,right.1280,bottom.0); no page browser is started for it\n",
+          "LaunchThread(): display assignment 1 has an empty work area "
+          "(left.0,top.0,right.1280,bottom.0); no page browser is started for it\n"}},
+    };
+    for (const auto& c : cases) {
+        DebugCapture capture;
+        uint32_t nextPid = 101;
+        auto started = runLaunch(c.job, [&](const Rect& r, const std::string&, uint32_t& pid) {
+            EXPECT_GT(r.width(), 0) << c.name;
+            EXPECT_GT(r.height(), 0) << c.name;
+            pid = nextPid++;
+            return true;
+        });
+        EXPECT_EQ(started, c.expectedPids) << c.name;
+        EXPECT_EQ(capture.writes(), c.lines) << c.name;
+    }
+}
+
 TEST(Launch, FailedStartLeavesZeroAndGoesOn) {
     int calls = 0;
     auto started =

@@ -59,6 +59,10 @@ TEST(WallPlacement, ChangedMonitorsGiveWhatAFreshStartShows) {
          {1, 0, 0},
          {monitor("WALL0", k0), {monitor("WALL1", k1), monitor("WALL2", k2)}},
          {{0, K::Restart, k0}, {1, K::Restart, k1}}},
+        {"a monitor shrunk to no size: its page ends",
+         {1, 0, 0},
+         {monitor("WALL1", k1), {monitor("WALL0", k0), monitor("WALL2", {2560, 0, 2560, 0})}},
+         {{2, K::End, {}}}},
         {"a panel strut added on the primary",
          {0, 1, 0},
          {monitor("WALL1", panel1), {monitor("WALL0", k0), monitor("WALL2", k2)}},
@@ -80,8 +84,29 @@ TEST(WallPlacement, ChangedMonitorsGiveWhatAFreshStartShows) {
             else
                 spot = {true, fresh[change.assignment].device, change.work};
         }
-        EXPECT_EQ(wall, fresh) << c.name;
+        // A spot that shows nothing is the same whatever display it keeps.
+        std::vector<WallSpot> shown = fresh;
+        for (WallSpot& spot : shown)
+            if (!spot.shown)
+                spot = {};
+        EXPECT_EQ(wall, shown) << c.name;
     }
+}
+
+TEST(WallPlacement, AMonitorWithNoRoomShowsNothingUntilItHasRoomAgain) {
+    const auto d = entries({1, 0, 0});
+    const Rect none{2560, 0, 2560, 1080};
+    const Displays shrunk{monitor("WALL1", k1), {monitor("WALL0", k0), monitor("WALL2", none)}};
+    const std::vector<WallSpot> empty = wallLayout(d, shrunk.primary, shrunk.extended);
+    EXPECT_FALSE(empty[2].shown);
+    EXPECT_TRUE(empty[0].shown && empty[1].shown);
+    // The same empty monitor again asks for nothing; room again starts the page.
+    EXPECT_EQ(replaceWall(empty, wallLayout(d, shrunk.primary, shrunk.extended)),
+              std::vector<WallChange>{});
+    EXPECT_EQ(replaceWall(empty, wallLayout(d, kThree.primary, kThree.extended)),
+              (std::vector<WallChange>{{2, WallChangeKind::Start, k2}}));
+    // No primary display at all (its record all zero): its entries show nothing.
+    EXPECT_FALSE(wallLayout(d, MonitorInfo{}, kThree.extended)[0].shown);
 }
 
 TEST(WallPlacement, EntriesTakeThePrimaryOrTheExtendedDisplaysInOrder) {

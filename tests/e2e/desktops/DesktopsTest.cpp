@@ -1,0 +1,174 @@
+// The wall on the desktops operators run: GNOME's mutter, KDE's KWin and
+// sway, each a real compositor started headless with three outputs
+// (scripts/waywall). Discovery finds every output, one of them primary, with
+// the work area the desktop publishes; the launcher starts one Brovia per
+// monitor with real Chromium through XWayland, and each page lies exactly over
+// its monitor's work area and shows itself there.
+#include "PageServer.h"
+#include "XProbe.h"
+
+#include "WallTestSupport.h"
+#include "common/Globals.h"
+#include "platform/Instance.h"
+#include "platform/Process.h"
+#include "wall/DisplayDiscovery.h"
+#include "wall/Launcher.h"
+
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <memory>
+#include <sys/wait.h>
+
+namespace {
+
+using std::chrono::seconds;
+
+constexpr int kOutputWidth = 1280, kOutputHeight = 720;
+
+// A compositor's wall for the life of the object: its XWayland display and,
+// on sway, its IPC socket; or why it could not start here.
+class CompositorWall {
+public:
+    explicit CompositorWall(const std::string& compositor) {
+        const std::string command = std::string(PANOVIEW_SOURCE_DIR) + "/scripts/waywall start " +
+                                    compositor + " --owner " + std::to_string(getpid()) + " 2>&1";
+        FILE* out = popen(command.c_str(), "r");
+        std::string text;
+        char buffer[512];
+        while (out && fgets(buffer, sizeof buffer, out))
+            text += buffer;
+        const int status = out ? pclose(out) : -1;
+        for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
+            const std::string line = text.substr(at, end - at);
+            if (line.rfind("DISPLAY=", 0) == 0)
+                display_ = line.substr(8);
+            else if (line.rfind("SWAYSOCK=", 0) == 0)
+                swaySocket_ = line.substr(9);
+        }
+        if (display_.empty())
+            reason_ = "exit status " + std::to_string(WEXITSTATUS(status)) + ": " + text;
+        cannotStartHere_ = WIFEXITED(status) && WEXITSTATUS(status) == 3;
+    }
+    ~CompositorWall() {
+        if (!display_.empty())
+            std::system(
+                (std::string(PANOVIEW_SOURCE_DIR) + "/scripts/waywall stop " + display_).c_str());
+    }
+    CompositorWall(const CompositorWall&) = delete;
+    CompositorWall& operator=(const CompositorWall&) = delete;
+
+    bool started() const { return !display_.empty(); }
+    bool cannotStartHere() const { return cannotStartHere_; }
+    const std::string& reason() const { return reason_; }
+    const std::string& display() const { return display_; }
+    const std::string& swaySocket() const { return swaySocket_; }
+
+private:
+    std::string display_, swaySocket_, reason_;
+    bool cannotStartHere_ = false;
+};
+
+struct Desktop {
+    const char* compositor;
+    int panelTop; // the height the desktop's own panel takes at each output's top
+};
+
+class OnDesktop : public ::testing::TestWithParam<Desktop> {};
+
+TEST_P(OnDesktop, EveryMonitorShowsItsPageOverItsWorkArea) {
+    const Desktop desktop = GetParam();
+    if (access("/usr/bin/chromium", X_OK) != 0)
+        GTEST_SKIP() << "Debian's Chromium is not installed";
+    CompositorWall wall(desktop.compositor);
+    if (!wall.started() && wall.cannotStartHere())
+        GTEST_SKIP() << desktop.compositor << " cannot start on this machine: " << wall.reason();
+    ASSERT_TRUE(wall.started()) << wall.reason();
+    // The pages are X11 clients of XWayland, whatever the session offers.
+    setenv("DISPLAY", wall.display().c_str(), 1);
+    unsetenv("WAYLAND_DISPLAY");
+    if (wall.swaySocket().empty())
+        unsetenv("SWAYSOCK");
+    else
+        setenv("SWAYSOCK", wall.swaySocket().c_str(), 1);
+
+    std::string exe = platform::executablePath();
+    moduleDirectory = exe.substr(0, exe.rfind('/'));
+    SystemConfig config;
+    discoverDisplays(config, desktopDisplays);
+    ASSERT_EQ(config.extendedMonitors.size(), 2u) << "three outputs, one of them primary";
+    std::vector<const MonitorInfo*> monitors = {&config.primaryMonitor, &config.extendedMonitors[0],
+                                                &config.extendedMonitors[1]};
+    std::vector<int> lefts;
+    for (const MonitorInfo* m : monitors) {
+        EXPECT_EQ(m->rcMonitor.width(), kOutputWidth) << m->szDevice;
+        EXPECT_EQ(m->rcMonitor.height(), kOutputHeight) << m->szDevice;
+        Rect work = m->rcMonitor;
+        work.top += desktop.panelTop;
+        EXPECT_EQ(m->rcWork, work) << m->szDevice;
+        lefts.push_back(m->rcMonitor.left);
+    }
+    std::sort(lefts.begin(), lefts.end());
+    EXPECT_EQ(lefts, (std::vector<int>{0, kOutputWidth, 2 * kOutputWidth})) << "side by side";
+
+    PageServer server;
+    const std::string base = "http://127.0.0.1:" + std::to_string(server.port()) + "/KnitUI/";
+    const std::vector<std::string> pages = {"status", "record", "order"};
+    config.token = "TOK3N";
+    for (size_t i = 0; i < pages.size(); ++i)
+        config.displays.push_back(
+            {static_cast<uint8_t>(i == 0), base + pages[i] + ".html?token=%s&flag=multiscreen", 0});
+    Launcher launcher{LauncherServices::desktop()};
+    launcher.startLaunchThread(config);
+    launcher.waitForLaunch();
+
+    XProbe probe(wall.display());
+    for (size_t i = 0; i < pages.size(); ++i) {
+        const auto brovia = static_cast<pid_t>(config.displays[i].processId);
+        ASSERT_NE(brovia, 0) << pages[i];
+        const Rect work = monitors[i]->rcWork;
+        std::optional<TopWindow> window;
+        EXPECT_TRUE(eventually(
+            [&] {
+                window.reset();
+                const auto tree = descendantsOf(brovia);
+                const std::set<pid_t> owners(tree.begin(), tree.end());
+                for (const auto& top : probe.topWindows())
+                    for (uint32_t pid : top.pids)
+                        if (owners.count(static_cast<pid_t>(pid)))
+                            window = top;
+                return !processRunning(brovia) ||
+                       (window && window->outer == work &&
+                        window->name == PageServer::title(pages[i], "TOK3N"));
+            },
+            seconds(60)))
+            << pages[i] << " on " << desktop.compositor;
+        ASSERT_TRUE(processRunning(brovia)) << "Brovia of " << pages[i] << " ended early";
+        ASSERT_TRUE(window) << "no browser window for " << pages[i];
+        EXPECT_EQ(window->outer, work) << pages[i] << " on " << desktop.compositor;
+        // The page is drawn where it belongs: its colour at the middle of
+        // the work area.
+        const int x = (work.left + work.right) / 2, y = (work.top + work.bottom) / 2;
+        EXPECT_TRUE(eventually(
+            [&] { return probe.colourAt(x, y) == PageServer::colourOf(pages[i]); }, seconds(30)))
+            << pages[i] << " shows " << std::hex << probe.colourAt(x, y);
+    }
+
+    const std::string shot =
+        std::string(DESKTOP_SCREENSHOTS) + "/wall-" + desktop.compositor + ".png";
+    const std::string command = "import -window root -display " + wall.display() + " " + shot;
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+
+    launcher.StopBrowsers();
+    for (const auto& d : config.displays)
+        EXPECT_TRUE(
+            eventually([pid = static_cast<pid_t>(d.processId)] { return !processRunning(pid); }));
+}
+
+// GNOME (mutter, without the shell: no top bar), KDE Plasma's KWin, and sway
+// with its bar at the top of each output.
+INSTANTIATE_TEST_SUITE_P(Compositors, OnDesktop,
+                         ::testing::Values(Desktop{"mutter", 0}, Desktop{"kwin", 0},
+                                           Desktop{"sway", 0}),
+                         [](const auto& info) { return std::string(info.param.compositor); });
+
+} // namespace
