@@ -12,7 +12,7 @@
 #include "platform/Process.h"
 #include "platform/Threads.h"
 #include "platform/TrayHost.h"
-#include "platform/Windows.h"
+#include "platform/BrowserWindows.h"
 #include "platform/linux/qt/Application.h"
 #include "platform/linux/qt/MessageBox.h"
 #include "platform/linux/qt/Signals.h"

@@ -1,6 +1,6 @@
 #include "platform/linux/qt/MessageBox.h"
 
-#include "platform/Windows.h"
+#include "platform/BrowserWindows.h"
 #include "platform/linux/qt/AppIcon.h"
 #include "platform/linux/qt/QtText.h"
 

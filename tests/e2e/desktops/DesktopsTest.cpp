@@ -91,8 +91,6 @@ TEST_P(OnDesktop, EveryMonitorShowsItsPageOverItsWorkArea) {
     else
         setenv("SWAYSOCK", wall.swaySocket().c_str(), 1);
 
-    std::string exe = platform::executablePath();
-    moduleDirectory = exe.substr(0, exe.rfind('/'));
     SystemConfig config;
     discoverDisplays(config, desktopDisplays);
     ASSERT_EQ(config.extendedMonitors.size(), 2u) << "three outputs, one of them primary";
@@ -117,7 +115,7 @@ TEST_P(OnDesktop, EveryMonitorShowsItsPageOverItsWorkArea) {
     for (size_t i = 0; i < pages.size(); ++i)
         config.displays.push_back(
             {static_cast<uint8_t>(i == 0), base + pages[i] + ".html?token=%s&flag=multiscreen", 0});
-    Launcher launcher{LauncherServices::desktop()};
+    Launcher launcher{processLauncherServices(PANOVIEW_BIN_DIR)}; // Brovia is built beside the test
     launcher.startLaunchThread(config);
     launcher.waitForLaunch();
 

@@ -267,8 +267,6 @@ TEST(WallWithoutPrimary, EveryMonitorLightsAndAnEmptyOneStartsNoBrowser) {
     VirtualWall wall(PANOVIEW_SOURCE_DIR, "--monitors 1280x720,1280x720,1280x720 --primary none");
     setenv("DISPLAY", wall.display().c_str(), 1);
     WholeMonitorDock dock(wall.display(), Rect{2560, 0, 3840, 720});
-    std::string exe = platform::executablePath();
-    moduleDirectory = exe.substr(0, exe.rfind('/'));
     SystemConfig config;
     DebugCapture capture;
     discoverDisplays(config, desktopDisplays);
@@ -291,7 +289,7 @@ TEST(WallWithoutPrimary, EveryMonitorLightsAndAnEmptyOneStartsNoBrowser) {
     config.token = "T";
     for (int i = 0; i < 3; ++i)
         config.displays.push_back({static_cast<uint8_t>(i == 0), "http://127.0.0.1/p%s", 0});
-    Launcher launcher{LauncherServices::desktop()};
+    Launcher launcher{processLauncherServices(PANOVIEW_BIN_DIR)}; // Brovia is built beside the test
     launcher.startLaunchThread(config);
     launcher.waitForLaunch();
     unsetenv("BROVIA_NO_CHROMIUM");

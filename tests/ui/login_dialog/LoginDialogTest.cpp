@@ -256,6 +256,8 @@ private slots:
     void enterSignsInThroughTheServiceAndSignsOutAgain() {
         CloudService service;
         config.serviceAddress = service.address();
+        // One monitor with room for its page.
+        config.primaryMonitor.rcWork = {0, 0, 1280, 1024};
         auto view = makeView();
         view->show();
         QVERIFY(QTest::qWaitForWindowExposed(view.get()));

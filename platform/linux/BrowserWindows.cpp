@@ -1,4 +1,4 @@
-#include "platform/Windows.h"
+#include "platform/BrowserWindows.h"
 
 #include "platform/linux/Xcb.h"
 
