@@ -1,5 +1,7 @@
 #include "app/PanoviewApp.h"
 
+#include <algorithm>
+
 #include "common/DebugPrint.h"
 #include "common/Globals.h"
 #include "common/Texts.h"
@@ -20,7 +22,21 @@ bool wantsEnglish(const std::string& tail) {
 }
 
 bool wantsSettings(const std::string& tail) {
-    return tail.find("/set") != std::string::npos;
+    return tail.find("/set") != std::string::npos || commandWord(tail) == "settings";
+}
+
+std::string commandWord(const std::string& tail) {
+    size_t at = 0;
+    while (at < tail.size()) {
+        const size_t end = std::min(tail.find(' ', at), tail.size());
+        const std::string word = tail.substr(at, end - at);
+        if (word == "--login")
+            return "login";
+        if (word == "--settings")
+            return "settings";
+        at = end + 1;
+    }
+    return {};
 }
 
 std::string moduleDirectoryOf(const std::string& executablePath) {
@@ -35,9 +51,20 @@ bool CPanoviewApp::InitInstance(const std::string& tail) {
         return false;
     }
 
-    // A copy already running in this session: end silently, nothing shown.
-    if (services_.takeInstanceLock() == platform::InstanceLock::AlreadyHeld)
+    // A copy already running in this session: end silently, nothing shown,
+    // unless the start carries a command for that copy.
+    if (services_.takeInstanceLock() == platform::InstanceLock::AlreadyHeld) {
+        const std::string word = commandWord(tail);
+        if (word.empty())
+            return false;
+        int status = 1;
+        if (!services_.sendCommand || !services_.sendCommand(word, status)) {
+            DebugPrint("Panoview: no running copy answers commands\n");
+            status = 1;
+        }
+        services_.exitProcess(status);
         return false;
+    }
 
     if (wantsEnglish(tail))
         UseEnglish = 1;

@@ -28,12 +28,20 @@ struct StartupServices {
     std::function<void(int status)> exitProcess;
     // Runs the hidden main window for the rest of the process.
     std::function<void()> runMainWindow;
+    // Hands a command word to the running copy and says its answer: false
+    // when no copy listens; else `status` is the answer's (0 done, 2 refused
+    // or failed).
+    std::function<bool(const std::string& word, int& status)> sendCommand;
 };
 
 class CPanoviewApp {
 public:
     explicit CPanoviewApp(StartupServices services) : services_(std::move(services)) {}
 
+    // A later start while a copy runs ends at the instance lock: silently
+    // with status 0, or, with a command word, with the status of the running
+    // copy's answer (1 when no copy listens).
+    //
     // Runs start-up in order: instance lock, language, module directory,
     // window system, SystemConfig (configuration file, then displays), then
     // the main window for the life of the process. Always returns false: once
@@ -59,9 +67,13 @@ std::string commandLineTail(int argc, const char* const* argv);
 // "/english" anywhere in the tail, letter case as written.
 bool wantsEnglish(const std::string& commandLineTail);
 
-// "/set" anywhere in the tail, letter case as written: the settings dialog
-// opens first.
+// "/set" anywhere in the tail, letter case as written, or the command word
+// --settings: the settings dialog opens first.
 bool wantsSettings(const std::string& commandLineTail);
+
+// The command for the running copy among the tail's words: "login" for
+// --login, "settings" for --settings; empty when there is none.
+std::string commandWord(const std::string& commandLineTail);
 
 // The folder of an executable path: the text before its last '/', or the
 // whole path when it has none.

@@ -48,7 +48,7 @@ void CPanoviewDlg::OnInitDialog(const std::string& commandLineTail) {
 }
 
 void CPanoviewDlg::OnTrayNotify(TrayClick click) {
-    if (click == TrayClick::Double) {
+    if (click == TrayClick::Double || click == TrayClick::Activate) {
         OnLogin();
     } else if (click == TrayClick::Context) {
         if (uint32_t chosen = view_.showMenu(trayMenu()))
@@ -73,6 +73,21 @@ void CPanoviewDlg::OnCommand(uint32_t id) {
     default:
         break;
     }
+}
+
+RemoteCommand remoteCommand(const std::string& word) {
+    if (word == "login")
+        return RemoteCommand::Login;
+    if (word == "settings")
+        return RemoteCommand::Settings;
+    return RemoteCommand::None;
+}
+
+void CPanoviewDlg::OnRemoteCommand(RemoteCommand command) {
+    if (command == RemoteCommand::Login)
+        OnLogin();
+    else if (command == RemoteCommand::Settings)
+        OnSettings();
 }
 
 void CPanoviewDlg::OnLogin() {

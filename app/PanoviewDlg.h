@@ -16,10 +16,16 @@
 // What the operator did with the tray icon (the desktop's mouse messages
 // WM_LBUTTONDBLCLK and WM_RBUTTONUP of icon 128, and everything else).
 enum class TrayClick {
-    Double,  // a double click of the left button: the login command
-    Context, // the context click (right button released): the menu
-    Other,   // any other click: nothing
+    Double,   // a double click of the left button: the login command
+    Context,  // the context click (right button released): the menu
+    Activate, // a StatusNotifier tray's one activation (no double click there): the login command
+    Other,    // any other click (an XEmbed tray's single click): nothing
 };
+
+// What a later start asks the running copy (panoview --login, --settings,
+// also the desktop entry's actions where there is no tray).
+enum class RemoteCommand { None, Login, Settings };
+RemoteCommand remoteCommand(const std::string& word);
 
 // The tray menu's commands.
 inline constexpr uint32_t ID_TRAY_LOGIN = 32772;
@@ -108,6 +114,10 @@ public:
 
     // Runs the menu command of the id; unknown ids do nothing.
     void OnCommand(uint32_t id);
+
+    // A command from a later start: the login or the settings command, as
+    // from the tray menu.
+    void OnRemoteCommand(RemoteCommand command);
 
     void OnLogin();
     void OnSettings();

@@ -6,13 +6,14 @@
 #include "common/Globals.h"
 #include "http/WininetHttp.h"
 #include "platform/Blanking.h"
+#include "platform/BrowserWindows.h"
+#include "platform/CommandSocket.h"
 #include "platform/DisplayWatch.h"
 #include "platform/Displays.h"
 #include "platform/Instance.h"
 #include "platform/Process.h"
 #include "platform/Threads.h"
 #include "platform/TrayHost.h"
-#include "platform/BrowserWindows.h"
 #include "platform/linux/qt/Application.h"
 #include "platform/linux/qt/MessageBox.h"
 #include "platform/linux/qt/Signals.h"
@@ -22,7 +23,9 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QSocketNotifier>
 #include <QTimer>
+#include <cstdio>
 #include <cstdlib>
 
 Program::Program(int argc, char** argv)
@@ -48,6 +51,15 @@ StartupServices Program::startupServices() {
     };
     services.exitProcess = [](int status) { std::exit(status); };
     services.runMainWindow = [this] { runMainWindow(); };
+    services.sendCommand = [](const std::string& word, int& status) {
+        platform::CommandAnswer answer;
+        if (!platform::sendCommand(platform::commandSocketPath(kInstanceLockName), word, answer,
+                                   std::chrono::seconds(5)))
+            return false;
+        std::printf("%s\n", answer.text.c_str());
+        status = answer.status;
+        return true;
+    };
     return services;
 }
 
@@ -71,11 +83,35 @@ void Program::runMainWindow() {
         DebugPrint("CPanoviewDlg::OnInitDialog(): no tray host yet; the icon appears when one "
                    "starts\n");
 
+    listenForCommands();
     runMainWindowUntilSignal(tray_->controller(), commandLineTail_);
     // Ended by a signal: the wall has been taken down (its stop gives the
     // monitors' blanking back); this makes sure of the blanking also when
     // no wall was up.
     wallKeeper_->wallDown();
+}
+
+void Program::listenForCommands() {
+    commands_ = platform::CommandListener::listen(platform::commandSocketPath(kInstanceLockName));
+    if (!commands_)
+        return;
+    auto* ready = new QSocketNotifier(commands_->descriptor(), QSocketNotifier::Read, tray_.get());
+    QObject::connect(ready, &QSocketNotifier::activated, tray_.get(), [this] {
+        commands_->serveOne(
+            [this](const std::string& word) -> platform::CommandAnswer {
+                const RemoteCommand command = remoteCommand(word);
+                if (command == RemoteCommand::None)
+                    return {2, "unknown command: " + word};
+                // Answered first: the settings dialog runs a loop of its own
+                // for as long as the operator keeps it open.
+                QTimer::singleShot(0, tray_.get(), [this, command] {
+                    tray_->controller().OnRemoteCommand(command);
+                });
+                return {0, word == "login" ? "the login dialog is shown"
+                                           : "the settings dialog is shown"};
+            },
+            std::chrono::seconds(2));
+    });
 }
 
 void runMainWindowUntilSignal(CPanoviewDlg& window, const std::string& commandLineTail) {

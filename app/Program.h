@@ -10,6 +10,7 @@
 //   the windows  TrayView/CPanoviewDlg tray icon, menu, keep-alive, Exit
 //                LoginView/CLoginDlg   sign-in and sign-out
 //                SystemSetView/CSystemSet  the settings, made for each run
+//   commands     CommandListener       panoview --login / --settings of later starts
 #pragma once
 
 #include "app/PanoviewApp.h"
@@ -26,8 +27,9 @@ class LoginView;
 class QApplication;
 class TrayView;
 namespace platform {
+class CommandListener;
 class DisplayWatch;
-}
+} // namespace platform
 
 // Runs the main window for the rest of the process: its OnInitDialog, then
 // the event loop until a termination signal ends it (also one that came
@@ -59,6 +61,9 @@ private:
     LoginServices loginServices();
     SystemSetServices settingsServices();
 
+    // Serves the commands of later starts (panoview --login, --settings).
+    void listenForCommands();
+
     // The main window's commands.
     void createLoginDialog();
     void showLoginDialog();
@@ -79,6 +84,7 @@ private:
     std::unique_ptr<WallKeeper> wallKeeper_;
     std::unique_ptr<platform::DisplayWatch> displayWatch_;
     std::unique_ptr<TrayView> tray_;
+    std::unique_ptr<platform::CommandListener> commands_;
     // Made on the first login command and never freed, so that a sign-in
     // still under way delivers its result to it whenever it comes.
     LoginView* login_ = nullptr;

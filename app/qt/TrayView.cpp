@@ -29,9 +29,14 @@ TrayView::TrayView(SystemConfig& config, PanoviewDlgServices services)
     connect(
         &tray_, &QSystemTrayIcon::activated, this,
         [this](QSystemTrayIcon::ActivationReason reason) {
+            // Without an XEmbed tray host the icon sits in a StatusNotifier
+            // tray, which reports one activation and never a double click.
+            const bool statusNotifier = platform::trayHostWindow() == 0;
             controller_.OnTrayNotify(reason == QSystemTrayIcon::DoubleClick ? TrayClick::Double
                                      : reason == QSystemTrayIcon::Context   ? TrayClick::Context
-                                                                            : TrayClick::Other);
+                                     : reason == QSystemTrayIcon::Trigger && statusNotifier
+                                         ? TrayClick::Activate
+                                         : TrayClick::Other);
         },
         Qt::QueuedConnection);
 }

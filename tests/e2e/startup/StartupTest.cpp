@@ -25,14 +25,18 @@ public:
     }
     std::string program() const { return (dir_.path() / "bin" / "panoview").string(); }
     void writeConfig(const std::string& text) const { dir_.write("bin/Panoview.config", text); }
-    std::unique_ptr<Child> start(const XWall& wall, const std::string& name) const {
-        return startOn(wall.display(), name);
+    std::unique_ptr<Child> start(const XWall& wall, const std::string& name,
+                                 const std::vector<std::string>& words = {}) const {
+        return startOn(wall.display(), name, words);
     }
     // Started on the named display ("" for none), with no window platform
     // chosen explicitly.
-    std::unique_ptr<Child> startOn(const std::string& display, const std::string& name) const {
+    std::unique_ptr<Child> startOn(const std::string& display, const std::string& name,
+                                   const std::vector<std::string>& words = {}) const {
+        std::vector<std::string> argv{program()};
+        argv.insert(argv.end(), words.begin(), words.end());
         return std::make_unique<Child>(
-            std::vector<std::string>{program()},
+            argv,
             std::vector<std::string>{"DISPLAY=" + display,
                                      "QT_QPA_PLATFORM=", "XDG_RUNTIME_DIR=" + dir_.file("run")},
             dir_.file(name));
@@ -84,6 +88,16 @@ TEST(Startup, SecondCopyEndsSilentlyAndALockFreedByAKillIsTakenAgain) {
     auto second = install.start(wall, "second");
     EXPECT_EQ(second->wait(), 0);
     EXPECT_EQ(second->stderrText(), "") << "the second copy says nothing";
+    EXPECT_TRUE(first->running());
+
+    // A command word reaches the running copy over its socket, which shows
+    // the dialog, and the later start ends with the answer's status.
+    auto settings = install.start(wall, "settings", {"--settings"});
+    EXPECT_EQ(settings->wait(), 0) << settings->stderrText();
+    EXPECT_EQ(settings->stdoutText(), "the settings dialog is shown\n");
+    EXPECT_TRUE(waitFor([&] {
+        return !wall.run("xdotool search --onlyvisible --name '^设置$' 2>/dev/null").empty();
+    })) << "the running copy shows its settings dialog";
     EXPECT_TRUE(first->running());
 
     first->signal(SIGKILL);

@@ -4,6 +4,7 @@
 #include "Language.h"
 #include "app/Program.h"
 #include "app/qt/TrayView.h"
+#include "platform/TrayHost.h"
 #include "platform/linux/qt/Signals.h"
 
 #include <QAction>
@@ -60,7 +61,13 @@ private slots:
         // The clicks are handled from the event loop, not inside the signal.
         QVERIFY(calls.isEmpty());
         QCoreApplication::processEvents();
-        QCOMPARE(calls, (QStringList{"login create", "login show", "login show"}));
+        // A single click does nothing on an XEmbed tray; without an XEmbed
+        // tray host the icon is in a StatusNotifier tray, whose one
+        // activation is the login command.
+        QStringList expected{"login create", "login show", "login show"};
+        if (platform::trayHostWindow() == 0)
+            expected << "login show";
+        QCOMPARE(calls, expected);
     }
 
     void tooltipInBothLanguagesAndTheTimerAfterStartUp() {

@@ -105,15 +105,18 @@ TEST_F(MainWindow, TrayMessagesAndMenuCommands) {
     CPanoviewDlg window(desktop, config, desktop.services());
     window.OnTrayNotify(TrayClick::Other); // a single click does nothing
     EXPECT_EQ(desktop.log, Log{});
+    // A StatusNotifier tray's activation is its only click: the login command.
+    window.OnTrayNotify(TrayClick::Activate);
+    EXPECT_EQ(desktop.log, (Log{"login create", "login show"}));
+    desktop.log.clear();
 
     // A double click and the login command show the one login dialog.
     window.OnTrayNotify(TrayClick::Double);
     desktop.menuChoices = {ID_TRAY_LOGIN, ID_TRAY_SETTINGS, ID_TRAY_ABOUT, 0};
     for (int i = 0; i < 4; ++i)
         window.OnTrayNotify(TrayClick::Context);
-    EXPECT_EQ(desktop.log,
-              (Log{"login create", "login show", "menu/6", "login show", "menu/6", "settings",
-                   "menu/6", "open http://www.loomhaven.example", "menu/6"}));
+    EXPECT_EQ(desktop.log, (Log{"login show", "menu/6", "login show", "menu/6", "settings",
+                                "menu/6", "open http://www.loomhaven.example", "menu/6"}));
 
     // With no display configured the login command opens the settings.
     desktop.log.clear();
@@ -198,6 +201,21 @@ TEST_F(MainWindow, TrayHostBackAndOtherEnds) {
     window.OnEndSession();
     EXPECT_EQ(desktop.log, (Log{"stop browsers", "icon-"}));
     EXPECT_EQ(desktop.tooltips, Log{"Loomhaven multi screen monitoring system"});
+}
+
+TEST_F(MainWindow, CommandsOfALaterStartRunAsFromTheMenu) {
+    const std::pair<const char*, RemoteCommand> words[] = {
+        {"login", RemoteCommand::Login}, {"settings", RemoteCommand::Settings},
+        {"Login", RemoteCommand::None},  {"", RemoteCommand::None},
+        {"status", RemoteCommand::None},
+    };
+    for (const auto& [word, command] : words)
+        EXPECT_EQ(remoteCommand(word), command) << word;
+    CPanoviewDlg window(desktop, config, desktop.services());
+    window.OnRemoteCommand(RemoteCommand::Login);
+    window.OnRemoteCommand(RemoteCommand::Settings);
+    window.OnRemoteCommand(RemoteCommand::None);
+    EXPECT_EQ(desktop.log, (Log{"login create", "login show", "settings"}));
 }
 
 } // namespace

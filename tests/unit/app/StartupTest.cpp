@@ -5,6 +5,7 @@
 #include "settings/SystemConfig.h"
 
 #include <gtest/gtest.h>
+#include <optional>
 
 namespace {
 
@@ -14,6 +15,8 @@ struct Recorder {
     std::string exePath = "/opt/pv/bin/panoview";
     platform::InstanceLock lock = platform::InstanceLock::Acquired;
     bool windows = true;
+    // The running copy's answer to a command; none listens when empty.
+    std::optional<int> answer;
 
     StartupServices services() {
         StartupServices s;
@@ -37,6 +40,12 @@ struct Recorder {
         };
         s.exitProcess = [this](int status) { steps.push_back("exit:" + std::to_string(status)); };
         s.runMainWindow = [this] { steps.push_back("run"); };
+        s.sendCommand = [this](const std::string& word, int& status) {
+            steps.push_back("send:" + word);
+            if (answer)
+                status = *answer;
+            return answer.has_value();
+        };
         return s;
     }
 };
@@ -147,6 +156,48 @@ TEST(CommandLine, SwitchesAreCaseSensitiveSubstrings) {
     const char* argv[] = {"panoview", "/set", "/english"};
     EXPECT_EQ(commandLineTail(3, argv), "/set /english");
     EXPECT_EQ(commandLineTail(1, argv), "");
+}
+
+TEST(CommandLine, CommandWordsForTheRunningCopy) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"--login", "login"},
+        {"/english --settings", "settings"},
+        {"--settings --login", "settings"},
+        {"--login=1", ""},
+        {"-login", ""},
+        {"", ""},
+        {"/set", ""},
+    };
+    for (const auto& [tail, word] : cases)
+        EXPECT_EQ(commandWord(tail), word) << tail;
+    EXPECT_TRUE(wantsSettings("--settings"));
+    EXPECT_FALSE(wantsSettings("--login"));
+}
+
+TEST_F(StartupTest, ALaterStartHandsItsCommandToTheRunningCopy) {
+    struct Case {
+        const char* tail;
+        std::optional<int> answer;
+        std::vector<std::string> steps;
+    };
+    const Case cases[] = {
+        // A plain second start still ends silently with status 0.
+        {"", 0, {"lock"}},
+        {"/english", std::nullopt, {"lock"}},
+        {"--login", 0, {"lock", "send:login", "exit:0"}},
+        {"--settings", 2, {"lock", "send:settings", "exit:2"}},
+        // A copy holds the lock but nobody answers: status 1.
+        {"--login", std::nullopt, {"lock", "send:login", "exit:1"}},
+    };
+    for (const Case& c : cases) {
+        Recorder r;
+        r.lock = platform::InstanceLock::AlreadyHeld;
+        r.answer = c.answer;
+        CPanoviewApp app(r.services());
+        EXPECT_FALSE(app.InitInstance(c.tail));
+        EXPECT_EQ(r.steps, c.steps) << c.tail;
+        EXPECT_EQ(theSystemConfig, nullptr);
+    }
 }
 
 TEST(CommandLine, ModuleDirectoryIsTheTextBeforeTheLastSlash) {

@@ -1,0 +1,48 @@
+// Commands to the running copy: the one copy of a user's session listens on
+// a Unix socket beside its instance lock, and a later start with a command
+// word hands the word over and ends with the answer's status.
+//
+// One request a connection: the client sends the word and a line feed, the
+// running copy answers with its status (a decimal number), a blank and one
+// line of text. Only processes of the same user are served.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace platform {
+
+// The socket beside the instance lock of that name:
+// $XDG_RUNTIME_DIR/<name>.socket, or /tmp/<name>-<uid>.socket when the
+// variable is unset or empty.
+std::string commandSocketPath(const std::string& lockName);
+
+struct CommandAnswer {
+    int status = 0; // 0 done, 2 refused or failed
+    std::string text;
+};
+
+class CommandListener {
+public:
+    // Listens at the path (mode 0600), replacing a socket left by an earlier
+    // run of this user. Null, with one diagnostic line, when it cannot.
+    static std::unique_ptr<CommandListener> listen(const std::string& path);
+    virtual ~CommandListener() = default;
+    // The descriptor that becomes readable when a client connects.
+    virtual int descriptor() const = 0;
+    // Takes one waiting connection: refuses another user's process, reads
+    // its word within the deadline, answers with what `handle` says. Returns
+    // at once when no client waits.
+    virtual void serveOne(const std::function<CommandAnswer(const std::string& word)>& handle,
+                          std::chrono::milliseconds deadline) = 0;
+};
+
+// Hands the word to the running copy and waits for its answer. False when
+// no copy listens (no socket, nobody at it) or the listener is another
+// user's; a copy that does not answer within the deadline answers status 2.
+bool sendCommand(const std::string& path, const std::string& word, CommandAnswer& answer,
+                 std::chrono::milliseconds deadline);
+
+} // namespace platform

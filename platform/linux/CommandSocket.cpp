@@ -1,0 +1,154 @@
+#include "platform/CommandSocket.h"
+
+#include "common/DebugPrint.h"
+#include "platform/linux/Fd.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+bool socketAddress(const std::string& path, sockaddr_un& address) {
+    std::memset(&address, 0, sizeof address);
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path)
+        return false;
+    std::memcpy(address.sun_path, path.data(), path.size());
+    return true;
+}
+
+// The user of the process at the other end of a connected socket.
+bool peerIsMe(int fd) {
+    ucred peer{};
+    socklen_t length = sizeof peer;
+    return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 &&
+           peer.uid == ::geteuid();
+}
+
+// Reads until a line feed, the peer's end or the deadline; false on the
+// deadline or an error.
+bool readLine(int fd, std::string& line, std::chrono::milliseconds deadline) {
+    const auto until = std::chrono::steady_clock::now() + deadline;
+    char c;
+    while (line.size() < 4096) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            until - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            return false;
+        pollfd p{fd, POLLIN, 0};
+        const int ready = ::poll(&p, 1, static_cast<int>(left.count()));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0)
+            return false;
+        const ssize_t n = ::read(fd, &c, 1);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return !line.empty();
+        if (c == '\n')
+            return true;
+        line += c;
+    }
+    return false;
+}
+
+class LinuxCommandListener : public CommandListener {
+public:
+    explicit LinuxCommandListener(UniqueFd fd) : fd_(std::move(fd)) {}
+    int descriptor() const override { return fd_.get(); }
+
+    void serveOne(const std::function<CommandAnswer(const std::string&)>& handle,
+                  std::chrono::milliseconds deadline) override {
+        UniqueFd client(::accept4(fd_.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+        if (!client.valid())
+            return;
+        if (!peerIsMe(client.get())) {
+            DebugPrint("CommandListener: a request of another user refused\n");
+            return;
+        }
+        std::string word;
+        if (!readLine(client.get(), word, deadline))
+            return;
+        const CommandAnswer answer = handle(word);
+        const std::string line = std::to_string(answer.status) + " " + answer.text + "\n";
+        writeAll(client.get(), line.data(), line.size(), WriteTo::Socket);
+    }
+
+private:
+    UniqueFd fd_;
+};
+
+} // namespace
+
+std::string commandSocketPath(const std::string& lockName) {
+    const char* runtimeDir = std::getenv("XDG_RUNTIME_DIR");
+    if (runtimeDir && *runtimeDir)
+        return std::string(runtimeDir) + "/" + lockName + ".socket";
+    return "/tmp/" + lockName + "-" + std::to_string(::getuid()) + ".socket";
+}
+
+std::unique_ptr<CommandListener> CommandListener::listen(const std::string& path) {
+    sockaddr_un address;
+    if (!socketAddress(path, address))
+        return nullptr;
+    UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!fd.valid())
+        return nullptr;
+    // Only the one copy (it holds the instance lock) gets here: a socket at
+    // the path is a dead run's, and it is replaced when it is this user's.
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0) {
+        if (!S_ISSOCK(st.st_mode) || st.st_uid != ::geteuid()) {
+            DebugPrint("CommandListener: %s is not a socket of this user; no commands\n",
+                       path.c_str());
+            return nullptr;
+        }
+        ::unlink(path.c_str());
+    }
+    // Made private before anyone can connect: the folder may be shared.
+    const mode_t saved = ::umask(0177);
+    const int bound = ::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::umask(saved);
+    if (bound != 0 || ::chmod(path.c_str(), 0600) != 0 || ::listen(fd.get(), 4) != 0) {
+        DebugPrint("CommandListener: cannot listen at %s (error %d)\n", path.c_str(), errno);
+        return nullptr;
+    }
+    return std::make_unique<LinuxCommandListener>(std::move(fd));
+}
+
+bool sendCommand(const std::string& path, const std::string& word, CommandAnswer& answer,
+                 std::chrono::milliseconds deadline) {
+    sockaddr_un address;
+    if (!socketAddress(path, address))
+        return false;
+    UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!fd.valid() ||
+        ::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+        return false;
+    // Another user's listener at our path is no copy of ours.
+    if (!peerIsMe(fd.get()))
+        return false;
+    const std::string line = word + "\n";
+    std::string reply;
+    if (!writeAll(fd.get(), line.data(), line.size(), WriteTo::Socket) ||
+        !readLine(fd.get(), reply, deadline)) {
+        answer = {2, "the running copy did not answer"};
+        return true;
+    }
+    const size_t blank = reply.find(' ');
+    answer.status = std::atoi(reply.substr(0, blank).c_str());
+    answer.text = blank == std::string::npos ? "" : reply.substr(blank + 1);
+    return true;
+}
+
+} // namespace platform

@@ -1,0 +1,118 @@
+// Commands to the running copy over its socket: the round trip, the
+// socket's mode, a dead run's socket replaced, what is not a socket of ours
+// refused, no copy, and a copy that never answers.
+#include "platform/CommandSocket.h"
+
+#include "DebugCapture.h"
+#include "TempDir.h"
+
+#include <atomic>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// Serves one connection of the listener on a thread of its own.
+struct Server {
+    Server(platform::CommandListener& listener,
+           std::function<platform::CommandAnswer(const std::string&)> handle)
+        : thread([&listener, handle] {
+              pollfd p{listener.descriptor(), POLLIN, 0};
+              if (::poll(&p, 1, 20000) == 1)
+                  listener.serveOne(handle, 5s);
+          }) {}
+    ~Server() { thread.join(); }
+    std::thread thread;
+};
+
+TEST(CommandSocket, AWordAndItsAnswerRoundTrip) {
+    TempDir dir;
+    const std::string path = dir.file("pv.socket");
+    auto listener = platform::CommandListener::listen(path);
+    ASSERT_TRUE(listener);
+    struct stat st {};
+    ASSERT_EQ(::lstat(path.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISSOCK(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << "only this user may connect";
+
+    std::string heard;
+    platform::CommandAnswer answer;
+    {
+        Server server(*listener, [&](const std::string& word) {
+            heard = word;
+            return platform::CommandAnswer{0, "the login dialog is shown"};
+        });
+        ASSERT_TRUE(platform::sendCommand(path, "login", answer, 5s));
+    }
+    EXPECT_EQ(heard, "login");
+    EXPECT_EQ(answer.status, 0);
+    EXPECT_EQ(answer.text, "the login dialog is shown");
+    {
+        Server server(*listener, [](const std::string& word) {
+            return platform::CommandAnswer{2, "unknown command: " + word};
+        });
+        ASSERT_TRUE(platform::sendCommand(path, "reboot", answer, 5s));
+    }
+    EXPECT_EQ(answer.status, 2);
+    EXPECT_EQ(answer.text, "unknown command: reboot");
+}
+
+TEST(CommandSocket, ADeadRunsSocketIsReplacedAndAnythingElseKept) {
+    TempDir dir;
+    DebugCapture quiet;
+    const std::string path = dir.file("pv.socket");
+    {
+        auto dead = platform::CommandListener::listen(path);
+        ASSERT_TRUE(dead);
+    } // the run ended without removing its socket
+    platform::CommandAnswer answer;
+    EXPECT_FALSE(platform::sendCommand(path, "login", answer, 1s)) << "nobody listens there";
+    auto again = platform::CommandListener::listen(path);
+    EXPECT_TRUE(again) << "a socket of this user left by a dead run is replaced";
+
+    dir.write("file.socket", "not a socket");
+    EXPECT_FALSE(platform::CommandListener::listen(dir.file("file.socket")));
+    EXPECT_EQ(dir.read("file.socket"), "not a socket") << "a file at the path is left alone";
+}
+
+TEST(CommandSocket, NoCopyAndACopyThatNeverAnswers) {
+    TempDir dir;
+    platform::CommandAnswer answer;
+    EXPECT_FALSE(platform::sendCommand(dir.file("none.socket"), "login", answer, 1s));
+
+    // A listener that accepts but never answers: the sender gives up at its
+    // deadline with status 2 instead of hanging.
+    const std::string path = dir.file("mute.socket");
+    int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(fd, 1), 0);
+    ASSERT_TRUE(platform::sendCommand(path, "login", answer, 200ms));
+    EXPECT_EQ(answer.status, 2);
+    ::close(fd);
+}
+
+TEST(CommandSocket, TheSocketLiesBesideTheLock) {
+    const char* saved = std::getenv("XDG_RUNTIME_DIR");
+    const std::string keep = saved ? saved : "";
+    ::setenv("XDG_RUNTIME_DIR", "/run/user/1000", 1);
+    EXPECT_EQ(platform::commandSocketPath("LOCK"), "/run/user/1000/LOCK.socket");
+    ::setenv("XDG_RUNTIME_DIR", "", 1);
+    EXPECT_EQ(platform::commandSocketPath("LOCK"),
+              "/tmp/LOCK-" + std::to_string(::getuid()) + ".socket");
+    if (saved)
+        ::setenv("XDG_RUNTIME_DIR", keep.c_str(), 1);
+    else
+        ::unsetenv("XDG_RUNTIME_DIR");
+}
+
+} // namespace
