@@ -23,7 +23,9 @@
 struct TopWindow {
     Rect outer;
     std::set<uint32_t> pids;
-    std::string name; // _NET_WM_NAME of the client
+    std::string name;        // _NET_WM_NAME of the client
+    xcb_window_t client = 0; // the window that carries the process id
+    Rect clientArea;         // where that window lies on the root
 };
 
 class XProbe {
@@ -66,10 +68,14 @@ public:
         return found;
     }
 
-    // The colour shown at a point of the root window, as 0xRRGGBB.
-    uint32_t colourAt(int x, int y) {
+    // The colour shown at a point of the root window, as 0xRRGGBB. On
+    // XWayland the root shows nothing: read the window (colourIn).
+    uint32_t colourAt(int x, int y) { return colourIn(root_, x, y); }
+
+    // The colour a window shows at a point of its own, as 0xRRGGBB.
+    uint32_t colourIn(xcb_window_t window, int x, int y) {
         auto* image = xcb_get_image_reply(c_,
-                                          xcb_get_image(c_, XCB_IMAGE_FORMAT_Z_PIXMAP, root_,
+                                          xcb_get_image(c_, XCB_IMAGE_FORMAT_Z_PIXMAP, window,
                                                         static_cast<int16_t>(x),
                                                         static_cast<int16_t>(y), 1, 1, ~0u),
                                           nullptr);
@@ -115,6 +121,9 @@ private:
     void collect(xcb_window_t w, TopWindow& top, int depth) {
         for (uint32_t pid : cardinals(w, pidAtom_, XCB_ATOM_CARDINAL)) {
             top.pids.insert(pid);
+            top.client = w;
+            if (auto area = platform::x11::rootRectOf(c_, root_, w, false))
+                top.clientArea = *area;
             top.name = platform::x11::textProperty(c_, w, nameAtom_, utf8Atom_);
         }
         if (depth < 2)
