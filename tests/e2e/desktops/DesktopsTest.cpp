@@ -75,6 +75,11 @@ private:
     bool cannotStartHere_ = false;
 };
 
+std::string describe(const Rect& r) {
+    return std::to_string(r.left) + "," + std::to_string(r.top) + " " + std::to_string(r.width()) +
+           "x" + std::to_string(r.height());
+}
+
 struct Desktop {
     const char* compositor;
     int panelTop; // the height the desktop's own panel takes at each output's top
@@ -188,6 +193,33 @@ TEST_P(OnDesktop, EveryMonitorShowsItsPageOverItsWorkArea) {
     for (const auto& d : config.displays)
         EXPECT_TRUE(
             eventually([pid = static_cast<pid_t>(d.processId)] { return !processRunning(pid); }));
+
+    // A page over part of a monitor, as a panel of its own would leave it: an
+    // undecorated normal window placed exactly (or maximised there), not
+    // full screen and not framed, whatever the window manager.
+    const Rect part{monitors[1]->rcWork.left, monitors[1]->rcWork.top + 40,
+                    monitors[1]->rcWork.right, monitors[1]->rcWork.bottom};
+    uint32_t pid = 0;
+    ASSERT_TRUE(launcher.StartProcess(part, base + "status.html?token=PART", pid));
+    std::optional<TopWindow> window;
+    EXPECT_TRUE(eventually(
+        [&] {
+            window.reset();
+            const auto tree = descendantsOf(static_cast<pid_t>(pid));
+            const std::set<pid_t> owners(tree.begin(), tree.end());
+            for (const auto& top : probe.topWindows())
+                for (uint32_t owner : top.pids)
+                    if (owners.count(static_cast<pid_t>(owner)))
+                        window = top;
+            return window && window->outer == part && window->clientArea == part &&
+                   window->name == PageServer::title("status", "PART");
+        },
+        seconds(60)))
+        << desktop.compositor << ": "
+        << (window ? "frame " + describe(window->outer) + ", page " + describe(window->clientArea)
+                   : std::string("no window"));
+    launcher.StopBrowsers();
+    EXPECT_TRUE(eventually([&] { return !processRunning(static_cast<pid_t>(pid)); }));
 }
 
 // GNOME (mutter, without the shell: no top bar), KDE Plasma's KWin, and sway

@@ -31,15 +31,14 @@ struct TopWindow {
 class XProbe {
 public:
     explicit XProbe(const std::string& display) {
-        c_ = xcb_connect(display.c_str(), nullptr);
-        if (xcb_connection_has_error(c_))
+        if (!x_.open(display.c_str()))
             throw std::runtime_error("cannot reach X display " + display);
-        root_ = xcb_setup_roots_iterator(xcb_get_setup(c_)).data->root;
+        c_ = x_.get();
+        root_ = x_.root();
         pidAtom_ = atom("_NET_WM_PID");
         nameAtom_ = atom("_NET_WM_NAME");
         utf8Atom_ = atom("UTF8_STRING");
     }
-    ~XProbe() { xcb_disconnect(c_); }
     XProbe(const XProbe&) = delete;
     XProbe& operator=(const XProbe&) = delete;
 
@@ -131,6 +130,7 @@ private:
                 collect(child, top, depth + 1);
     }
 
+    platform::x11::Connection x_;
     xcb_connection_t* c_ = nullptr;
     xcb_window_t root_ = 0;
     xcb_atom_t pidAtom_ = 0, nameAtom_ = 0, utf8Atom_ = 0;
