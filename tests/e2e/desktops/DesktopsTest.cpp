@@ -44,6 +44,8 @@ public:
                 display_ = line.substr(8);
             else if (line.rfind("SWAYSOCK=", 0) == 0)
                 swaySocket_ = line.substr(9);
+            else if (line.rfind("XAUTHORITY=", 0) == 0)
+                xauthority_ = line.substr(11);
         }
         if (display_.empty())
             reason_ = "exit status " + std::to_string(WEXITSTATUS(status)) + ": " + text;
@@ -61,12 +63,22 @@ public:
     bool cannotStartHere() const { return cannotStartHere_; }
     const std::string& reason() const { return reason_; }
     const std::string& display() const { return display_; }
+    // A shell command run against this wall's XWayland.
+    int run(const std::string& command) const {
+        return std::system(("DISPLAY=" + display_ + " " + command + " >/dev/null 2>&1").c_str());
+    }
     const std::string& swaySocket() const { return swaySocket_; }
+    const std::string& xauthority() const { return xauthority_; }
 
 private:
-    std::string display_, swaySocket_, reason_;
+    std::string display_, swaySocket_, xauthority_, reason_;
     bool cannotStartHere_ = false;
 };
+
+std::string describe(const Rect& r) {
+    return std::to_string(r.left) + "," + std::to_string(r.top) + " " + std::to_string(r.width()) +
+           "x" + std::to_string(r.height());
+}
 
 struct Desktop {
     const char* compositor;
@@ -86,6 +98,10 @@ TEST_P(OnDesktop, EveryMonitorShowsItsPageOverItsWorkArea) {
     // The pages are X11 clients of XWayland, whatever the session offers.
     setenv("DISPLAY", wall.display().c_str(), 1);
     unsetenv("WAYLAND_DISPLAY");
+    if (wall.xauthority().empty())
+        unsetenv("XAUTHORITY");
+    else
+        setenv("XAUTHORITY", wall.xauthority().c_str(), 1);
     if (wall.swaySocket().empty())
         unsetenv("SWAYSOCK");
     else
@@ -120,6 +136,7 @@ TEST_P(OnDesktop, EveryMonitorShowsItsPageOverItsWorkArea) {
     launcher.waitForLaunch();
 
     XProbe probe(wall.display());
+    std::vector<TopWindow> windows;
     for (size_t i = 0; i < pages.size(); ++i) {
         const auto brovia = static_cast<pid_t>(config.displays[i].processId);
         ASSERT_NE(brovia, 0) << pages[i];
@@ -144,29 +161,70 @@ TEST_P(OnDesktop, EveryMonitorShowsItsPageOverItsWorkArea) {
         ASSERT_TRUE(window) << "no browser window for " << pages[i];
         EXPECT_EQ(window->outer, work) << pages[i] << " on " << desktop.compositor;
         // The page is drawn where it belongs: its colour at the middle of
-        // the work area.
+        // the work area (read from the window: XWayland's root shows none).
         const int x = (work.left + work.right) / 2, y = (work.top + work.bottom) / 2;
-        EXPECT_TRUE(eventually(
-            [&] { return probe.colourAt(x, y) == PageServer::colourOf(pages[i]); }, seconds(30)))
-            << pages[i] << " shows " << std::hex << probe.colourAt(x, y);
+        const auto colour = [&] {
+            return probe.colourIn(window->client, x - window->clientArea.left,
+                                  y - window->clientArea.top);
+        };
+        EXPECT_TRUE(
+            eventually([&] { return colour() == PageServer::colourOf(pages[i]); }, seconds(30)))
+            << pages[i] << " shows " << std::hex << colour();
+        windows.push_back(*window);
     }
 
+    // A picture of the wall for the record: each page's window where it lies.
+    std::string compose = "convert -size " + std::to_string(3 * kOutputWidth) + "x" +
+                          std::to_string(kOutputHeight) + " xc:'#202020'";
+    for (size_t i = 0; i < windows.size(); ++i) {
+        const std::string part = std::string(DESKTOP_SCREENSHOTS) + "/" + desktop.compositor + "-" +
+                                 std::to_string(i) + ".png";
+        wall.run("import -window " + std::to_string(windows[i].client) + " " + part);
+        compose += " " + part + " -geometry +" + std::to_string(windows[i].clientArea.left) + "+" +
+                   std::to_string(windows[i].clientArea.top) + " -composite";
+    }
     const std::string shot =
         std::string(DESKTOP_SCREENSHOTS) + "/wall-" + desktop.compositor + ".png";
-    const std::string command = "import -window root -display " + wall.display() + " " + shot;
-    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    EXPECT_EQ(std::system((compose + " " + shot).c_str()), 0) << compose;
 
     launcher.StopBrowsers();
     for (const auto& d : config.displays)
         EXPECT_TRUE(
             eventually([pid = static_cast<pid_t>(d.processId)] { return !processRunning(pid); }));
+
+    // A page over part of a monitor, as a panel of its own would leave it: an
+    // undecorated normal window placed exactly (or maximised there), not
+    // full screen and not framed, whatever the window manager.
+    const Rect part{monitors[1]->rcWork.left, monitors[1]->rcWork.top + 40,
+                    monitors[1]->rcWork.right, monitors[1]->rcWork.bottom};
+    uint32_t pid = 0;
+    ASSERT_TRUE(launcher.StartProcess(part, base + "status.html?token=PART", pid));
+    std::optional<TopWindow> window;
+    EXPECT_TRUE(eventually(
+        [&] {
+            window.reset();
+            const auto tree = descendantsOf(static_cast<pid_t>(pid));
+            const std::set<pid_t> owners(tree.begin(), tree.end());
+            for (const auto& top : probe.topWindows())
+                for (uint32_t owner : top.pids)
+                    if (owners.count(static_cast<pid_t>(owner)))
+                        window = top;
+            return window && window->outer == part && window->clientArea == part &&
+                   window->name == PageServer::title("status", "PART");
+        },
+        seconds(60)))
+        << desktop.compositor << ": "
+        << (window ? "frame " + describe(window->outer) + ", page " + describe(window->clientArea)
+                   : std::string("no window"));
+    launcher.StopBrowsers();
+    EXPECT_TRUE(eventually([&] { return !processRunning(static_cast<pid_t>(pid)); }));
 }
 
 // GNOME (mutter, without the shell: no top bar), KDE Plasma's KWin, and sway
-// with its bar at the top of each output.
+// with its bar (30 pixels high) at the top of each output.
 INSTANTIATE_TEST_SUITE_P(Compositors, OnDesktop,
                          ::testing::Values(Desktop{"mutter", 0}, Desktop{"kwin", 0},
-                                           Desktop{"sway", 0}),
+                                           Desktop{"sway", 30}),
                          [](const auto& info) { return std::string(info.param.compositor); });
 
 } // namespace

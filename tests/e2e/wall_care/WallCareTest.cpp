@@ -5,6 +5,7 @@
 // start puts it, nothing comes back after the sign-out; and the monitors do
 // not blank while signed in.
 #include "LoginDesk.h"
+#include "platform/linux/Xcb.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -107,25 +108,21 @@ struct Blanking {
 };
 
 Blanking blankingOf(const std::string& display) {
+    namespace x11 = platform::x11;
     Blanking b;
-    xcb_connection_t* c = xcb_connect(display.c_str(), nullptr);
-    if (xcb_connection_has_error(c)) {
-        xcb_disconnect(c);
+    x11::Connection x;
+    if (!x.open(display.c_str()))
         return b;
-    }
-    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
-    auto* info = xcb_screensaver_query_info_reply(c, xcb_screensaver_query_info(c, root), nullptr);
+    xcb_connection_t* c = x.get();
+    auto info = x11::reply(
+        xcb_screensaver_query_info_reply(c, xcb_screensaver_query_info(c, x.root()), nullptr));
     b.saverOn = info && info->state == XCB_SCREENSAVER_STATE_ON;
-    std::free(info);
-    auto* capable = xcb_dpms_capable_reply(c, xcb_dpms_capable(c), nullptr);
+    auto capable = x11::reply(xcb_dpms_capable_reply(c, xcb_dpms_capable(c), nullptr));
     b.dpmsCapable = capable && capable->capable;
-    std::free(capable);
     if (b.dpmsCapable) {
-        auto* dpms = xcb_dpms_info_reply(c, xcb_dpms_info(c), nullptr);
+        auto dpms = x11::reply(xcb_dpms_info_reply(c, xcb_dpms_info(c), nullptr));
         b.dpmsOn = dpms && dpms->state;
-        std::free(dpms);
     }
-    xcb_disconnect(c);
     return b;
 }
 

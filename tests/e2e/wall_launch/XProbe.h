@@ -23,21 +23,22 @@
 struct TopWindow {
     Rect outer;
     std::set<uint32_t> pids;
-    std::string name; // _NET_WM_NAME of the client
+    std::string name;        // _NET_WM_NAME of the client
+    xcb_window_t client = 0; // the window that carries the process id
+    Rect clientArea;         // where that window lies on the root
 };
 
 class XProbe {
 public:
     explicit XProbe(const std::string& display) {
-        c_ = xcb_connect(display.c_str(), nullptr);
-        if (xcb_connection_has_error(c_))
+        if (!x_.open(display.c_str()))
             throw std::runtime_error("cannot reach X display " + display);
-        root_ = xcb_setup_roots_iterator(xcb_get_setup(c_)).data->root;
+        c_ = x_.get();
+        root_ = x_.root();
         pidAtom_ = atom("_NET_WM_PID");
         nameAtom_ = atom("_NET_WM_NAME");
         utf8Atom_ = atom("UTF8_STRING");
     }
-    ~XProbe() { xcb_disconnect(c_); }
     XProbe(const XProbe&) = delete;
     XProbe& operator=(const XProbe&) = delete;
 
@@ -66,10 +67,14 @@ public:
         return found;
     }
 
-    // The colour shown at a point of the root window, as 0xRRGGBB.
-    uint32_t colourAt(int x, int y) {
+    // The colour shown at a point of the root window, as 0xRRGGBB. On
+    // XWayland the root shows nothing: read the window (colourIn).
+    uint32_t colourAt(int x, int y) { return colourIn(root_, x, y); }
+
+    // The colour a window shows at a point of its own, as 0xRRGGBB.
+    uint32_t colourIn(xcb_window_t window, int x, int y) {
         auto* image = xcb_get_image_reply(c_,
-                                          xcb_get_image(c_, XCB_IMAGE_FORMAT_Z_PIXMAP, root_,
+                                          xcb_get_image(c_, XCB_IMAGE_FORMAT_Z_PIXMAP, window,
                                                         static_cast<int16_t>(x),
                                                         static_cast<int16_t>(y), 1, 1, ~0u),
                                           nullptr);
@@ -115,6 +120,9 @@ private:
     void collect(xcb_window_t w, TopWindow& top, int depth) {
         for (uint32_t pid : cardinals(w, pidAtom_, XCB_ATOM_CARDINAL)) {
             top.pids.insert(pid);
+            top.client = w;
+            if (auto area = platform::x11::rootRectOf(c_, root_, w, false))
+                top.clientArea = *area;
             top.name = platform::x11::textProperty(c_, w, nameAtom_, utf8Atom_);
         }
         if (depth < 2)
@@ -122,6 +130,7 @@ private:
                 collect(child, top, depth + 1);
     }
 
+    platform::x11::Connection x_;
     xcb_connection_t* c_ = nullptr;
     xcb_window_t root_ = 0;
     xcb_atom_t pidAtom_ = 0, nameAtom_ = 0, utf8Atom_ = 0;
