@@ -5,6 +5,7 @@
 //           the moment before);
 //   return  the server, refusing connections, starts answering again.
 // Usage: bench_page_recovery [rounds]   (needs Chromium; one wall at a time)
+#include "Renderers.h"
 #include "ScriptedServer.h"
 #include "TempDir.h"
 #include "XWall.h"
@@ -38,31 +39,6 @@ size_t count(const std::string& text, const std::string& word) {
     for (size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1))
         ++n;
     return n;
-}
-
-std::vector<pid_t> renderersBelow(pid_t top) {
-    std::vector<std::pair<pid_t, pid_t>> parents;
-    DIR* proc = opendir("/proc");
-    while (dirent* e = proc ? readdir(proc) : nullptr) {
-        const pid_t pid = std::atoi(e->d_name);
-        const std::string stat =
-            pid > 0 ? e2e::readFile("/proc/" + std::string(e->d_name) + "/stat") : "";
-        const size_t close = stat.rfind(')');
-        if (close != std::string::npos)
-            parents.emplace_back(pid, std::atoi(stat.c_str() + close + 4));
-    }
-    if (proc)
-        closedir(proc);
-    std::vector<pid_t> below = {top}, renderers;
-    for (size_t i = 0; i < below.size(); ++i)
-        for (auto [pid, parent] : parents)
-            if (parent == below[i]) {
-                below.push_back(pid);
-                if (e2e::readFile("/proc/" + std::to_string(pid) + "/cmdline")
-                        .find("--type=renderer") != std::string::npos)
-                    renderers.push_back(pid);
-            }
-    return renderers;
 }
 
 // A page server bound to a free port that refuses connections until it is
@@ -166,7 +142,7 @@ int main(int argc, char** argv) {
         for (int i = 0; i < rounds; ++i) {
             const size_t before = lives();
             const auto fault = Clock::now();
-            for (pid_t r : renderersBelow(brovia->pid()))
+            for (pid_t r : e2e::renderersBelow(brovia->pid()))
                 kill(r, SIGKILL);
             if (e2e::waitFor([&] { return lives() > before; }, 60s))
                 crash.push_back(ms(Clock::now() - fault));
@@ -208,7 +184,7 @@ int main(int argc, char** argv) {
                 back.push_back(ms(Clock::now() - fault));
             returning.down();
             // The page's own next reload fails: only a crash makes Brovia load it again.
-            for (pid_t r : renderersBelow(brovia->pid()))
+            for (pid_t r : e2e::renderersBelow(brovia->pid()))
                 kill(r, SIGKILL);
             e2e::waitFor([&] { return count(e2e::readFile(log), "page retrying") > size_t(i + 1); },
                          60s);

@@ -2,6 +2,7 @@
 // meeting one fault of a wall page: its renderer killed, a script that
 // loops for ever, a main document that never comes. A fourth page stands by
 // and must be left alone; the pointer resting over a page disappears.
+#include "Renderers.h"
 #include "ScriptedServer.h"
 #include "TempDir.h"
 #include "XProbe.h"
@@ -31,33 +32,6 @@ std::string page(const std::string& colour, const std::string& script) {
 std::string pathOf(const std::string& request) {
     const size_t from = request.find(' ') + 1;
     return request.substr(from, request.find(' ', from) - from);
-}
-
-// The renderer processes below a process (Brovia, its Chromium, zygotes).
-std::vector<pid_t> renderersBelow(pid_t top) {
-    std::vector<std::pair<pid_t, pid_t>> parents;
-    DIR* proc = opendir("/proc");
-    while (dirent* e = proc ? readdir(proc) : nullptr) {
-        const pid_t pid = std::atoi(e->d_name);
-        if (pid <= 0)
-            continue;
-        const std::string stat = e2e::readFile("/proc/" + std::string(e->d_name) + "/stat");
-        const size_t close = stat.rfind(')');
-        if (close != std::string::npos)
-            parents.emplace_back(pid, std::atoi(stat.c_str() + close + 4));
-    }
-    if (proc)
-        closedir(proc);
-    std::vector<pid_t> below = {top}, renderers;
-    for (size_t i = 0; i < below.size(); ++i)
-        for (auto [pid, parent] : parents)
-            if (parent == below[i]) {
-                below.push_back(pid);
-                if (e2e::readFile("/proc/" + std::to_string(pid) + "/cmdline")
-                        .find("--type=renderer") != std::string::npos)
-                    renderers.push_back(pid);
-            }
-    return renderers;
 }
 
 // Whether the cursor the X server shows now is invisible (every pixel
@@ -148,7 +122,7 @@ TEST(PageWatchE2E, CrashedHungAndStalledPagesComeBackAndTheIdlePointerHides) {
     // again and shows, by the same Brovia; the bystander is left alone.
     const size_t crashLoads = requests("/crash").size();
     const size_t bystanderLoads = requests("/bystander").size();
-    const std::vector<pid_t> renderers = renderersBelow(brovias[0]->pid());
+    const std::vector<pid_t> renderers = e2e::renderersBelow(brovias[0]->pid());
     ASSERT_FALSE(renderers.empty());
     for (pid_t r : renderers)
         kill(r, SIGKILL);
