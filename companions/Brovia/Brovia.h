@@ -11,12 +11,15 @@ struct PagePlacement {
     int bottom = 0;
     int right = 0;
     std::string url;
+    // Chromium's zoom in percent (25 to 500); 0 leaves Chromium's default.
+    int zoomPercent = 0;
     int width() const { return right - left; }
     int height() const { return bottom - top; }
 };
 
-// Shows the page with Chromium in app mode and returns when the browser has
-// ended; its exit status.
+// Shows the page with Chromium in app mode, watches it over the DevTools
+// pipe and brings it back when it crashes, hangs, fails or stalls (see
+// PageWatch.h); returns when the browser has ended, with its exit status.
 int showWithChromium(const std::string& chromium, const PagePlacement& page);
 
 // Puts the window manager's frame of the browser's window exactly over the

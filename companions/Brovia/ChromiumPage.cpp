@@ -1,17 +1,22 @@
+#include "AddressProbe.h"
 #include "Brovia.h"
+#include "PageWatch.h"
 
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <poll.h>
 #include <pwd.h>
 #include <string>
 #include <sys/prctl.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -22,11 +27,15 @@ std::string freshProfileFolder() {
     std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/brovia-profile-XXXXXX";
     if (!mkdtemp(pattern.data()))
         return {};
-    // A wall shows pages unattended: the profile starts with the offer to
-    // translate pages switched off.
+    // A wall shows pages unattended: the profile starts with the offers to
+    // translate pages and to save passwords switched off, notifications
+    // refused without asking, and a clean last exit (no restore bubble).
     std::error_code ec;
     std::filesystem::create_directory(pattern + "/Default", ec);
-    std::ofstream(pattern + "/Default/Preferences") << R"({"translate":{"enabled":false}})";
+    std::ofstream(pattern + "/Default/Preferences")
+        << R"({"translate":{"enabled":false},"credentials_enable_service":false,)"
+           R"("profile":{"password_manager_enabled":false,"exit_type":"Normal",)"
+           R"("exited_cleanly":true,"default_content_setting_values":{"notifications":2}}})";
     return pattern;
 }
 
@@ -44,7 +53,29 @@ std::vector<std::string> chromiumArguments(const std::string& chromium, const Pa
         "--disable-background-networking",
         "--disable-component-update",
         "--disable-sync",
+        // Brovia drives the page over descriptors 3 and 4, never a TCP port
+        // another local user could reach.
+        "--remote-debugging-pipe",
+        // An X11 client even in a Wayland session, so that it can be placed.
+        "--ozone-platform=x11",
+        // A wall page runs at full speed whether or not it is covered, and
+        // no dialog or bubble waits for a click that never comes.
+        "--disable-background-timer-throttling",
+        "--disable-renderer-backgrounding",
+        "--disable-backgrounding-occluded-windows",
+        "--disable-hang-monitor",
+        "--noerrdialogs",
+        "--deny-permission-prompts",
+        "--password-store=basic",
+        "--disable-features=Translate,TranslateUI,TouchpadOverscrollHistoryNavigation",
+        "--overscroll-history-navigation=0",
+        "--disable-pinch",
     };
+    if (page.zoomPercent > 0) {
+        char factor[16];
+        std::snprintf(factor, sizeof factor, "%.2f", page.zoomPercent / 100.0);
+        args.push_back(std::string("--force-device-scale-factor=") + factor);
+    }
     // Chromium refuses to run as root with its sandbox on; --test-type hides
     // the warning bar that --no-sandbox brings.
     if (geteuid() == 0) {
@@ -88,8 +119,9 @@ int openBrowserLog(const PagePlacement& page) {
 
 // Starts the browser as a child that dies with Brovia: killing Brovia (as the
 // wall's stop does, by name) ends the browser and, with it, its helpers. Its
-// standard output and error go to log.
-pid_t startBrowser(const std::vector<std::string>& args, int log) {
+// standard output and error go to log; it reads DevTools commands from
+// descriptor 3 (commands) and writes its messages to descriptor 4 (messages).
+pid_t startBrowser(const std::vector<std::string>& args, int log, int commands, int messages) {
     std::vector<char*> argv;
     for (const auto& a : args)
         argv.push_back(const_cast<char*>(a.c_str()));
@@ -104,6 +136,13 @@ pid_t startBrowser(const std::vector<std::string>& args, int log) {
             dup2(log, STDOUT_FILENO);
             dup2(log, STDERR_FILENO);
         }
+        // Out of the way of 3 and 4 first, so that neither overwrites the
+        // other; dup2 clears close-on-exec on the copies.
+        const int in = fcntl(commands, F_DUPFD_CLOEXEC, 10);
+        const int out = fcntl(messages, F_DUPFD_CLOEXEC, 10);
+        if (in < 0 || out < 0 || dup2(in, 3) < 0 || dup2(out, 4) < 0)
+            _exit(126);
+        signal(SIGPIPE, SIG_DFL);
         execv(argv[0], argv.data());
         _exit(127);
     }
@@ -140,6 +179,165 @@ void removeProfileWhenBroviaEnds(const std::string& profile, pid_t browser) {
     // fds[1] stays open, close-on-exec, until Brovia ends.
 }
 
+// Where each change of the page's state goes: the browser log always, and
+// the descriptor BROVIA_REPORT_FD names when Panoview gave one. The
+// descriptor is kept from the browser (close-on-exec) and written without
+// blocking: a reader that does not keep up loses lines, the page does not
+// stop.
+class StateReports {
+public:
+    explicit StateReports(int log) : log_(log) {
+        const char* named = std::getenv("BROVIA_REPORT_FD");
+        if (!named || !*named)
+            return;
+        char* end = nullptr;
+        const long fd = std::strtol(named, &end, 10);
+        if (*end != '\0' || fd < 0 || fd > 65535 || fcntl(int(fd), F_GETFD) < 0) {
+            line(std::string("Brovia: BROVIA_REPORT_FD=") + named + " is not an open descriptor\n");
+            return;
+        }
+        fd_ = int(fd);
+        fcntl(fd_, F_SETFD, FD_CLOEXEC);
+        fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
+    }
+    void report(const PageReport& r) {
+        const std::string text = formatPageReport(r);
+        line("Brovia: " + text);
+        if (fd_ >= 0 && write(fd_, text.data(), text.size()) != ssize_t(text.size()))
+            line("Brovia: the report line did not go out: " + std::string(std::strerror(errno)) +
+                 "\n");
+    }
+    void line(const std::string& text) {
+        if (log_ >= 0)
+            (void)!write(log_, text.data(), text.size());
+    }
+
+private:
+    int log_;
+    int fd_ = -1;
+};
+
+// The processes below the browser (its zygotes, their renderers), from
+// /proc: every renderer of this browser gets SIGKILL. One page per browser,
+// so every renderer is the page's (or an idle spare).
+void endRenderersOf(pid_t browser) {
+    std::vector<std::pair<pid_t, pid_t>> parents; // (pid, parent)
+    if (DIR* proc = opendir("/proc")) {
+        while (dirent* entry = readdir(proc)) {
+            char* end = nullptr;
+            const long pid = std::strtol(entry->d_name, &end, 10);
+            if (*end != '\0' || pid <= 0)
+                continue;
+            std::ifstream stat("/proc/" + std::string(entry->d_name) + "/stat");
+            std::string text((std::istreambuf_iterator<char>(stat)), {});
+            const size_t close = text.rfind(')');
+            if (close == std::string::npos)
+                continue;
+            char state = 0;
+            long parent = 0;
+            if (std::sscanf(text.c_str() + close + 1, " %c %ld", &state, &parent) == 2)
+                parents.emplace_back(pid_t(pid), pid_t(parent));
+        }
+        closedir(proc);
+    }
+    std::vector<pid_t> below = {browser};
+    for (size_t i = 0; i < below.size(); ++i)
+        for (auto [pid, parent] : parents)
+            if (parent == below[i])
+                below.push_back(pid);
+    for (size_t i = 1; i < below.size(); ++i) {
+        std::ifstream cmdline("/proc/" + std::to_string(below[i]) + "/cmdline");
+        std::string words((std::istreambuf_iterator<char>(cmdline)), {});
+        if (words.find(std::string("--type=renderer") + '\0') != std::string::npos)
+            kill(below[i], SIGKILL);
+    }
+}
+
+// Brovia's end of the DevTools pipe: messages out without blocking (what
+// the pipe does not take yet waits in `pending`), messages in cut at NUL.
+struct PipeEnds {
+    int commands = -1; // Brovia writes
+    int messages = -1; // Brovia reads
+    std::string pending;
+    devtools::MessageSplitter splitter;
+
+    void flush() {
+        while (!pending.empty()) {
+            const ssize_t n = write(commands, pending.data(), pending.size());
+            if (n <= 0)
+                return;
+            pending.erase(0, size_t(n));
+        }
+    }
+    void send(const std::string& message) {
+        pending += message;
+        pending += '\0';
+        flush();
+    }
+};
+
+// Drives the page's watch until the browser closes its end of the pipe
+// (it ended) or stops answering; true for the latter.
+bool watchPage(pid_t browser, const PagePlacement& page, PipeEnds& pipe, StateReports& reports) {
+    AddressProbe address;
+    bool browserHung = false;
+    PageWatchPort port;
+    port.send = [&pipe](const std::string& m) { pipe.send(m); };
+    port.askAddress = [&address](const std::string& url) { address.start(url); };
+    port.endRenderers = [browser, &reports] {
+        reports.line("Brovia: ending the page's renderer\n");
+        endRenderersOf(browser);
+    };
+    port.report = [&reports](const PageReport& r) { reports.report(r); };
+    port.wallClockMs = [] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::system_clock::now().time_since_epoch())
+            .count();
+    };
+    port.browserHung = [&](const std::string& why) {
+        if (!browserHung)
+            reports.line("Brovia: the browser does not answer: " + why + "\n");
+        browserHung = true;
+    };
+    PageWatch watch(page.url, port);
+    using Clock = devtools::Clock;
+    watch.start(Clock::now());
+    char buffer[65536];
+    while (!browserHung) {
+        Clock::time_point now = Clock::now();
+        watch.tick(now);
+        if (browserHung)
+            break;
+        int timeout = 1000;
+        if (auto wake = watch.nextWake())
+            timeout = int(std::clamp<int64_t>(
+                std::chrono::duration_cast<std::chrono::milliseconds>(*wake - now).count() + 1, 0,
+                1000));
+        curl_waitfd fds[2] = {{pipe.messages, CURL_WAIT_POLLIN, 0},
+                              {pipe.commands, CURL_WAIT_POLLOUT, 0}};
+        curl_multi_poll(address.multi(), fds, pipe.pending.empty() ? 1 : 2, timeout, nullptr);
+        if (fds[0].revents) {
+            const ssize_t n = read(pipe.messages, buffer, sizeof buffer);
+            if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN))
+                return false; // the browser ended
+            if (n > 0) {
+                now = Clock::now();
+                for (const std::string& message : pipe.splitter.feed({buffer, size_t(n)}))
+                    watch.received(message, now);
+                if (pipe.splitter.overflowed()) {
+                    reports.line("Brovia: a DevTools message beyond any reasonable size\n");
+                    return true;
+                }
+            }
+        }
+        if (!pipe.pending.empty())
+            pipe.flush();
+        if (auto answer = address.perform())
+            watch.addressAnswered(*answer, Clock::now());
+    }
+    return true;
+}
+
 } // namespace
 
 int showWithChromium(const std::string& chromium, const PagePlacement& page) {
@@ -148,24 +346,54 @@ int showWithChromium(const std::string& chromium, const PagePlacement& page) {
         std::perror("Brovia: profile folder");
         return 1;
     }
+    int toBrowser[2], fromBrowser[2];
+    if (pipe2(toBrowser, O_CLOEXEC) != 0 || pipe2(fromBrowser, O_CLOEXEC) != 0) {
+        std::perror("Brovia: pipe");
+        std::filesystem::remove_all(profile);
+        return 1;
+    }
     const int log = openBrowserLog(page);
-    pid_t browser = startBrowser(chromiumArguments(chromium, page, profile), log);
-    if (log >= 0)
-        close(log);
+    pid_t browser =
+        startBrowser(chromiumArguments(chromium, page, profile), log, toBrowser[0], fromBrowser[1]);
+    close(toBrowser[0]);
+    close(fromBrowser[1]);
     if (browser < 0) {
         std::perror("Brovia: fork");
         std::filesystem::remove_all(profile);
         return 1;
     }
     removeProfileWhenBroviaEnds(profile, browser);
+    // A browser that stops reading its pipe must not stop Brovia's writes,
+    // nor end Brovia when it closes the pipe.
+    signal(SIGPIPE, SIG_IGN);
+    fcntl(toBrowser[1], F_SETFL, fcntl(toBrowser[1], F_GETFL) | O_NONBLOCK);
 
-    int status = 0;
+    // The window is fitted over the rectangle on a thread of its own while
+    // the page is watched here; it only reaps the browser when the browser
+    // ended, and is joined before the browser is waited for.
+    int fitStatus = 0;
+    bool fitSawEnd = false;
+    std::thread fit([&] { fitSawEnd = fitBrowserWindow(browser, page, fitStatus); });
+
+    StateReports reports(log);
+    PipeEnds pipe;
+    pipe.commands = toBrowser[1];
+    pipe.messages = fromBrowser[0];
+    if (watchPage(browser, page, pipe, reports))
+        kill(browser, SIGKILL); // hung: ended, so that the wall starts a fresh Brovia
+    fit.join();
+
+    int status = fitStatus;
     pid_t ended = browser;
-    if (!fitBrowserWindow(browser, page, status)) {
+    if (!fitSawEnd) {
         do
             ended = waitpid(browser, &status, 0);
         while (ended < 0 && errno == EINTR);
     }
+    close(toBrowser[1]);
+    close(fromBrowser[0]);
+    if (log >= 0)
+        close(log);
     std::error_code ec;
     std::filesystem::remove_all(profile, ec);
     if (ended == browser && WIFEXITED(status))

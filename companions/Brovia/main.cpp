@@ -1,4 +1,10 @@
-// Usage: Brovia /left L /top T /bottom B /right R /url U
+// Usage: Brovia /left L /top T /bottom B /right R /url U [/zoom P]
+//
+// /zoom P (a whole percent from 25 to 500) zooms the page; without it the
+// environment variable BROVIA_ZOOM gives the percent, and without either the
+// page shows at Chromium's default size. Each change of the page's state
+// goes to the log, and as one line to the descriptor BROVIA_REPORT_FD names
+// when it is set (wall/PageReport.h).
 //
 // With Chromium installed (/usr/bin/chromium, or the program BROVIA_CHROMIUM
 // names) the page opens in Chromium's app mode over the rectangle, without
@@ -27,9 +33,24 @@ bool parseInt(const char* text, int& value) {
     return true;
 }
 
-bool parseArguments(int argc, char** argv, PagePlacement& page) {
-    if (argc != 11)
+// A zoom in whole percent from 25 to 500.
+bool parseZoom(const char* text, int& percent) {
+    errno = 0;
+    char* end = nullptr;
+    long parsed = std::strtol(text, &end, 10);
+    if (errno != 0 || end == text || *end != '\0' || parsed < 25 || parsed > 500)
         return false;
+    percent = static_cast<int>(parsed);
+    return true;
+}
+
+bool parseArguments(int argc, char** argv, PagePlacement& page) {
+    if (argc == 13) {
+        if (std::strcmp(argv[11], "/zoom") != 0 || !parseZoom(argv[12], page.zoomPercent))
+            return false;
+    } else if (argc != 11) {
+        return false;
+    }
     const char* names[] = {"/left", "/top", "/bottom", "/right", "/url"};
     int* numbers[] = {&page.left, &page.top, &page.bottom, &page.right};
     for (int i = 0; i < 5; ++i) {
@@ -48,14 +69,22 @@ bool parseArguments(int argc, char** argv, PagePlacement& page) {
 int main(int argc, char** argv) {
     PagePlacement page;
     if (!parseArguments(argc, argv, page)) {
-        std::fprintf(stderr, "usage: Brovia /left L /top T /bottom B /right R /url U\n"
-                             "       (right > left, bottom > top, each from -32768 to 32767)\n");
+        std::fprintf(stderr, "usage: Brovia /left L /top T /bottom B /right R /url U [/zoom P]\n"
+                             "       (right > left, bottom > top, each from -32768 to 32767;\n"
+                             "       P a percent from 25 to 500)\n");
         return 2;
     }
+    if (const char* zoom = std::getenv("BROVIA_ZOOM");
+        page.zoomPercent == 0 && zoom && *zoom && !parseZoom(zoom, page.zoomPercent))
+        std::fprintf(stderr, "Brovia: BROVIA_ZOOM=%s is not a percent from 25 to 500; ignored\n",
+                     zoom);
     const char* noChromium = std::getenv("BROVIA_NO_CHROMIUM");
     const char* chosen = std::getenv("BROVIA_CHROMIUM");
     const char* chromium = chosen && *chosen ? chosen : "/usr/bin/chromium";
     if (!(noChromium && std::strcmp(noChromium, "1") == 0) && access(chromium, X_OK) == 0)
         return showWithChromium(chromium, page);
+    // The plain window is an X11 client even in a Wayland session, so that it
+    // lies exactly over its rectangle, unless the operator chose otherwise.
+    setenv("QT_QPA_PLATFORM", "xcb", 0);
     return showPlainWindow(argc, argv, page);
 }

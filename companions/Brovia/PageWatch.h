@@ -1,0 +1,180 @@
+// Watches the one page of Brovia's Chromium over the DevTools pipe and
+// brings it back from what a wall meets, one rule each:
+//
+//   crashed   the renderer crashed (Inspector.targetCrashed,
+//             Target.targetCrashed) or the page's target went: load the page
+//             again (at once when it had come up since its last load, else
+//             on the back-off, so that a page that crashes its renderer at
+//             every load is not loaded in a loop);
+//   hung      a probe (Runtime.evaluate of "1") unanswered within its
+//             deadline twice in a row: end the renderer (Page.crash, then
+//             its process) and load the page afresh;
+//   retrying  the load failed (Page.navigate's error, Network.loadingFailed
+//             of the main document, an error page), the main document
+//             answered 5xx, or no load event came 30 s after a navigation
+//             (stopped then): try again on a back-off of 2 s doubling to
+//             60 s. Each attempt first asks the address itself with one
+//             plain HTTP request and loads the page only when it answers
+//             below 500; while nothing even accepts the connection the
+//             address is asked every 2 s, which reaches no server;
+//   sign-in   the main document answered 401/403, or the page landed on
+//             another origin's login page: reported, left as it is.
+//
+// A page that loads and runs (timers, websockets, its own reloads) is never
+// reloaded. Each change of state is reported once (PageReport), never once
+// per probe. Every DevTools call has a deadline; a browser that stops
+// answering its own (non-page) calls is reported through browserHung.
+//
+// Plain C++: the caller hands in the pipe's messages, the time, and the
+// answers of the address probes, and calls tick() when nextWake() is due.
+#pragma once
+
+#include "DevTools.h"
+#include "wall/PageReport.h"
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+
+struct PageWatchTimings {
+    using ms = std::chrono::milliseconds;
+    ms probeEvery{4000};    // from one probe's start to the next
+    ms probeDeadline{3000}; // how long a probe may go unanswered
+    int missedProbesForHang = 2;
+    ms callDeadline{10000}; // every other call
+    ms stallAfter{30000};   // navigation to load event
+    ms firstRetry{2000};
+    ms longestRetry{60000};
+    ms unreachableRetry{2000}; // nothing accepts the connection
+    ms crashWait{3000};        // an ended renderer's crash event
+};
+
+// What one plain HTTP request to the page address found.
+struct AddressAnswer {
+    enum class Kind {
+        Unreachable, // no connection: refused, no route, name unknown
+        NoAnswer,    // connected, but no reply within the probe's time
+        Status,      // an HTTP status
+    };
+    Kind kind = Kind::Unreachable;
+    int status = 0;
+};
+
+struct PageWatchPort {
+    // Writes one message to Chromium's end of the pipe.
+    std::function<void(const std::string& message)> send;
+    // Starts one request to the address; its answer comes back through
+    // PageWatch::addressAnswered, always (a deadline of its own included).
+    std::function<void(const std::string& url)> askAddress;
+    // Ends the renderer processes of the browser (SIGKILL).
+    std::function<void()> endRenderers;
+    // One line per change of the page's state.
+    std::function<void(const PageReport&)> report;
+    // Wall-clock time, in milliseconds since the epoch, for a report's next
+    // attempt.
+    std::function<int64_t()> wallClockMs;
+    // The browser process itself stopped answering.
+    std::function<void(const std::string& why)> browserHung;
+};
+
+class PageWatch {
+public:
+    using Clock = devtools::Clock;
+
+    PageWatch(std::string url, PageWatchPort port, PageWatchTimings timings = {});
+
+    // The pipe is open: find the page's target and attach to it. The page
+    // was already asked for on Chromium's command line.
+    void start(Clock::time_point now);
+    // One message from Chromium.
+    void received(std::string_view message, Clock::time_point now);
+    void addressAnswered(const AddressAnswer& answer, Clock::time_point now);
+    // Runs what is due: deadlines of calls, probes, retries, the stall.
+    void tick(Clock::time_point now);
+    std::optional<Clock::time_point> nextWake() const;
+
+    PageCondition condition() const { return reported_; }
+    // How many navigations Brovia has asked for (the command line's first
+    // load not counted).
+    uint32_t navigations() const { return navigations_; }
+
+    // The script Brovia puts into every document of the page: no context
+    // menu, and the pointer hidden over the page after 3 s without motion.
+    static const char* wallScript();
+
+private:
+    enum class Phase {
+        Attaching,  // finding and attaching the page's target
+        Loading,    // a navigation under way
+        Live,       // loaded (or left on a login page: signIn_)
+        Retrying,   // waiting for the next attempt, or its address probe
+        Recovering, // ending a hung renderer, waiting for its crash
+    };
+
+    void call(const std::string& method, const Json::Value& params, Clock::time_point deadline,
+              std::function<void(const devtools::Reply&)> onReply);
+    void browserCall(const std::string& method, const Json::Value& params, Clock::time_point now,
+                     std::function<void(const devtools::Reply&)> onReply);
+    void event(const devtools::Event& e);
+
+    void attach(Clock::time_point now);
+    void attachTo(const std::string& targetId, Clock::time_point now);
+    void setUp(Clock::time_point now);
+    void inspect(const devtools::Reply& reply);
+
+    void navigate(Clock::time_point now);
+    void loadFailed(const std::string& why, Clock::time_point now);
+    void scheduleRetry(Clock::time_point now);
+    void becameLive();
+    void needsSignIn(const std::string& why);
+    void crashed(const std::string& why, Clock::time_point now);
+    void hung(const std::string& why, Clock::time_point now);
+    void recoverNow(Clock::time_point now);
+    void probe(Clock::time_point now);
+    void mainDocumentAnswered(int status, const std::string& url, Clock::time_point now);
+    void landedOn(const std::string& url, Clock::time_point now);
+
+    void report(PageCondition condition, const std::string& detail, int64_t nextMs = 0);
+
+    std::string url_;
+    PageWatchPort port_;
+    PageWatchTimings t_;
+    devtools::Session session_;
+
+    Phase phase_ = Phase::Attaching;
+    bool signIn_ = false;
+    std::string targetId_;
+    std::string sessionId_;
+    bool firstAttach_ = true;
+    uint64_t generation_ = 0; // each navigation and recovery; stale callbacks compare
+    Clock::time_point started_;
+
+    // The current load.
+    std::string mainLoader_;
+    bool committed_ = false; // the navigation's document has replaced the old one
+    bool liveSinceNavigation_ = false;
+    std::optional<Clock::time_point> stallAt_;
+    bool crashHandled_ = false; // a crash is being recovered; its echo ignored
+
+    // Retries.
+    Clock::duration backoff_;
+    std::optional<Clock::time_point> retryAt_;
+    bool asking_ = false;
+
+    // Probes.
+    std::optional<Clock::time_point> probeAt_;
+    bool probing_ = false;
+    int missed_ = 0;
+
+    // Ending a hung renderer.
+    std::optional<Clock::time_point> recoverUntil_;
+    bool renderersEnded_ = false;
+
+    PageCondition reported_ = PageCondition::Loading;
+    bool reportedAny_ = false;
+    std::map<PageCondition, uint32_t> counts_;
+    uint32_t navigations_ = 0;
+};

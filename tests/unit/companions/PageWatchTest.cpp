@@ -1,0 +1,517 @@
+// Brovia's page watch against a scripted Chromium: what the pipe would carry
+// is answered by rules here, time is moved by the test, and the table checks
+// which navigations, renderer ends, address probes and report lines follow.
+#include "PageWatch.h"
+
+#include <gtest/gtest.h>
+#include <json/reader.h>
+
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+using Clock = devtools::Clock;
+
+// What the next Page.navigate meets.
+struct Load {
+    enum class Kind { Answers, Refused, Stalls, Crashes } kind = Kind::Answers;
+    int status = 200;
+    std::string landsOn; // the main frame's address after it (default: the page)
+};
+
+class FakeChromium {
+public:
+    explicit FakeChromium(std::string initialState, PageWatchTimings timings = {})
+        : initial_(std::move(initialState)) {
+        PageWatchPort port;
+        port.send = [this](const std::string& m) { take(m); };
+        port.askAddress = [this](const std::string& url) {
+            asked.push_back(now - start);
+            askedUrl = url;
+            pendingAsk = true;
+        };
+        port.endRenderers = [this] {
+            ++renderersEnded;
+            if (renderersDieOnKill)
+                crash();
+        };
+        port.report = [this](const PageReport& r) { reports.push_back(r); };
+        port.wallClockMs = [this] { return int64_t(1'000'000) + ms(now - start); };
+        port.browserHung = [this](const std::string&) { browserHung = true; };
+        watch = std::make_unique<PageWatch>(kUrl, port, timings);
+        watch->start(now);
+    }
+
+    static constexpr const char* kUrl = "http://wall.example:8080/KnitUI/W_Factory.html?token=t";
+
+    // Moves time on in steps of 100 ms, delivering what Chromium sends.
+    void run(Clock::duration span) {
+        const Clock::time_point end = now + span;
+        while (now < end) {
+            deliver();
+            if (pendingAsk && !addressAnswers.empty()) {
+                pendingAsk = false;
+                AddressAnswer a = addressAnswers.front();
+                if (addressAnswers.size() > 1)
+                    addressAnswers.pop_front();
+                watch->addressAnswered(a, now);
+            }
+            watch->tick(now);
+            deliver();
+            now += 100ms;
+        }
+    }
+    void crash() {
+        event("Inspector.targetCrashed", Json::Value(Json::objectValue), "S");
+        Json::Value p(Json::objectValue);
+        p["targetId"] = "T";
+        p["status"] = "crashed";
+        event("Target.targetCrashed", p, "");
+    }
+    void event(const std::string& method, const Json::Value& params, const std::string& session) {
+        Json::Value m(Json::objectValue);
+        m["method"] = method;
+        m["params"] = params;
+        if (!session.empty())
+            m["sessionId"] = session;
+        out_.push_back(devtools::compact(m));
+    }
+    std::vector<std::string> conditions() const {
+        std::vector<std::string> names;
+        for (const auto& r : reports)
+            names.push_back(std::string(pageConditionName(r.condition)) + " " +
+                            std::to_string(r.count));
+        return names;
+    }
+    static int64_t ms(Clock::duration d) {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(d).count();
+    }
+
+    // The script.
+    bool answerProbes = true;
+    bool crashOnPageCrash = true;
+    bool renderersDieOnKill = true;
+    std::deque<Load> loads;                   // one per Page.navigate; the last repeats
+    std::deque<AddressAnswer> addressAnswers; // one per probe; the last repeats
+    // What happened.
+    std::unique_ptr<PageWatch> watch;
+    Clock::time_point start = Clock::time_point() + 1h;
+    Clock::time_point now = start;
+    std::vector<Clock::duration> navigated, asked, stopped;
+    std::string askedUrl;
+    bool pendingAsk = false;
+    int pageCrashCalls = 0, renderersEnded = 0, probes = 0;
+    bool browserHung = false;
+    std::vector<PageReport> reports;
+
+private:
+    void deliver() {
+        while (!out_.empty()) {
+            std::string m = out_.front();
+            out_.pop_front();
+            watch->received(m, now);
+        }
+    }
+    void reply(const Json::Value& command, const Json::Value& result) {
+        Json::Value m(Json::objectValue);
+        m["id"] = command["id"];
+        m["result"] = result;
+        if (command.isMember("sessionId"))
+            m["sessionId"] = command["sessionId"];
+        out_.push_back(devtools::compact(m));
+    }
+    void take(const std::string& text) {
+        Json::Value c;
+        Json::CharReaderBuilder b;
+        std::unique_ptr<Json::CharReader> r(b.newCharReader());
+        std::string errors;
+        ASSERT_TRUE(r->parse(text.data(), text.data() + text.size(), &c, &errors)) << text;
+        const std::string method = c["method"].asString();
+        Json::Value empty(Json::objectValue);
+        if (method == "Target.getTargets") {
+            Json::Value info(Json::objectValue);
+            info["targetId"] = "T";
+            info["type"] = "page";
+            Json::Value result(Json::objectValue);
+            result["targetInfos"].append(info);
+            reply(c, result);
+        } else if (method == "Target.attachToTarget") {
+            Json::Value result(Json::objectValue);
+            result["sessionId"] = "S";
+            reply(c, result);
+        } else if (method == "Runtime.evaluate") {
+            const std::string expression = c["params"]["expression"].asString();
+            Json::Value result(Json::objectValue);
+            if (expression == "1") {
+                ++probes;
+                if (!answerProbes)
+                    return;
+                result["result"]["type"] = "number";
+                result["result"]["value"] = 1;
+            } else if (expression.find("readyState") != std::string::npos) {
+                result["result"]["type"] = "string";
+                result["result"]["value"] = initial_;
+            }
+            reply(c, result);
+        } else if (method == "Page.navigate") {
+            navigate(c);
+        } else if (method == "Page.crash") {
+            ++pageCrashCalls;
+            if (crashOnPageCrash)
+                crash();
+        } else if (method == "Page.stopLoading") {
+            stopped.push_back(now - start);
+            reply(c, empty);
+        } else {
+            reply(c, empty);
+        }
+    }
+    void navigate(const Json::Value& c) {
+        navigated.push_back(now - start);
+        Load load = loads.empty() ? Load{} : loads.front();
+        if (loads.size() > 1)
+            loads.pop_front();
+        const std::string loader = "L" + std::to_string(navigated.size());
+        Json::Value frame(Json::objectValue);
+        frame["id"] = "T";
+        frame["loaderId"] = loader;
+        if (load.kind == Load::Kind::Stalls)
+            return;
+        Json::Value result(Json::objectValue);
+        result["frameId"] = "T";
+        result["loaderId"] = loader;
+        if (load.kind == Load::Kind::Refused) {
+            result["errorText"] = "net::ERR_CONNECTION_REFUSED";
+            reply(c, result);
+            frame["url"] = "chrome-error://chromewebdata/";
+            frame["unreachableUrl"] = kUrl;
+            Json::Value p(Json::objectValue);
+            p["frame"] = frame;
+            event("Page.frameNavigated", p, "S");
+            event("Page.loadEventFired", Json::Value(Json::objectValue), "S");
+            return;
+        }
+        Json::Value sent(Json::objectValue);
+        sent["requestId"] = loader;
+        sent["loaderId"] = loader;
+        sent["frameId"] = "T";
+        sent["type"] = "Document";
+        event("Network.requestWillBeSent", sent, "S");
+        Json::Value response = sent;
+        response["response"]["status"] = load.status;
+        response["response"]["url"] = kUrl;
+        event("Network.responseReceived", response, "S");
+        reply(c, result);
+        frame["url"] = load.landsOn.empty() ? std::string(kUrl) : load.landsOn;
+        Json::Value p(Json::objectValue);
+        p["frame"] = frame;
+        event("Page.frameNavigated", p, "S");
+        if (load.kind == Load::Kind::Crashes)
+            crash(); // before its load event
+        else
+            event("Page.loadEventFired", Json::Value(Json::objectValue), "S");
+    }
+
+    std::string initial_;
+    std::deque<std::string> out_;
+};
+
+const std::string kLoaded =
+    R"(["http://wall.example:8080/KnitUI/W_Factory.html?token=t","complete",200])";
+const std::string kRefusedAtStart = R"(["chrome-error://chromewebdata/","complete",0])";
+const std::string kStillLoading = R"(["about:blank","complete",0])";
+
+AddressAnswer status(int s) {
+    return {AddressAnswer::Kind::Status, s};
+}
+AddressAnswer refused() {
+    return {AddressAnswer::Kind::Unreachable, 0};
+}
+
+using Strings = std::vector<std::string>;
+
+TEST(PageWatch, HealthyPageWithTimersAndSocketsIsNeverReloaded) {
+    FakeChromium chromium(kLoaded);
+    // An hour of a busy dashboard: its own requests, websocket frames, an
+    // iframe that loads now and then.
+    for (int minute = 0; minute < 60; ++minute) {
+        Json::Value xhr(Json::objectValue);
+        xhr["requestId"] = "x" + std::to_string(minute);
+        xhr["loaderId"] = "L0";
+        xhr["frameId"] = "T";
+        xhr["type"] = "XHR";
+        chromium.event("Network.requestWillBeSent", xhr, "S");
+        xhr["errorText"] = "net::ERR_CONNECTION_RESET";
+        chromium.event("Network.loadingFailed", xhr, "S");
+        Json::Value frame(Json::objectValue);
+        frame["frame"]["id"] = "child";
+        frame["frame"]["parentId"] = "T";
+        frame["frame"]["url"] = "chrome-error://chromewebdata/";
+        chromium.event("Page.frameNavigated", frame, "S");
+        chromium.event("Network.webSocketFrameReceived", Json::Value(Json::objectValue), "S");
+        chromium.run(1min);
+    }
+    EXPECT_TRUE(chromium.navigated.empty());
+    EXPECT_EQ(chromium.conditions(), (Strings{"loading 1", "live 1"}));
+    EXPECT_GT(chromium.probes, 60 * 10); // it was watched all along
+    EXPECT_EQ(chromium.pageCrashCalls, 0);
+}
+
+TEST(PageWatch, EachFaultHasItsOneRecovery) {
+    struct Case {
+        const char* name;
+        std::string initial;
+        std::function<void(FakeChromium&)> script; // runs once the page is up
+        Strings conditions;
+        size_t navigations;
+        int pageCrashCalls, renderersEnded;
+    };
+    const Case cases[] = {
+        {"renderer crash: loaded again at once",
+         kLoaded,
+         [](FakeChromium& c) {
+             c.crash(); // told twice: by the session and by the browser
+             c.run(5s);
+         },
+         {"loading 1", "live 1", "crashed 1", "live 2"},
+         1,
+         0,
+         0},
+        {"hang: two probes unanswered, renderer ended through Page.crash",
+         kLoaded,
+         [](FakeChromium& c) {
+             c.answerProbes = false;
+             c.run(15s);
+             c.answerProbes = true;
+             c.run(5s);
+         },
+         {"loading 1", "live 1", "hung 1", "live 2"},
+         1,
+         1,
+         0},
+        {"a probe that never returns and a Page.crash that does nothing: the process ended",
+         kLoaded,
+         [](FakeChromium& c) {
+             c.answerProbes = false;
+             c.crashOnPageCrash = false;
+             c.run(20s);
+             c.answerProbes = true;
+             c.run(5s);
+         },
+         {"loading 1", "live 1", "hung 1", "live 2"},
+         1,
+         1,
+         1},
+        {"an ended renderer that never says so: loaded anyway",
+         kLoaded,
+         [](FakeChromium& c) {
+             c.answerProbes = false;
+             c.crashOnPageCrash = false;
+             c.renderersDieOnKill = false;
+             c.run(20s);
+             c.answerProbes = true;
+             c.run(5s);
+         },
+         {"loading 1", "live 1", "hung 1", "live 2"},
+         1,
+         1,
+         1},
+        {"load error at start: the address asked until it answers",
+         kRefusedAtStart,
+         [](FakeChromium& c) {
+             c.addressAnswers = {refused(), refused(), refused(), status(200)};
+             c.run(20s);
+         },
+         {"loading 1", "retrying 1", "loading 2", "live 1"},
+         1,
+         0,
+         0},
+        {"401: needs sign-in, never loaded again",
+         kLoaded,
+         [](FakeChromium& c) {
+             c.loads = {{Load::Kind::Answers, 401, ""}};
+             c.crash();
+             c.run(10min);
+         },
+         {"loading 1", "live 1", "crashed 1", "sign-in 1"},
+         1,
+         0,
+         0},
+        {"another origin's login page: needs sign-in",
+         kLoaded,
+         [](FakeChromium& c) {
+             c.loads = {{Load::Kind::Answers, 200, "https://sso.example.org/oauth2/authorize?x=1"}};
+             c.crash();
+             c.run(10min);
+         },
+         {"loading 1", "live 1", "crashed 1", "sign-in 1"},
+         1,
+         0,
+         0},
+        {"a page that crashes its renderer at every load is not loaded in a loop",
+         kLoaded,
+         [](FakeChromium& c) {
+             c.addressAnswers = {status(200)};
+             c.loads = {{Load::Kind::Crashes, 200, ""},
+                        {Load::Kind::Crashes, 200, ""},
+                        {Load::Kind::Crashes, 200, ""},
+                        {Load::Kind::Answers, 200, ""}};
+             c.crash();
+             c.run(2min);
+         },
+         // the crashes after the first come before the page is live again
+         {"loading 1", "live 1", "crashed 1", "crashed 2", "loading 2", "crashed 3", "loading 3",
+          "crashed 4", "loading 4", "live 2"},
+         4,
+         0,
+         0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeChromium chromium(c.initial);
+        chromium.run(2s);
+        c.script(chromium);
+        EXPECT_EQ(chromium.conditions(), c.conditions);
+        EXPECT_EQ(chromium.navigated.size(), c.navigations);
+        EXPECT_EQ(chromium.pageCrashCalls, c.pageCrashCalls);
+        EXPECT_EQ(chromium.renderersEnded, c.renderersEnded);
+        EXPECT_FALSE(chromium.browserHung);
+    }
+}
+
+TEST(PageWatch, ServerAnswering503IsAskedOncePerBackOffStepThenLoaded) {
+    FakeChromium chromium(R"(["http://wall.example:8080/KnitUI/W_Factory.html?token=t",)"
+                          R"("complete",503])");
+    chromium.addressAnswers = {status(503), status(503), status(503), status(200)};
+    chromium.run(40s);
+    EXPECT_EQ(chromium.conditions(), (Strings{"loading 1", "retrying 1", "loading 2", "live 1"}));
+    EXPECT_EQ(chromium.askedUrl, FakeChromium::kUrl);
+    ASSERT_EQ(chromium.asked.size(), 4u);
+    // 2 s, then 4, 8, 16 s between the asks: one request per step.
+    for (size_t i = 1; i < chromium.asked.size(); ++i)
+        EXPECT_EQ(FakeChromium::ms(chromium.asked[i] - chromium.asked[i - 1]) / 1000, 2 << i) << i;
+    ASSERT_EQ(chromium.navigated.size(), 1u);
+    // Loaded as soon as it answers (the scripted answer comes one step later).
+    EXPECT_LE(chromium.navigated[0] - chromium.asked.back(), 200ms);
+    // The report says when the first retry is due.
+    EXPECT_EQ(chromium.reports[1].nextAttemptMs, 1'000'000 + FakeChromium::ms(chromium.asked[0]));
+}
+
+TEST(PageWatch, BackOffDoublesToItsLongestWhileTheServerFailsAndStartsAgainOnceLive) {
+    FakeChromium chromium(kRefusedAtStart);
+    chromium.addressAnswers = {{AddressAnswer::Kind::NoAnswer, 0}};
+    chromium.run(6min);
+    std::vector<int64_t> gaps;
+    for (size_t i = 1; i < chromium.asked.size(); ++i)
+        gaps.push_back(FakeChromium::ms(chromium.asked[i] - chromium.asked[i - 1]) / 1000);
+    EXPECT_EQ(gaps, (std::vector<int64_t>{4, 8, 16, 32, 60, 60, 60, 60}));
+    EXPECT_TRUE(chromium.navigated.empty()); // no reload storm
+    EXPECT_EQ(chromium.conditions(), (Strings{"loading 1", "retrying 1"}));
+}
+
+TEST(PageWatch, StalledLoadIsStoppedAfter30SecondsAndRetried) {
+    FakeChromium chromium(kStillLoading);
+    chromium.loads = {{Load::Kind::Stalls, 0, ""}, {Load::Kind::Answers, 200, ""}};
+    chromium.addressAnswers = {status(200)};
+    chromium.run(29s);
+    EXPECT_TRUE(chromium.stopped.empty());
+    chromium.run(4s);
+    // The command line's load never finished: stopped, asked, loaded again...
+    ASSERT_EQ(chromium.stopped.size(), 1u);
+    EXPECT_EQ(FakeChromium::ms(chromium.stopped[0]), 30000);
+    ASSERT_EQ(chromium.navigated.size(), 1u);
+    // ...which stalls as well: stopped 30 s after that navigation.
+    chromium.run(40s);
+    ASSERT_EQ(chromium.stopped.size(), 2u);
+    EXPECT_EQ(FakeChromium::ms(chromium.stopped[1] - chromium.navigated[0]), 30000);
+    chromium.run(10s);
+    EXPECT_EQ(chromium.conditions(), (Strings{"loading 1", "retrying 1", "loading 2", "retrying 2",
+                                              "loading 3", "live 1"}));
+}
+
+TEST(PageWatch, FailedNavigationsGoToTheBackOffNotStraightBack) {
+    FakeChromium chromium(kLoaded);
+    chromium.run(2s);
+    chromium.loads = {{Load::Kind::Refused, 0, ""}, {Load::Kind::Answers, 200, ""}};
+    chromium.addressAnswers = {status(200)};
+    chromium.crash();
+    chromium.run(10s);
+    ASSERT_EQ(chromium.navigated.size(), 2u);
+    EXPECT_GE(chromium.navigated[1] - chromium.navigated[0], 2s);
+    EXPECT_EQ(chromium.conditions(),
+              (Strings{"loading 1", "live 1", "crashed 1", "retrying 1", "loading 2", "live 2"}));
+}
+
+TEST(PageWatch, BrowserThatDoesNotAnswerItsOwnCallsIsReported) {
+    PageWatchPort port;
+    bool hung = false;
+    std::vector<std::string> sent;
+    port.send = [&](const std::string& m) { sent.push_back(m); };
+    port.askAddress = [](const std::string&) {};
+    port.endRenderers = [] {};
+    port.report = [](const PageReport&) {};
+    port.wallClockMs = [] { return int64_t(0); };
+    port.browserHung = [&](const std::string&) { hung = true; };
+    PageWatch watch("http://h/p", port);
+    const Clock::time_point t0{};
+    watch.start(t0);
+    EXPECT_FALSE(sent.empty());
+    watch.tick(t0 + 9s);
+    EXPECT_FALSE(hung);
+    ASSERT_TRUE(watch.nextWake().has_value());
+    watch.tick(*watch.nextWake());
+    EXPECT_TRUE(hung);
+}
+
+TEST(DevToolsSession, RepliesMatchTheirCallsAndLateRepliesAreDropped) {
+    std::vector<std::string> sent;
+    std::vector<std::string> events;
+    devtools::Session session([&](const std::string& m) { sent.push_back(m); },
+                              [&](const devtools::Event& e) { events.push_back(e.method); });
+    const Clock::time_point t0{};
+    std::vector<std::string> got;
+    auto record = [&](const char* name) {
+        return [&got, name](const devtools::Reply& r) {
+            got.push_back(std::string(name) +
+                          (r.answered ? (r.ok ? " ok" : " error " + r.error) : " unanswered"));
+        };
+    };
+    const int a = session.call("A.a", Json::Value(), "", t0 + 1s, record("a"));
+    const int b = session.call("B.b", Json::Value(), "S", t0 + 5s, record("b"));
+    EXPECT_NE(sent[1].find("\"sessionId\":\"S\""), std::string::npos) << sent[1];
+    session.expire(t0 + 2s);
+    session.received(R"({"id":)" + std::to_string(a) + R"(,"result":{}})", t0 + 3s); // late
+    session.received(R"({"id":)" + std::to_string(b) + R"(,"error":{"message":"no"}})", t0 + 3s);
+    session.received(R"({"method":"Page.loadEventFired","params":{}})", t0 + 3s);
+    session.received("not json", t0 + 3s);
+    session.received(R"({"id":"x"})", t0 + 3s);
+    EXPECT_EQ(got, (Strings{"a unanswered", "b error no"}));
+    EXPECT_EQ(events, (Strings{"Page.loadEventFired"}));
+    EXPECT_EQ(session.pending(), 0u);
+    EXPECT_EQ(session.malformed(), 2u);
+    EXPECT_FALSE(session.nextDeadline().has_value());
+}
+
+TEST(DevToolsSession, MessagesAreCutAtNulWhateverTheChunks) {
+    const std::string stream = std::string("{\"a\":1}") + '\0' + "{\"b\":2}" + '\0' + "{\"c\"";
+    for (size_t chunk : {1u, 2u, 7u, 100u}) {
+        devtools::MessageSplitter splitter;
+        Strings messages;
+        for (size_t at = 0; at < stream.size(); at += chunk)
+            for (auto& m : splitter.feed(std::string_view(stream).substr(at, chunk)))
+                messages.push_back(m);
+        EXPECT_EQ(messages, (Strings{"{\"a\":1}", "{\"b\":2}"})) << chunk;
+        EXPECT_FALSE(splitter.overflowed());
+    }
+    devtools::MessageSplitter small(8);
+    EXPECT_TRUE(small.feed("123456789").empty());
+    EXPECT_TRUE(small.overflowed());
+    EXPECT_TRUE(small.feed(std::string("1") + '\0').empty());
+}
+
+} // namespace
