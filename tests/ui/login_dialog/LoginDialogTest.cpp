@@ -143,6 +143,7 @@ private slots:
         qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
         config.factoryId = "F001";
         config.primaryMonitor.rcMonitor = {0, 0, 1920, 1080};
+        config.primaryMonitor.rcWork = config.primaryMonitor.rcMonitor;
         config.displays.push_back({1, "http://pages.test/W_Factory.html?token=%s", 0});
     }
 
