@@ -186,19 +186,26 @@ void removeProfileWhenBroviaEnds(const std::string& profile, pid_t browser) {
 // stop.
 class StateReports {
 public:
-    explicit StateReports(int log) : log_(log) {
+    // Reads BROVIA_REPORT_FD before Brovia opens descriptors of its own.
+    StateReports() {
         const char* named = std::getenv("BROVIA_REPORT_FD");
         if (!named || !*named)
             return;
         char* end = nullptr;
         const long fd = std::strtol(named, &end, 10);
         if (*end != '\0' || fd < 0 || fd > 65535 || fcntl(int(fd), F_GETFD) < 0) {
-            line(std::string("Brovia: BROVIA_REPORT_FD=") + named + " is not an open descriptor\n");
+            refused_ =
+                std::string("Brovia: BROVIA_REPORT_FD=") + named + " is not an open descriptor\n";
             return;
         }
         fd_ = int(fd);
         fcntl(fd_, F_SETFD, FD_CLOEXEC);
         fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
+    }
+    void setLog(int log) {
+        log_ = log;
+        if (!refused_.empty())
+            line(refused_);
     }
     void report(const PageReport& r) {
         const std::string text = formatPageReport(r);
@@ -213,8 +220,9 @@ public:
     }
 
 private:
-    int log_;
+    int log_ = -1;
     int fd_ = -1;
+    std::string refused_;
 };
 
 // The processes below the browser (its zygotes, their renderers), from
@@ -341,6 +349,7 @@ bool watchPage(pid_t browser, const PagePlacement& page, PipeEnds& pipe, StateRe
 } // namespace
 
 int showWithChromium(const std::string& chromium, const PagePlacement& page) {
+    StateReports reports;
     std::string profile = freshProfileFolder();
     if (profile.empty()) {
         std::perror("Brovia: profile folder");
@@ -353,6 +362,7 @@ int showWithChromium(const std::string& chromium, const PagePlacement& page) {
         return 1;
     }
     const int log = openBrowserLog(page);
+    reports.setLog(log);
     pid_t browser =
         startBrowser(chromiumArguments(chromium, page, profile), log, toBrowser[0], fromBrowser[1]);
     close(toBrowser[0]);
@@ -375,7 +385,6 @@ int showWithChromium(const std::string& chromium, const PagePlacement& page) {
     bool fitSawEnd = false;
     std::thread fit([&] { fitSawEnd = fitBrowserWindow(browser, page, fitStatus); });
 
-    StateReports reports(log);
     PipeEnds pipe;
     pipe.commands = toBrowser[1];
     pipe.messages = fromBrowser[0];

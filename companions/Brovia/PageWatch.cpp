@@ -429,6 +429,12 @@ void PageWatch::event(const devtools::Event& e) {
                                                       : frame["url"].asString(),
                      e.at);
     } else if (e.method == "Page.loadEventFired") {
+        // A document that came before the script was registered for new
+        // ones (the command line's, while Brovia attached) gets it now; it
+        // runs once per document.
+        Json::Value wall(Json::objectValue);
+        wall["expression"] = wallScript();
+        call("Runtime.evaluate", wall, e.at + t_.callDeadline, nullptr);
         if (phase_ == Phase::Loading && !signIn_ && committed_)
             becameLive();
     }

@@ -4,7 +4,6 @@
 #include "TempDir.h"
 
 #include <fcntl.h>
-#include <algorithm>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -69,6 +68,15 @@ int runWithFakeChromium(const TempDir& dir,
     });
 }
 
+// The log without Brovia's own lines ("Brovia: ...").
+std::string browserLines(const std::string& log) {
+    std::string kept;
+    for (size_t at = 0, end; (end = log.find('\n', at)) != std::string::npos; at = end + 1)
+        if (log.compare(at, 8, "Brovia: ") != 0)
+            kept += log.substr(at, end + 1 - at);
+    return kept;
+}
+
 TEST(Brovia, ChromiumDiagnosticsGoToALogPerDisplayPositionStartedAfreshEachLaunch) {
     TempDir dir;
     struct Case {
@@ -87,19 +95,6 @@ TEST(Brovia, ChromiumDiagnosticsGoToALogPerDisplayPositionStartedAfreshEachLaunc
          {{"HOME", dir.file("home2")}, {"XDG_STATE_HOME", "relative/state"}},
          dir.file("home2") + "/.local/state/panoview/brovia--1280,0.log"},
     };
-    // The browser's lines, without Brovia's own page-state lines, which
-    // share the log and may come before or after them.
-    auto browserLines = [](const std::string& log) {
-        std::string kept;
-        size_t at = 0;
-        while (at < log.size()) {
-            const size_t end = std::min(log.find('\n', at), log.size() - 1) + 1;
-            if (log.compare(at, 8, "Brovia: ") != 0)
-                kept += log.substr(at, end - at);
-            at = end;
-        }
-        return kept;
-    };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(runWithFakeChromium(dir, c.env, "first launch"), 3);
@@ -108,9 +103,58 @@ TEST(Brovia, ChromiumDiagnosticsGoToALogPerDisplayPositionStartedAfreshEachLaunc
         EXPECT_EQ(runWithFakeChromium(dir, c.env, "second launch"), 3);
         EXPECT_EQ(browserLines(TempDir::readFile(c.log)),
                   "second launch --app=http://h/p\nto-stdout\n");
+        // Brovia's own lines there: the page's state as it changes.
+        EXPECT_NE(TempDir::readFile(c.log).find("Brovia: page loading 1 0 starting\n"),
+                  std::string::npos);
         // Nothing of the browser's reaches Brovia's own terminal.
         EXPECT_EQ(dir.read("brovia.err").find("launch"), std::string::npos)
             << dir.read("brovia.err");
+    }
+}
+
+} // namespace
+
+namespace {
+
+// With BROVIA_REPORT_FD naming an inherited descriptor, each change of the
+// page's state goes there as one report line; a descriptor that is not open
+// is said in the log and the page still runs.
+TEST(Brovia, PageStateLinesGoToTheDescriptorTheWallGives) {
+    TempDir dir;
+    dir.write("fake-chromium", "#!/bin/sh\n"
+                               "[ -e /proc/self/fd/7 ] && echo inherited >&2\n"
+                               "exit 3\n");
+    chmod(dir.file("fake-chromium").c_str(), 0755);
+    struct Case {
+        const char* name;
+        const char* fd;
+        bool delivered;
+        const char* logSays;
+    };
+    const Case cases[] = {
+        {"given", "7", true, "Brovia: page loading 1 0 starting\n"},
+        {"not open", "250", false, "BROVIA_REPORT_FD=250 is not an open descriptor"},
+        {"not a number", "7x", false, "BROVIA_REPORT_FD=7x is not an open descriptor"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string reports = dir.file(std::string("reports-") + c.fd);
+        const int status = runBrovia(rectangle("0", "0", "10", "10"), [&] {
+            unsetenv("DISPLAY");
+            setenv("XDG_STATE_HOME", dir.file("state").c_str(), 1);
+            setenv("BROVIA_CHROMIUM", dir.file("fake-chromium").c_str(), 1);
+            setenv("BROVIA_REPORT_FD", c.fd, 1);
+            int fd = open(reports.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            dup2(fd, 7);
+        });
+        EXPECT_EQ(status, 3);
+        const std::string log = TempDir::readFile(dir.file("state") + "/panoview/brovia-0,0.log");
+        EXPECT_NE(log.find(c.logSays), std::string::npos) << log;
+        // The browser never holds the wall's descriptor.
+        if (c.delivered) {
+            EXPECT_EQ(log.find("inherited"), std::string::npos) << log;
+        }
+        EXPECT_EQ(TempDir::readFile(reports), c.delivered ? "page loading 1 0 starting\n" : "");
     }
 }
 
