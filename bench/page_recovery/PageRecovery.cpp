@@ -144,8 +144,11 @@ int main(int argc, char** argv) {
             const auto fault = Clock::now();
             for (pid_t r : e2e::renderersBelow(brovia->pid()))
                 kill(r, SIGKILL);
-            if (e2e::waitFor([&] { return lives() > before; }, 60s))
+            if (e2e::waitFor([&] { return lives() > before; }, 60s)) {
                 crash.push_back(ms(Clock::now() - fault));
+                std::printf("crash round %d: %.0f ms\n", i, crash.back());
+                std::fflush(stdout);
+            }
             std::this_thread::sleep_for(2s);
         }
     }
@@ -164,6 +167,8 @@ int main(int argc, char** argv) {
             if (e2e::waitFor([&] { return lives() > before; }, 60s)) {
                 std::lock_guard<std::mutex> lock(m);
                 hang.push_back(ms(Clock::now() - hangAt));
+                std::printf("hang round %d: %.0f ms\n", i, hang.back());
+                std::fflush(stdout);
                 hangAt = {};
             }
         }
@@ -180,8 +185,11 @@ int main(int argc, char** argv) {
             std::this_thread::sleep_for(std::chrono::seconds(5 + 3 * i));
             const auto fault = Clock::now();
             returning.up();
-            if (e2e::waitFor([&] { return lives() > before; }, 90s))
+            if (e2e::waitFor([&] { return lives() > before; }, 90s)) {
                 back.push_back(ms(Clock::now() - fault));
+                std::printf("return round %d: %.0f ms\n", i, back.back());
+                std::fflush(stdout);
+            }
             returning.down();
             // The page's own next reload fails: only a crash makes Brovia load it again.
             for (pid_t r : e2e::renderersBelow(brovia->pid()))

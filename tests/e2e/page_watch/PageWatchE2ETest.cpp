@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <xcb/xfixes.h>
 
+#include <algorithm>
 #include <dirent.h>
 #include <memory>
 #include <mutex>
@@ -57,7 +58,7 @@ bool cursorInvisible(const std::string& display) {
     return invisible;
 }
 
-TEST(PageWatchE2E, CrashedHungAndStalledPagesComeBackAndTheIdlePointerHides) {
+TEST(PageWatchE2E, CrashedHungAndStalledPagesComeBackAndOthersAreLeftAlone) {
     if (access("/usr/bin/chromium", X_OK) != 0)
         GTEST_SKIP() << "Debian's Chromium is not installed";
     e2e::XWall wall("--monitors 480x360,480x360,480x360,480x360 --primary 0");
@@ -111,13 +112,6 @@ TEST(PageWatchE2E, CrashedHungAndStalledPagesComeBackAndTheIdlePointerHides) {
     ASSERT_TRUE(e2e::waitFor([&] { return logOf(0).find("page live 1") != std::string::npos; }));
     ASSERT_TRUE(e2e::waitFor([&] { return logOf(1).find("page live 1") != std::string::npos; }));
 
-    // (e) The pointer resting over a page is hidden after 3 s, and shows
-    // again when it moves.
-    wall.run("xdotool mousemove 700 200");
-    EXPECT_TRUE(e2e::waitFor([&] { return cursorInvisible(wall.display()); }, 20s));
-    wall.run("xdotool mousemove 720 220");
-    EXPECT_TRUE(e2e::waitFor([&] { return !cursorInvisible(wall.display()); }, 5s));
-
     // (a) The renderer of the first page killed: the page is asked for
     // again and shows, by the same Brovia; the bystander is left alone.
     const size_t crashLoads = requests("/crash").size();
@@ -143,17 +137,40 @@ TEST(PageWatchE2E, CrashedHungAndStalledPagesComeBackAndTheIdlePointerHides) {
     }
     EXPECT_NE(logOf(2).find("page hung 1"), std::string::npos) << logOf(2);
 
-    // (d) The main document that never comes is asked for again after 30 s.
-    EXPECT_TRUE(e2e::waitFor([&] { return requests("/stall").size() >= 2; }, 90s)) << logOf(3);
-    auto stall = requests("/stall");
-    if (stall.size() >= 2) {
-        EXPECT_GE(stall[1] - stall[0], 29s) << logOf(3);
-    }
+    // (d) The main document that never comes is asked for again after 30 s
+    // (Chromium's own second connection at once does not count).
+    const auto retried = [&] {
+        auto at = requests("/stall");
+        return std::any_of(at.begin(), at.end(),
+                           [&](Clock::time_point t) { return t - at.front() >= 29s; });
+    };
+    EXPECT_TRUE(e2e::waitFor(retried, 90s)) << logOf(3);
     EXPECT_NE(logOf(3).find("page retrying 1"), std::string::npos) << logOf(3);
 
     for (auto& b : brovias)
         EXPECT_TRUE(b->running()) << b->stderrText();
     EXPECT_EQ(requests("/bystander").size(), bystanderLoads);
+}
+
+// (e) The pointer resting over a page is hidden after 3 s, and shows again
+// when it moves.
+TEST(PageWatchE2E, PointerHidesOverAnIdlePageAndShowsWhenItMoves) {
+    if (access("/usr/bin/chromium", X_OK) != 0)
+        GTEST_SKIP() << "Debian's Chromium is not installed";
+    e2e::XWall wall("--monitors 480x360 --primary 0");
+    ScriptedServer server(page("#3a7d44", ""));
+    TempDir state;
+    e2e::Child brovia({BROVIA_PROGRAM, "/left", "0", "/top", "0", "/bottom", "360", "/right", "480",
+                       "/url", server.url("/idle")},
+                      {"DISPLAY=" + wall.display(), "XDG_STATE_HOME=" + state.path().string()},
+                      state.file("brovia"));
+    XProbe probe(wall.display());
+    ASSERT_TRUE(e2e::waitFor([&] { return probe.colourAt(240, 180) == 0x3a7d44; }, 120s));
+    wall.run("xdotool mousemove 200 150 click 1");
+    EXPECT_TRUE(e2e::waitFor([&] { return cursorInvisible(wall.display()); }, 20s));
+    wall.run("xdotool mousemove 220 170");
+    EXPECT_TRUE(e2e::waitFor([&] { return !cursorInvisible(wall.display()); }, 5s));
+    EXPECT_TRUE(brovia.running());
 }
 
 } // namespace
