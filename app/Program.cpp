@@ -84,11 +84,9 @@ void Program::runMainWindow() {
                    "starts\n");
 
     listenForCommands();
+    // Ended by a signal: OnEndSession stops the browsers, and the stop takes
+    // the wall down, which gives the monitors' blanking back.
     runMainWindowUntilSignal(tray_->controller(), commandLineTail_);
-    // Ended by a signal: the wall has been taken down (its stop gives the
-    // monitors' blanking back); this makes sure of the blanking also when
-    // no wall was up.
-    wallKeeper_->wallDown();
 }
 
 void Program::listenForCommands() {
@@ -107,8 +105,8 @@ void Program::listenForCommands() {
                 QTimer::singleShot(0, tray_.get(), [this, command] {
                     tray_->controller().OnRemoteCommand(command);
                 });
-                return {0, word == "login" ? "the login dialog is shown"
-                                           : "the settings dialog is shown"};
+                return {0, command == RemoteCommand::Login ? "the login dialog is shown"
+                                                           : "the settings dialog is shown"};
             },
             std::chrono::seconds(2));
     });

@@ -1,5 +1,6 @@
 #include "settings/qt/SystemSetView.h"
 
+#include "platform/BrowserWindows.h"
 #include "platform/linux/qt/AppIcon.h"
 #include "platform/linux/qt/DialogLayout.h"
 #include "platform/linux/qt/MessageBox.h"
@@ -163,7 +164,7 @@ SystemSetView::SystemSetView(const SystemConfig& config, SystemSetServices servi
 int SystemSetView::DoModal() {
     rules_.OnInitDialog();
     control(IDC_SERVICE_ADDRESS)->setFocus();
-    platform::makeRoomAboveTheWall();
+    platform::lowerBrowserWindows(); // so that the dialog comes above the wall
     return exec();
 }
 

@@ -13,7 +13,9 @@ namespace {
 // A box that stays above the page windows (which cover every monitor) and
 // takes the keyboard once shown, so that its question is seen and answered.
 int runAboveTheWall(QMessageBox& box) {
-    makeRoomAboveTheWall();
+    // The page windows that bypass the window manager go to the bottom, so
+    // that its stacking puts the box over them.
+    lowerBrowserWindows();
     box.setWindowIcon(applicationIcon());
     box.setWindowFlag(Qt::WindowStaysOnTopHint);
     return box.exec();
@@ -21,12 +23,8 @@ int runAboveTheWall(QMessageBox& box) {
 
 } // namespace
 
-void makeRoomAboveTheWall() {
-    lowerBrowserWindows();
-}
-
 void showAboveTheWall(QWidget& window) {
-    makeRoomAboveTheWall();
+    lowerBrowserWindows();
     window.showNormal();
     window.raise();
     window.activateWindow();

@@ -16,11 +16,6 @@ void showMessage(QWidget* parent, const std::string& caption, const std::string&
 // A Yes/No question with no owner window; true for Yes.
 bool askYesNo(const std::string& caption, const std::string& text);
 
-// Makes room above the wall for a window about to be shown: the page
-// windows that bypass the window manager go to the bottom, so that the
-// window manager's stacking puts the window over them.
-void makeRoomAboveTheWall();
-
 // Shows the window again, raised and active above the page windows, with
 // whatever state it holds.
 void showAboveTheWall(QWidget& window);
