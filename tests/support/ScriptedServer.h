@@ -24,6 +24,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 class ScriptedServer {
@@ -55,6 +56,44 @@ public:
     using Handler = std::function<Script(const std::string& request, size_t index)>;
 
     explicit ScriptedServer(Handler handler) : handler_(std::move(handler)) { start(); }
+
+    // A loopback port that is bound but not listening: every connection to
+    // it is refused, as to a server that is down, and no other program can
+    // take the port. A server started with it later comes up on that port.
+    class ReservedPort {
+    public:
+        ReservedPort() {
+            fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_in address{};
+            address.sin_family = AF_INET;
+            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            socklen_t length = sizeof address;
+            if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+                ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+                throw std::runtime_error("cannot bind a loopback port");
+            port_ = ntohs(address.sin_port);
+        }
+        ~ReservedPort() {
+            if (fd_ >= 0)
+                ::close(fd_);
+        }
+        ReservedPort(const ReservedPort&) = delete;
+        ReservedPort& operator=(const ReservedPort&) = delete;
+        uint16_t port() const { return port_; }
+        std::string url(std::string_view path = "/") const {
+            return "http://127.0.0.1:" + std::to_string(port_) + std::string(path);
+        }
+        int release() { return std::exchange(fd_, -1); }
+
+    private:
+        int fd_ = -1;
+        uint16_t port_ = 0;
+    };
+    // Comes up on the reserved port, which it then owns.
+    ScriptedServer(Handler handler, ReservedPort& reserved) : handler_(std::move(handler)) {
+        listener_ = reserved.release();
+        start();
+    }
     // Answers once it has read at most readLimit bytes of a request (head
     // included): a server that replies before the body has come.
     ScriptedServer(Handler handler, size_t readLimit)
@@ -148,14 +187,16 @@ private:
     void start() {
         if (::pipe2(stopPipe_, O_CLOEXEC) != 0)
             throw std::runtime_error("pipe failed");
-        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         address.sin_port = 0;
         socklen_t length = sizeof address;
+        const bool bound = listener_ >= 0; // on a reserved port
+        if (!bound)
+            listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (listener_ < 0 ||
-            ::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+            (!bound && ::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0) ||
             ::listen(listener_, 64) != 0 ||
             ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
             throw std::runtime_error("cannot listen on loopback");

@@ -15,6 +15,7 @@
 #include <dirent.h>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
@@ -150,6 +151,67 @@ TEST(PageWatchE2E, CrashedHungAndStalledPagesComeBackAndOthersAreLeftAlone) {
     for (auto& b : brovias)
         EXPECT_TRUE(b->running()) << b->stderrText();
     EXPECT_EQ(requests("/bystander").size(), bystanderLoads);
+}
+
+// (c) The service is down when the wall starts (connections refused) and
+// comes back 20 s later: every page shows within 10 s of its return, and
+// while it was down no page asked the server again and again: each page
+// is asked once whether its address answers, then loaded once.
+TEST(PageWatchE2E, PagesLoadOnceTheServerIsBackWithoutAReloadStorm) {
+    if (access("/usr/bin/chromium", X_OK) != 0)
+        GTEST_SKIP() << "Debian's Chromium is not installed";
+    e2e::XWall wall("--monitors 480x360,480x360,480x360 --primary 0");
+    ScriptedServer::ReservedPort down;
+    TempDir state;
+    std::vector<std::unique_ptr<e2e::Child>> brovias;
+    for (int i = 0; i < 3; ++i)
+        brovias.push_back(std::make_unique<e2e::Child>(
+            std::vector<std::string>{BROVIA_PROGRAM, "/left", std::to_string(480 * i), "/top", "0",
+                                     "/bottom", "360", "/right", std::to_string(480 * (i + 1)),
+                                     "/url", down.url("/page" + std::to_string(i))},
+            std::vector<std::string>{"DISPLAY=" + wall.display(),
+                                     "XDG_STATE_HOME=" + state.path().string()},
+            state.file("brovia" + std::to_string(i))));
+    const auto logOf = [&](int i) {
+        return e2e::readFile(state.path().string() + "/panoview/brovia-" + std::to_string(480 * i) +
+                             ",0.log");
+    };
+    for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(e2e::waitFor(
+            [&] { return logOf(i).find("page retrying 1") != std::string::npos; }, 60s))
+            << logOf(i);
+    std::this_thread::sleep_for(20s);
+
+    std::mutex m;
+    std::vector<std::string> seen; // "METHOD path"
+    ScriptedServer back(
+        [&](const std::string& request, size_t) {
+            {
+                std::lock_guard<std::mutex> lock(m);
+                seen.push_back(request.substr(0, request.find(' ')) + " " + pathOf(request));
+            }
+            if (pathOf(request).rfind("/favicon", 0) == 0)
+                return ScriptedServer::Script{
+                    ScriptedServer::Step::send("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n"
+                                               "Connection: close\r\n\r\n")};
+            return ScriptedServer::Script{ScriptedServer::Step::send(page("#3a7d44", ""))};
+        },
+        down);
+    XProbe probe(wall.display());
+    for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(
+            e2e::waitFor([&] { return probe.colourAt(480 * i + 240, 180) == 0x3a7d44; }, 10s))
+            << "monitor " << i << ": " << logOf(i);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_TRUE(e2e::waitFor([&] { return logOf(i).find("page live 1") != std::string::npos; }))
+            << logOf(i);
+        const std::string path = "/page" + std::to_string(i);
+        std::lock_guard<std::mutex> lock(m);
+        EXPECT_EQ(std::count(seen.begin(), seen.end(), "HEAD " + path), 1) << logOf(i);
+        EXPECT_EQ(std::count(seen.begin(), seen.end(), "GET " + path), 1) << logOf(i);
+    }
+    for (auto& b : brovias)
+        EXPECT_TRUE(b->running()) << b->stderrText();
 }
 
 // (e) The pointer resting over a page is hidden after 3 s, and shows again

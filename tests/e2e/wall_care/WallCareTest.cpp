@@ -12,6 +12,7 @@
 #include <map>
 #include <optional>
 #include <thread>
+#include <unistd.h>
 #include <xcb/dpms.h>
 #include <xcb/screensaver.h>
 
@@ -24,7 +25,7 @@ const Rect kLeft{0, 0, 1024, 768}, kRight{2048, 0, 3072, 768};
 
 class WallCare : public ::testing::Test, public LoginDesk {
 protected:
-    WallCare() : LoginDesk(kWall, 3) {}
+    explicit WallCare(bool chromium = false) : LoginDesk(kWall, 3, chromium) {}
 
     // Signs in; the Brovia over each of the given rectangles.
     std::map<pid_t, Rect> signIn(e2e::Child& panoview, std::string& login) {
@@ -217,7 +218,18 @@ TEST_F(WallCare, NoPageOutlivesItsProgram) {
 
 // The service stops answering while signed in: the next keep-alive tick (the
 // real 30 s period) asks whether to exit; No keeps the program and the wall.
-TEST_F(WallCare, KeepAliveQuestionWhenTheServiceStopsAnswering) {
+// The question lies above every page, whatever the pages are: plain
+// override-redirect windows, or Chromium windows, full screen on the whole
+// monitors and placed over the work area of the monitor with a panel.
+class KeepAliveQuestion : public WallCare, public ::testing::WithParamInterface<bool> {
+protected:
+    KeepAliveQuestion() : WallCare(GetParam()) {}
+};
+
+TEST_P(KeepAliveQuestion, ComesAboveTheLitWallAndNoKeepsIt) {
+    const bool chromium = GetParam();
+    if (chromium && access("/usr/bin/chromium", X_OK) != 0)
+        GTEST_SKIP() << "Debian's Chromium is not installed";
     auto panoview = startPanoview();
     std::string login;
     ASSERT_EQ(signIn(*panoview, login).size(), 3u) << panoview->stderrText();
@@ -230,23 +242,51 @@ TEST_F(WallCare, KeepAliveQuestionWhenTheServiceStopsAnswering) {
         },
         std::chrono::seconds(75)))
         << panoview->stderrText();
-    // The question lies above every page, in the X server's own stacking
-    // (the topmost mapped window is Panoview's) and in the window manager's.
+    // The question lies above every page of its monitor, in the X server's
+    // own stacking and in the window manager's. A full-screen page of another
+    // monitor stays in the window manager's full-screen layer, above every
+    // ordinary window, but it covers nothing of the question; with plain
+    // pages the question is the topmost window of all.
     const auto tops = probe.topWindows();
-    ASSERT_FALSE(tops.empty());
-    EXPECT_TRUE(tops.back().pids.count(static_cast<uint32_t>(panoview->pid())))
-        << "the question is under a page";
+    const auto question = std::find_if(
+        tops.begin(), tops.end(), [&](const TopWindow& w) { return w.client == std::stoul(box); });
+    ASSERT_NE(question, tops.end()) << "the question is not among the mapped windows";
+    auto overlaps = [](const Rect& a, const Rect& b) {
+        return a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom;
+    };
+    for (auto above = question + 1; above != tops.end(); ++above)
+        EXPECT_FALSE(overlaps(above->outer, question->outer))
+            << "window " << above->client << " of " << above->name << " covers the question";
     const std::string stacking = wall.run("xprop -root _NET_CLIENT_LIST_STACKING");
-    std::string topmost = stacking.substr(stacking.rfind(' ') + 1);
-    EXPECT_EQ(std::stoul(topmost, nullptr, 16), std::stoul(box)) << stacking;
-    wall.run("import -window root " + std::string(WALL_CARE_SHOTS) + "/keep-alive-question.png");
-    wall.run("xdotool windowactivate --sync " + box + " key n");
+    std::vector<unsigned long> managed;
+    for (size_t at = stacking.find("0x"); at != std::string::npos; at = stacking.find("0x", at + 2))
+        managed.push_back(std::stoul(stacking.substr(at), nullptr, 16));
+    const auto inStack = std::find(managed.begin(), managed.end(), std::stoul(box));
+    ASSERT_NE(inStack, managed.end()) << stacking;
+    for (auto above = inStack + 1; above != managed.end(); ++above) {
+        const auto page = std::find_if(tops.begin(), tops.end(),
+                                       [&](const TopWindow& w) { return w.client == *above; });
+        EXPECT_TRUE(page != tops.end() && !overlaps(page->outer, question->outer))
+            << "managed window " << *above << " lies above the question: " << stacking;
+    }
+    if (!chromium) {
+        EXPECT_EQ(question + 1, tops.end()) << "a page lies above the question";
+        EXPECT_EQ(inStack + 1, managed.end()) << stacking;
+    }
+    // It has the keyboard: the key goes to the focused window, unaimed.
+    EXPECT_EQ(wall.run("xdotool getwindowfocus"), box + "\n");
+    wall.run("import -window root " + std::string(WALL_CARE_SHOTS) + "/keep-alive-question" +
+             (chromium ? "-chromium" : "") + ".png");
+    wall.run("xdotool key n");
     EXPECT_TRUE(waitFor([&] { return visibleWindow("^提示$").empty(); }));
     EXPECT_TRUE(panoview->running());
     EXPECT_EQ(browsers(panoview->pid()).size(), 3u) << "the wall went dark";
     panoview->signal(SIGTERM);
     EXPECT_EQ(panoview->wait(), 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(Pages, KeepAliveQuestion, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Chromium" : "Plain"; });
 
 } // namespace
 
