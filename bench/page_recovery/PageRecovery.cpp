@@ -56,6 +56,10 @@ public:
                 const int c = accept(fd_, nullptr, nullptr);
                 if (c < 0)
                     continue;
+                // Chromium opens spare connections it may never use: a read
+                // gives up after 2 s, so that the server can go down.
+                const timeval patience{2, 0};
+                setsockopt(c, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
                 char buffer[4096];
                 (void)!read(c, buffer, sizeof buffer);
                 const std::string r = reply("setInterval(() => {}, 50);");
