@@ -16,6 +16,7 @@
 #include "platform/TrayHost.h"
 #include "platform/linux/qt/Application.h"
 #include "platform/linux/qt/MessageBox.h"
+#include "platform/linux/qt/PipeReaders.h"
 #include "platform/linux/qt/Signals.h"
 #include "platform/linux/qt/UiThread.h"
 #include "settings/ConfigFile.h"
@@ -75,6 +76,9 @@ void Program::runMainWindow() {
     sharedClient_ = new LSystem;
     launcher_ = new Launcher(launcherServices());
     wallKeeper_ = std::make_unique<WallKeeper>(config, wallKeeperServices());
+    pageReports_ = std::make_unique<platform::PipeReaders>(
+        [this](uint32_t pid, std::string_view bytes) { wallKeeper_->pageReport(pid, bytes); },
+        [this](uint32_t pid) { wallKeeper_->pageReportsEnded(pid); });
     displayWatch_ = platform::DisplayWatch::start(
         [this] { platform::postToUiThread([this] { wallKeeper_->displaysChanged(); }); });
     tray_ = std::make_unique<TrayView>(config, mainWindowServices());
@@ -132,8 +136,15 @@ LauncherServices Program::launcherServices() {
     services.spawn = platform::spawnProcess;
     services.killByName = platform::killProcessesByFileName;
     services.startThread = platform::startDetachedThread;
+    // What an ended browser wrote last is read before it is forgotten.
     services.browserEnded = [this](uint32_t pid) {
-        platform::postToUiThread([this, pid] { wallKeeper_->browserEnded(pid); });
+        platform::postToUiThread([this, pid] {
+            pageReports_->drainAndClose(pid);
+            wallKeeper_->browserEnded(pid);
+        });
+    };
+    services.pageReports = [this](uint32_t pid, int fd) {
+        platform::postToUiThread([this, pid, fd] { pageReports_->add(pid, fd); });
     };
     services.launched = [this] { platform::postToUiThread([this] { wallKeeper_->wallUp(); }); };
     services.stopping = [this] { wallKeeper_->wallDown(); };

@@ -5,7 +5,9 @@
 //
 //   start-up     CPanoviewApp          instance lock, language, config, displays
 //   the wall     Launcher              starts the page browsers, StopBrowsers
-//                WallKeeper            restarts, follows the monitors, no blanking
+//                WallKeeper            restarts, follows the monitors, no blanking,
+//                                      the page states the browsers report
+//                PipeReaders           the browsers' report pipes
 //                DisplayWatch          tells the keeper that the monitors changed
 //   the windows  TrayView/CPanoviewDlg tray icon, menu, keep-alive, Exit
 //                LoginView/CLoginDlg   sign-in and sign-out
@@ -29,6 +31,7 @@ class TrayView;
 namespace platform {
 class CommandListener;
 class DisplayWatch;
+class PipeReaders;
 } // namespace platform
 
 // Runs the main window for the rest of the process: its OnInitDialog, then
@@ -82,6 +85,9 @@ private:
     // worker may still use it while the process ends.
     Launcher* launcher_ = nullptr;
     std::unique_ptr<WallKeeper> wallKeeper_;
+    // The page browsers' report pipes, by process id, read into the wall
+    // keeper's page states.
+    std::unique_ptr<platform::PipeReaders> pageReports_;
     std::unique_ptr<platform::DisplayWatch> displayWatch_;
     std::unique_ptr<TrayView> tray_;
     std::unique_ptr<platform::CommandListener> commands_;

@@ -25,9 +25,19 @@ std::string findProgram(const std::string& name, const std::string& firstDirecto
 // or returns the error number (kProgramNotFound when there is no such program).
 // `ended`, when given, is called with the process id on the reaping thread
 // once the child has ended.
+//
+// With `reports`, the child also gets the write end of a new pipe as its
+// descriptor 3, named in its environment as `reports->variable`=3, and the
+// caller gets the pipe's read end in `reports->readEnd` (non-blocking,
+// close-on-exec; the caller closes it). It reads end of file once the child
+// and whatever it handed the descriptor on to have ended.
+struct ChildPipe {
+    std::string variable;
+    int readEnd = -1;
+};
 int spawnProcess(const std::string& name, const std::vector<std::string>& args,
                  const std::string& firstDirectory, pid_t& pid,
-                 std::function<void(pid_t)> ended = {});
+                 std::function<void(pid_t)> ended = {}, ChildPipe* reports = nullptr);
 
 // Sends SIGKILL to every process of this user, other than this one, whose
 // executable's file name is `fileName`, and returns at once without waiting

@@ -41,8 +41,12 @@ bool Launcher::StartProcess(const Rect& workArea, const std::string& pageAddress
     // The arguments travel as separate words with no length limit: a long
     // site address or page parameters reach the browser whole instead of
     // being cut or skipped.
+    platform::ChildPipe reports{kPageReportVariable};
     int error = services_.spawn(kBrowserProgram, browserArguments(workArea, pageAddress),
-                                services_.programFolder, pid, std::move(ended));
+                                services_.programFolder, pid, std::move(ended),
+                                services_.pageReports ? &reports : nullptr);
+    if (error == 0 && reports.readEnd >= 0)
+        services_.pageReports(static_cast<uint32_t>(pid), reports.readEnd);
     if (error != 0) {
         DebugPrint("%s(): CreateProcessA.%s, error code = %d\n", "CPanoviewDlg::StartProcess",
                    "Brovia.exe", error);

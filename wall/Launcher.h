@@ -2,6 +2,7 @@
 // the work area of its display, and the stop of all of them by name.
 #pragma once
 
+#include "platform/Process.h"
 #include "settings/SystemConfig.h"
 
 #include <condition_variable>
@@ -15,6 +16,9 @@
 
 // The page browser's program name (its desktop name is "Brovia.exe").
 inline constexpr const char* kBrowserProgram = "Brovia";
+// The environment variable that names the descriptor on which a page browser
+// reports its page's state (wall/PageReport.h).
+inline constexpr const char* kPageReportVariable = "BROVIA_REPORT_FD";
 
 // The page address: the first "%s" of the template becomes the token, each
 // "%%" becomes "%", and every other "%" is copied as it stands. The template
@@ -53,10 +57,11 @@ struct LauncherServices {
     // (moduleDirectory).
     std::string programFolder;
     // Starts a program (platform::spawnProcess): 0 and the process id, or the
-    // error number.
+    // error number; with a pipe, also the read end of the child's report
+    // pipe.
     std::function<int(const std::string& program, const std::vector<std::string>& args,
                       const std::string& firstDirectory, pid_t& pid,
-                      std::function<void(pid_t)> ended)>
+                      std::function<void(pid_t)> ended, platform::ChildPipe* reports)>
         spawn;
     // Ends every process of this user with that executable file name
     // (platform::killProcessesByFileName); returns at once.
@@ -73,6 +78,10 @@ struct LauncherServices {
     // Told, on the caller's thread, when StopBrowsers begins (sign-out,
     // exit); may be empty.
     std::function<void()> stopping;
+    // Given, on the thread that started the browser, the read end of each
+    // started browser's report pipe (the receiver closes it). When empty,
+    // browsers get no report pipe.
+    std::function<void(uint32_t pid, int reportFd)> pageReports;
 };
 
 // Starts and stops the page browsers. One launcher serves the whole run; the

@@ -31,10 +31,16 @@ bool PageStates::record(size_t monitor, std::string_view line, Clock::time_point
     return true;
 }
 
-size_t PageStates::feed(size_t monitor, std::string_view bytes, Clock::time_point now) {
+size_t PageStates::feed(size_t monitor, std::string_view bytes, Clock::time_point now,
+                        const std::function<void(const PageReport&)>& each) {
     size_t reports = 0;
-    for (const std::string& line : lines_[monitor].feed(bytes))
-        reports += record(monitor, line, now) ? 1 : 0;
+    for (const std::string& line : lines_[monitor].feed(bytes)) {
+        if (!record(monitor, line, now))
+            continue;
+        ++reports;
+        if (each)
+            each(pages_[monitor].last);
+    }
     return reports;
 }
 

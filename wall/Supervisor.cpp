@@ -45,6 +45,7 @@ void WallSupervisor::restart(size_t assignment, uint64_t generation) {
     w.startedAt = services_.now();
     if (services_.start(w.workArea, w.address, pid)) {
         w.pid = pid;
+        ++restarts_[assignment];
         return;
     }
     // No browser could be started: try again after the next delay.
@@ -67,4 +68,18 @@ void WallSupervisor::stop() {
 uint32_t WallSupervisor::pidOf(size_t assignment) const {
     auto it = watched_.find(assignment);
     return it == watched_.end() ? 0 : it->second.pid;
+}
+
+bool WallSupervisor::assignmentOf(uint32_t pid, size_t& assignment) const {
+    for (const auto& [which, w] : watched_)
+        if (pid != 0 && w.pid == pid) {
+            assignment = which;
+            return true;
+        }
+    return false;
+}
+
+uint64_t WallSupervisor::restartsOf(size_t assignment) const {
+    auto it = restarts_.find(assignment);
+    return it == restarts_.end() ? 0 : it->second;
 }

@@ -52,6 +52,13 @@ public:
 
     // The process watched for an assignment now (0 while none runs).
     uint32_t pidOf(size_t assignment) const;
+    // The assignment a process is watched for; false when it is none's.
+    bool assignmentOf(uint32_t pid, size_t& assignment) const;
+    // Whether the assignment is watched (its browser runs or is restarted).
+    bool watches(size_t assignment) const { return watched_.count(assignment) != 0; }
+    // How many times the assignment's browser was started again after it
+    // ended, over the whole run (a stop does not reset it).
+    uint64_t restartsOf(size_t assignment) const;
 
 private:
     struct Watched {
@@ -65,5 +72,6 @@ private:
 
     SupervisorServices services_;
     std::map<size_t, Watched> watched_;
+    std::map<size_t, uint64_t> restarts_;
     uint64_t generation_ = 0; // a stop makes waiting restarts stale
 };

@@ -1,7 +1,11 @@
 #include "Brovia.h"
+#include "wall/PageReport.h"
 
 #include <QApplication>
 #include <QLabel>
+#include <QTimer>
+#include <cstdlib>
+#include <unistd.h>
 
 int showPlainWindow(int argc, char** argv, const PagePlacement& page) {
     QApplication app(argc, argv);
@@ -22,5 +26,13 @@ int showPlainWindow(int argc, char** argv, const PagePlacement& page) {
     window.setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint);
     window.setGeometry(page.left, page.top, page.width(), page.height());
     window.show();
+    // A plain page is live once its window shows: said once on the report
+    // descriptor the wall gave, if any.
+    QTimer::singleShot(0, [] {
+        if (const char* fd = std::getenv("BROVIA_REPORT_FD"); fd && *fd) {
+            const std::string line = formatPageReport({PageCondition::Live, 1, 0, "plain window"});
+            (void)!write(std::atoi(fd), line.data(), line.size());
+        }
+    });
     return app.exec();
 }

@@ -15,6 +15,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 extern char** environ;
 
@@ -70,6 +71,29 @@ std::string readProcFile(const std::string& path) {
     return text;
 }
 
+// The two ends of a pipe, closed when the scope ends unless handed over.
+struct UniquePipe {
+    int read = -1;
+    int write = -1;
+    ~UniquePipe() {
+        for (int fd : {read, write})
+            if (fd >= 0)
+                ::close(fd);
+    }
+};
+
+// The environment of this process with `variable` set to `value` (an
+// inherited value of that name is replaced).
+std::vector<std::string> environmentWith(const std::string& variable, const std::string& value) {
+    std::vector<std::string> env;
+    const std::string prefix = variable + "=";
+    for (char** e = environ; *e; ++e)
+        if (std::strncmp(*e, prefix.c_str(), prefix.size()) != 0)
+            env.emplace_back(*e);
+    env.push_back(prefix + value);
+    return env;
+}
+
 } // namespace
 
 std::string findProgram(const std::string& name, const std::string& firstDirectory) {
@@ -95,10 +119,36 @@ std::string findProgram(const std::string& name, const std::string& firstDirecto
 }
 
 int spawnProcess(const std::string& name, const std::vector<std::string>& args,
-                 const std::string& firstDirectory, pid_t& pid, std::function<void(pid_t)> ended) {
+                 const std::string& firstDirectory, pid_t& pid, std::function<void(pid_t)> ended,
+                 ChildPipe* reports) {
     std::string program = findProgram(name, firstDirectory);
     if (program.empty())
         return kProgramNotFound;
+
+    // The report pipe: both ends close-on-exec here, so that no other child
+    // inherits them; the child's copy at descriptor 3 is made by the spawn.
+    // A write end that landed on 3 itself is moved first, since a dup2 onto
+    // itself would leave it close-on-exec.
+    UniquePipe pipe;
+    std::vector<std::string> env;
+    std::vector<char*> envp;
+    if (reports) {
+        int ends[2];
+        if (::pipe2(ends, O_CLOEXEC) != 0)
+            return errno;
+        pipe.read = ends[0];
+        pipe.write = ends[1];
+        if (pipe.write == 3) {
+            pipe.write = ::fcntl(3, F_DUPFD_CLOEXEC, 4);
+            ::close(3);
+            if (pipe.write < 0)
+                return errno;
+        }
+        env = environmentWith(reports->variable, "3");
+        for (auto& e : env)
+            envp.push_back(e.data());
+        envp.push_back(nullptr);
+    }
 
     std::vector<char*> argv;
     argv.reserve(args.size() + 2);
@@ -111,8 +161,14 @@ int spawnProcess(const std::string& name, const std::vector<std::string>& args,
     posix_spawnattr_t attributes;
     posix_spawn_file_actions_init(&actions);
     posix_spawnattr_init(&attributes);
-    // No handle of Panoview is inherited (the instance lock, sockets).
-    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+    // No handle of Panoview is inherited (the instance lock, sockets), but
+    // the report pipe's write end.
+    if (reports) {
+        posix_spawn_file_actions_adddup2(&actions, pipe.write, 3);
+        posix_spawn_file_actions_addclosefrom_np(&actions, 4);
+    } else {
+        posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+    }
     sigset_t noSignals, allSignals;
     sigemptyset(&noSignals);
     sigfillset(&allSignals);
@@ -122,12 +178,17 @@ int spawnProcess(const std::string& name, const std::vector<std::string>& args,
                              POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID);
 
     pid_t child = 0;
-    int error = ::posix_spawn(&child, program.c_str(), &actions, &attributes, argv.data(), environ);
+    int error = ::posix_spawn(&child, program.c_str(), &actions, &attributes, argv.data(),
+                              reports ? envp.data() : environ);
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     if (error != 0)
         return error;
     pid = child;
+    if (reports) {
+        ::fcntl(pipe.read, F_SETFL, ::fcntl(pipe.read, F_GETFL) | O_NONBLOCK);
+        reports->readEnd = std::exchange(pipe.read, -1);
+    }
     reapWhenItEnds(child, std::move(ended));
     return 0;
 }

@@ -73,7 +73,8 @@ struct RecordedWall {
     RecordedWall() {
         LauncherServices s;
         s.spawn = [this](const std::string&, const std::vector<std::string>& args,
-                         const std::string&, pid_t& pid, std::function<void(pid_t)>) {
+                         const std::string&, pid_t& pid, std::function<void(pid_t)>,
+                         platform::ChildPipe*) {
             std::lock_guard<std::mutex> lock(mutex);
             addresses.push_back(args.back());
             pid = 4242;

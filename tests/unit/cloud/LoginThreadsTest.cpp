@@ -84,7 +84,8 @@ TEST(LoginThreads, ManySignInAndSignOutRoundsWithRealWorkers) {
     std::vector<std::string> startedAddresses;
     LauncherServices launcherServices;
     launcherServices.spawn = [&](const std::string&, const std::vector<std::string>& args,
-                                 const std::string&, pid_t& pid, std::function<void(pid_t)>) {
+                                 const std::string&, pid_t& pid, std::function<void(pid_t)>,
+                                 platform::ChildPipe*) {
         std::this_thread::sleep_for(std::chrono::microseconds(200));
         pid = ++nextPid;
         std::lock_guard<std::mutex> lock(startedMutex);

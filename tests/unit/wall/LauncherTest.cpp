@@ -4,8 +4,10 @@
 #include "TempDir.h"
 #include "WallTestSupport.h"
 
+#include <fcntl.h>
 #include <future>
 #include <gtest/gtest.h>
+#include <mutex>
 #include <system_error>
 #include <thread>
 
@@ -257,6 +259,43 @@ TEST_F(LaunchWithRecordingBrovia, StopRightAfterTheStartLeavesNoBrowserOfThatLau
     }
 }
 
+// Each started browser reports on a pipe of its own: its descriptor 3 is the
+// write end (and nothing else of Panoview's is inherited), the launcher hands
+// the read end over, and the read end reaches its end once the browser has
+// ended.
+TEST_F(LaunchWithRecordingBrovia, EachBrowserGetsItsOwnReportPipeAsDescriptorThree) {
+    std::mutex m;
+    std::map<uint32_t, int> pipes;
+    LauncherServices services = processLauncherServices(RECORDING_BROVIA_DIR);
+    services.pageReports = [&](uint32_t pid, int fd) {
+        std::lock_guard<std::mutex> lock(m);
+        pipes[pid] = fd;
+    };
+    Launcher reporting{std::move(services)};
+    config.displays = {{1, "a?t=%s", 0}, {0, "b?t=%s", 0}};
+    reporting.LaunchThread(takeLaunchJob(config), config);
+
+    ASSERT_EQ(pipes.size(), 2u);
+    for (const auto& [pid, fd] : pipes) {
+        SCOPED_TRACE(pid);
+        EXPECT_NE(fcntl(fd, F_GETFL) & O_NONBLOCK, 0) << "read on the UI thread, never blocking";
+        EXPECT_NE(fcntl(fd, F_GETFD) & FD_CLOEXEC, 0) << "no later child inherits it";
+        std::string bytes;
+        EXPECT_TRUE(eventually([&] {
+            char buffer[256];
+            const ssize_t n = read(fd, buffer, sizeof buffer);
+            if (n > 0)
+                bytes.append(buffer, static_cast<size_t>(n));
+            return n == 0; // the browser has ended: end of file
+        })) << "the pipe stays open after the browser ended";
+        EXPECT_EQ(bytes, "page live 1 0 fd 3\n");
+        EXPECT_EQ(TempDir::readFile(records.file(std::to_string(pid) + ".fds")), "0 1 2 3 ");
+        close(fd);
+    }
+    const auto found = waitForRecords(2);
+    EXPECT_EQ(found.size(), 2u);
+}
+
 } // namespace
 
 namespace {
@@ -277,8 +316,8 @@ TEST(LaunchWorker, NoThreadForTheLaunchLeavesNothingToWaitFor) {
         int spawns = 0;
         LauncherServices services;
         services.spawn = [&](const std::string&, const std::vector<std::string>&,
-                             const std::string&, pid_t&,
-                             std::function<void(pid_t)>) { return ++spawns, 0; };
+                             const std::string&, pid_t&, std::function<void(pid_t)>,
+                             platform::ChildPipe*) { return ++spawns, 0; };
         services.killByName = [&](const std::string& name) {
             ended.push_back(name);
             return 0;
