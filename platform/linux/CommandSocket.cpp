@@ -108,6 +108,11 @@ public:
             DebugPrint("CommandListener: a request of another user refused\n");
             const char refused[] = "2 refused: another user's request\n";
             ::send(client.get(), refused, sizeof refused - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+            // What it sent already is dropped unread: closing on it would
+            // reset the connection before the refusal is read.
+            char discard[kCommandRequestMax];
+            while (::recv(client.get(), discard, sizeof discard, MSG_DONTWAIT) > 0) {
+            }
             return;
         }
         std::string request;
