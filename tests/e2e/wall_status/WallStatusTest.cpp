@@ -7,9 +7,11 @@
 // keep-alive no tick; another user's question is refused.
 #include "LoginDesk.h"
 
+#include "MetricsText.h"
 #include <QImage>
 #include <algorithm>
 #include <arpa/inet.h>
+
 #include <gtest/gtest.h>
 #include <json/json.h>
 #include <map>
@@ -135,15 +137,6 @@ int freePort() {
     return ntohs(a.sin_port);
 }
 
-// The value of one series in a scrape, or "" when it is missing.
-std::string series(const std::string& scrape, const std::string& name) {
-    const size_t at = scrape.find("\n" + name + " ");
-    if (at == std::string::npos)
-        return {};
-    const size_t from = at + name.size() + 2;
-    return scrape.substr(from, scrape.find('\n', from) - from);
-}
-
 // Debian's node exporter on a free loopback port, reading the test's
 // textfile folder, for the life of the object.
 struct NodeExporter {
@@ -232,16 +225,18 @@ TEST_F(WallStatus, TheRunningCopyAnswersScriptsAboutItsWall) {
     std::string scrape;
     ASSERT_TRUE(waitFor([&] {
         scrape = exporter.scrape();
-        return series(scrape, "panoview_page_live{monitor=\"WALL2\"}") == "1";
+        return metricSeries(scrape, "panoview_page_live{monitor=\"WALL2\"}") == "1";
     })) << scrape;
     EXPECT_EQ(scrape.find(token), std::string::npos);
-    EXPECT_EQ(series(scrape, "panoview_signed_in"), "1");
+    EXPECT_EQ(metricSeries(scrape, "panoview_signed_in"), "1");
     for (const char* name : kNames) {
         const std::string m = std::string("{monitor=\"") + name + "\"";
-        EXPECT_EQ(series(scrape, "panoview_page_live" + m + "}"), "1") << name;
-        EXPECT_EQ(series(scrape, "panoview_page_state" + m + ",state=\"live\"}"), "1") << name;
-        EXPECT_EQ(series(scrape, "panoview_page_restarts_total" + m + "}"), "0") << name;
-        EXPECT_NE(series(scrape, "panoview_page_last_live_timestamp_seconds" + m + "}"), "0.000");
+        EXPECT_EQ(metricSeries(scrape, "panoview_page_live" + m + "}"), "1") << name;
+        EXPECT_EQ(metricSeries(scrape, "panoview_page_state" + m + ",state=\"live\"}"), "1")
+            << name;
+        EXPECT_EQ(metricSeries(scrape, "panoview_page_restarts_total" + m + "}"), "0") << name;
+        EXPECT_NE(metricSeries(scrape, "panoview_page_last_live_timestamp_seconds" + m + "}"),
+                  "0.000");
     }
     std::cout << "scrape of " << exporter.url << ":\n";
     for (std::istringstream lines(scrape); std::getline(lines, scrape);)
@@ -266,7 +261,8 @@ TEST_F(WallStatus, TheRunningCopyAnswersScriptsAboutItsWall) {
         << "the monitor never showed the browser's end";
     EXPECT_EQ(doc["monitors"][1]["restarts"].asUInt(), 1u);
     EXPECT_TRUE(waitFor([&] {
-        return series(exporter.scrape(), "panoview_page_restarts_total{monitor=\"WALL1\"}") == "1";
+        return metricSeries(exporter.scrape(), "panoview_page_restarts_total{monitor=\"WALL1\"}") ==
+               "1";
     })) << exporter.scrape();
     EXPECT_EQ(pages(doc).at("WALL0"), before.at("WALL0"));
 

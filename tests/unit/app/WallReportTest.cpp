@@ -5,6 +5,8 @@
 #include "app/WallReport.h"
 #include "DebugCapture.h"
 
+#include "MetricsText.h"
+
 #include <gtest/gtest.h>
 #include <json/json.h>
 #include <sstream>
@@ -113,15 +115,6 @@ TEST(WallStatus, TextIsOneLineForTheSessionAndOneForEachEntry) {
     EXPECT_NE(lines[3].find("entry 2 - 0x0+0+0 off no browser"), std::string::npos);
 }
 
-// The value of one series of the metrics text, or "" when it is missing.
-std::string series(const std::string& text, const std::string& name) {
-    const size_t at = text.find("\n" + name + " ");
-    if (at == std::string::npos)
-        return {};
-    const size_t from = at + name.size() + 2;
-    return text.substr(from, text.find('\n', from) - from);
-}
-
 TEST(WallMetrics, EverySeriesOfEveryMonitorAndNoToken) {
     const std::string text = metricsText(scriptedWall());
     EXPECT_EQ(text.find(kToken), std::string::npos) << text;
@@ -148,7 +141,7 @@ TEST(WallMetrics, EverySeriesOfEveryMonitorAndNoToken) {
         {"panoview_page_last_live_timestamp_seconds{monitor=\"WALL\\\"1\\\"\"}", "0.000"},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(series(text, c.series), c.value) << c.series << "\n" << text;
+        EXPECT_EQ(metricSeries(text, c.series), c.value) << c.series << "\n" << text;
     // One state at a time per monitor; the entry without a monitor has none.
     size_t ones = 0;
     for (size_t at = 0; (at = text.find(",state=\"", at)) != std::string::npos; ++at)
@@ -161,9 +154,9 @@ TEST(WallMetrics, EverySeriesOfEveryMonitorAndNoToken) {
 TEST(WallMetrics, SignedOutBeforeAnyKeepAlive) {
     WallSnapshot s;
     const std::string text = metricsText(s);
-    EXPECT_EQ(series(text, "panoview_signed_in"), "0");
-    EXPECT_EQ(series(text, "panoview_keepalive_ok"), "0");
-    EXPECT_EQ(series(text, "panoview_keepalive_last_success_timestamp_seconds"), "0.000");
+    EXPECT_EQ(metricSeries(text, "panoview_signed_in"), "0");
+    EXPECT_EQ(metricSeries(text, "panoview_keepalive_ok"), "0");
+    EXPECT_EQ(metricSeries(text, "panoview_keepalive_last_success_timestamp_seconds"), "0.000");
 }
 
 TEST(WallReload, TheEntriesARequestNames) {
