@@ -1,6 +1,8 @@
 #include "app/PanoviewApp.h"
+#include "app/WallReport.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "common/DebugPrint.h"
 #include "common/Globals.h"
@@ -44,7 +46,38 @@ std::string moduleDirectoryOf(const std::string& executablePath) {
     return slash == std::string::npos ? executablePath : executablePath.substr(0, slash);
 }
 
+namespace {
+
+std::vector<std::string> wordsOf(const std::string& tail) {
+    std::vector<std::string> words;
+    size_t at = 0;
+    while (at < tail.size()) {
+        const size_t end = std::min(tail.find(' ', at), tail.size());
+        if (end > at)
+            words.push_back(tail.substr(at, end - at));
+        at = end + 1;
+    }
+    return words;
+}
+
+} // namespace
+
 bool CPanoviewApp::InitInstance(const std::string& tail) {
+    std::string why;
+    const std::string query =
+        queryRequest(wordsOf(tail), services_.workingFolder ? services_.workingFolder() : ".", why);
+    if (!query.empty() || !why.empty()) {
+        int status = 2;
+        if (!why.empty()) {
+            DebugPrint("Panoview: %s\n", why.c_str());
+        } else if (!services_.sendCommand || !services_.sendCommand(query, status)) {
+            DebugPrint("Panoview: no running copy answers commands\n");
+            status = 1;
+        }
+        services_.exitProcess(status);
+        return false;
+    }
+
     std::string reason;
     if (services_.windowSystemAvailable && !services_.windowSystemAvailable(reason)) {
         endWithoutWindows(reason);

@@ -28,16 +28,23 @@ struct StartupServices {
     std::function<void(int status)> exitProcess;
     // Runs the hidden main window for the rest of the process.
     std::function<void()> runMainWindow;
-    // Hands a command word to the running copy and says its answer: false
-    // when no copy listens; else `status` is the answer's (0 done, 2 refused
-    // or failed).
-    std::function<bool(const std::string& word, int& status)> sendCommand;
+    // Hands a request line (a command word, and its argument after a blank)
+    // to the running copy and prints its answer: false when no copy listens;
+    // else `status` is the answer's (0 done, 2 refused or failed).
+    std::function<bool(const std::string& request, int& status)> sendCommand;
+    // The folder the command line's relative paths are taken from.
+    std::function<std::string()> workingFolder;
 };
 
 class CPanoviewApp {
 public:
     explicit CPanoviewApp(StartupServices services) : services_(std::move(services)) {}
 
+    // A question for the running copy (--status, --reload, --screenshot)
+    // is asked before anything else, with or without a display, and the
+    // process ends with the answer's status: 1 when no copy answers, 2 when
+    // it refused or the words are wrong. No copy is started for it.
+    //
     // A later start while a copy runs ends at the instance lock: silently
     // with status 0, or, with a command word, with the status of the running
     // copy's answer (1 when no copy listens).

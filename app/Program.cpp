@@ -10,6 +10,7 @@
 #include "platform/CommandSocket.h"
 #include "platform/DisplayWatch.h"
 #include "platform/Displays.h"
+#include "platform/Files.h"
 #include "platform/Instance.h"
 #include "platform/Process.h"
 #include "platform/Threads.h"
@@ -17,6 +18,7 @@
 #include "platform/linux/qt/Application.h"
 #include "platform/linux/qt/MessageBox.h"
 #include "platform/linux/qt/PipeReaders.h"
+#include "platform/linux/qt/ScreenImage.h"
 #include "platform/linux/qt/Signals.h"
 #include "platform/linux/qt/UiThread.h"
 #include "settings/ConfigFile.h"
@@ -28,6 +30,8 @@
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <unistd.h>
 
 Program::Program(int argc, char** argv)
     : argc_(argc), argv_(argv), commandLineTail_(commandLineTail(argc, argv)) {}
@@ -52,14 +56,19 @@ StartupServices Program::startupServices() {
     };
     services.exitProcess = [](int status) { std::exit(status); };
     services.runMainWindow = [this] { runMainWindow(); };
-    services.sendCommand = [](const std::string& word, int& status) {
+    services.sendCommand = [](const std::string& request, int& status) {
         platform::CommandAnswer answer;
-        if (!platform::sendCommand(platform::commandSocketPath(kInstanceLockName), word, answer,
-                                   std::chrono::seconds(5)))
+        if (!platform::sendCommand(platform::commandSocketPath(kInstanceLockName), request, answer,
+                                   std::chrono::seconds(10)))
             return false;
         std::printf("%s\n", answer.text.c_str());
         status = answer.status;
         return true;
+    };
+    services.workingFolder = [] {
+        std::error_code error;
+        const auto folder = std::filesystem::current_path(error);
+        return error ? std::string(".") : folder.string();
     };
     return services;
 }
@@ -77,8 +86,14 @@ void Program::runMainWindow() {
     launcher_ = new Launcher(launcherServices());
     wallKeeper_ = std::make_unique<WallKeeper>(config, wallKeeperServices());
     pageReports_ = std::make_unique<platform::PipeReaders>(
-        [this](uint32_t pid, std::string_view bytes) { wallKeeper_->pageReport(pid, bytes); },
-        [this](uint32_t pid) { wallKeeper_->pageReportsEnded(pid); });
+        [this](uint32_t pid, std::string_view bytes) {
+            wallKeeper_->pageReport(pid, bytes);
+            metricsChanged();
+        },
+        [this](uint32_t pid) {
+            wallKeeper_->pageReportsEnded(pid);
+            metricsChanged();
+        });
     displayWatch_ = platform::DisplayWatch::start(
         [this] { platform::postToUiThread([this] { wallKeeper_->displaysChanged(); }); });
     tray_ = std::make_unique<TrayView>(config, mainWindowServices());
@@ -88,6 +103,7 @@ void Program::runMainWindow() {
                    "starts\n");
 
     listenForCommands();
+    startMetrics();
     // Ended by a signal: OnEndSession stops the browsers, and the stop takes
     // the wall down, which gives the monitors' blanking back.
     runMainWindowUntilSignal(tray_->controller(), commandLineTail_);
@@ -97,23 +113,97 @@ void Program::listenForCommands() {
     commands_ = platform::CommandListener::listen(platform::commandSocketPath(kInstanceLockName));
     if (!commands_)
         return;
+    // One request at a time, on the UI thread, each within its deadline.
     auto* ready = new QSocketNotifier(commands_->descriptor(), QSocketNotifier::Read, tray_.get());
     QObject::connect(ready, &QSocketNotifier::activated, tray_.get(), [this] {
         commands_->serveOne(
-            [this](const std::string& word) -> platform::CommandAnswer {
-                const RemoteCommand command = remoteCommand(word);
-                if (command == RemoteCommand::None)
-                    return {2, "unknown command: " + word};
-                // Answered first: the settings dialog runs a loop of its own
-                // for as long as the operator keeps it open.
-                QTimer::singleShot(0, tray_.get(), [this, command] {
-                    tray_->controller().OnRemoteCommand(command);
-                });
-                return {0, command == RemoteCommand::Login ? "the login dialog is shown"
-                                                           : "the settings dialog is shown"};
+            [this](const std::string& request) -> platform::CommandAnswer {
+                const RemoteAnswer answer = answerRequest(request, remoteServices());
+                return {answer.status, answer.text};
             },
             std::chrono::seconds(2));
     });
+}
+
+RemoteServices Program::remoteServices() {
+    RemoteServices services;
+    services.snapshot = [this] { return snapshot(); };
+    services.wallUp = [this] { return wallKeeper_->up(); };
+    services.reload = [this](size_t entry) {
+        const bool started = wallKeeper_->reload(entry);
+        metricsChanged();
+        return started;
+    };
+    services.desktopMonitors = [] {
+        std::vector<std::pair<std::string, Rect>> monitors;
+        const SystemConfig& config = *theSystemConfig;
+        if (config.primaryMonitor.rcMonitor.width() > 0)
+            monitors.emplace_back(config.primaryMonitor.szDevice, config.primaryMonitor.rcMonitor);
+        for (const MonitorInfo& m : config.extendedMonitors)
+            monitors.emplace_back(m.szDevice, m.rcMonitor);
+        return monitors;
+    };
+    services.saveImage = platform::saveScreenImage;
+    // Run after the answer has gone: the settings dialog runs a loop of its
+    // own for as long as the operator keeps it open.
+    services.dialog = [this](const std::string& word) {
+        const RemoteCommand command = remoteCommand(word);
+        QTimer::singleShot(0, tray_.get(),
+                           [this, command] { tray_->controller().OnRemoteCommand(command); });
+    };
+    return services;
+}
+
+namespace {
+
+int64_t nowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+} // namespace
+
+WallSnapshot Program::snapshot() {
+    const SystemConfig& config = *theSystemConfig;
+    WallSnapshot s;
+    s.nowMs = nowMs();
+    s.signedIn = config.signedIn;
+    s.account = config.userId;
+    s.userName = config.userName;
+    s.service = config.serviceAddress;
+    s.keepAlive = keepAlive_;
+    s.monitors = wallKeeper_->monitors();
+    hideToken(s, config.token);
+    hideToken(s, config.password);
+    return s;
+}
+
+void Program::startMetrics() {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    const bool exporterFolder = ::access(kExporterTextfileFolder, W_OK) == 0;
+    metrics_ = std::make_unique<MetricsWriter>(
+        metricsPath(std::getenv("PANOVIEW_METRICS"), exporterFolder, runtime, ::getuid()),
+        [](const std::string& path, const std::string& bytes, int& error) {
+            return platform::replaceFile(path, bytes, error);
+        });
+    auto* every = new QTimer(tray_.get());
+    QObject::connect(every, &QTimer::timeout, tray_.get(), [this] { writeMetrics(); });
+    every->start(15000);
+    writeMetrics();
+}
+
+void Program::metricsChanged() {
+    if (!metrics_ || metricsDue_)
+        return;
+    metricsDue_ = true;
+    QTimer::singleShot(0, tray_.get(), [this] { writeMetrics(); });
+}
+
+void Program::writeMetrics() {
+    metricsDue_ = false;
+    if (metrics_)
+        metrics_->write(metricsText(snapshot()));
 }
 
 void runMainWindowUntilSignal(CPanoviewDlg& window, const std::string& commandLineTail) {
@@ -141,13 +231,22 @@ LauncherServices Program::launcherServices() {
         platform::postToUiThread([this, pid] {
             pageReports_->drainAndClose(pid);
             wallKeeper_->browserEnded(pid);
+            metricsChanged();
         });
     };
     services.pageReports = [this](uint32_t pid, int fd) {
         platform::postToUiThread([this, pid, fd] { pageReports_->add(pid, fd); });
     };
-    services.launched = [this] { platform::postToUiThread([this] { wallKeeper_->wallUp(); }); };
-    services.stopping = [this] { wallKeeper_->wallDown(); };
+    services.launched = [this] {
+        platform::postToUiThread([this] {
+            wallKeeper_->wallUp();
+            metricsChanged();
+        });
+    };
+    services.stopping = [this] {
+        wallKeeper_->wallDown();
+        metricsChanged();
+    };
     return services;
 }
 
@@ -178,7 +277,10 @@ PanoviewDlgServices Program::mainWindowServices() {
     services.showLoginDialog = [this] { showLoginDialog(); };
     services.runSettingsDialog = [this] { runSettingsDialog(); };
     services.heartpacket = [this](const std::string& serviceAddress, const std::string& token) {
-        return LSystem::heartpacket(serviceAddress, *sharedClient_, token);
+        const int32_t result = LSystem::heartpacket(serviceAddress, *sharedClient_, token);
+        keepAlive_.record(result == 1, nowMs());
+        metricsChanged();
+        return result;
     };
     services.stopBrowsers = [this] { launcher_->StopBrowsers(); };
     services.endLeftoverBrowsers = [this] { launcher_->endLeftoverBrowsers(); };

@@ -12,11 +12,14 @@
 //   the windows  TrayView/CPanoviewDlg tray icon, menu, keep-alive, Exit
 //                LoginView/CLoginDlg   sign-in and sign-out
 //                SystemSetView/CSystemSet  the settings, made for each run
-//   commands     CommandListener       panoview --login / --settings of later starts
+//   commands     CommandListener       panoview --login / --settings / --status /
+//                                      --reload / --screenshot of later starts
+//   health       MetricsWriter         the Prometheus metrics file
 #pragma once
 
 #include "app/PanoviewApp.h"
 #include "app/PanoviewDlg.h"
+#include "app/WallReport.h"
 #include "cloud/LoginDlg.h"
 #include "settings/SystemSet.h"
 #include "wall/Launcher.h"
@@ -64,8 +67,17 @@ private:
     LoginServices loginServices();
     SystemSetServices settingsServices();
 
-    // Serves the commands of later starts (panoview --login, --settings).
+    // Serves the commands of later starts (panoview --login, --settings,
+    // --status, --reload, --screenshot).
     void listenForCommands();
+    RemoteServices remoteServices();
+    // The wall now, token and password hidden.
+    WallSnapshot snapshot();
+    // The metrics file: written every 15 s, and soon after every change
+    // (changes in one turn of the event loop give one write).
+    void startMetrics();
+    void metricsChanged();
+    void writeMetrics();
 
     // The main window's commands.
     void createLoginDialog();
@@ -91,6 +103,9 @@ private:
     std::unique_ptr<platform::DisplayWatch> displayWatch_;
     std::unique_ptr<TrayView> tray_;
     std::unique_ptr<platform::CommandListener> commands_;
+    KeepAliveRecord keepAlive_;
+    std::unique_ptr<MetricsWriter> metrics_;
+    bool metricsDue_ = false;
     // Made on the first login command and never freed, so that a sign-in
     // still under way delivers its result to it whenever it comes.
     LoginView* login_ = nullptr;

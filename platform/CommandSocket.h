@@ -2,17 +2,24 @@
 // a Unix socket beside its instance lock, and a later start with a command
 // word hands the word over and ends with the answer's status.
 //
-// One request a connection: the client sends the word and a line feed, the
-// running copy answers with its status (a decimal number), a blank and one
-// line of text. Only processes of the same user are served.
+// One request a connection: the client sends one line (the word, and after a
+// blank its argument, if any), at most kCommandRequestMax bytes with its line
+// feed; the running copy answers with its status (a decimal number), a blank
+// and its text, which may run over several lines, and closes the connection.
+// An answer is at most kCommandAnswerMax bytes. Only processes of the same
+// user are served; another user's request is refused unread.
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
 
 namespace platform {
+
+inline constexpr size_t kCommandRequestMax = 4096;
+inline constexpr size_t kCommandAnswerMax = 1 << 20;
 
 // The socket beside the instance lock of that name:
 // $XDG_RUNTIME_DIR/<name>.socket, or /tmp/<name>-<uid>.socket when the
@@ -33,16 +40,18 @@ public:
     // The descriptor that becomes readable when a client connects.
     virtual int descriptor() const = 0;
     // Takes one waiting connection: refuses another user's process, reads
-    // its word within the deadline, answers with what `handle` says. Returns
+    // its request line within the deadline (a longer line is not served),
+    // answers with what `handle` says, within the deadline as well. Returns
     // at once when no client waits.
-    virtual void serveOne(const std::function<CommandAnswer(const std::string& word)>& handle,
+    virtual void serveOne(const std::function<CommandAnswer(const std::string& request)>& handle,
                           std::chrono::milliseconds deadline) = 0;
 };
 
-// Hands the word to the running copy and waits for its answer. False when
-// no copy listens (no socket, nobody at it) or the listener is another
-// user's; a copy that does not answer within the deadline answers status 2.
-bool sendCommand(const std::string& path, const std::string& word, CommandAnswer& answer,
+// Hands the request line to the running copy and waits for its whole
+// answer. False when no copy listens (no socket, nobody at it) or the
+// listener is another user's; a copy that does not answer within the
+// deadline, or answers more than kCommandAnswerMax bytes, answers status 2.
+bool sendCommand(const std::string& path, const std::string& request, CommandAnswer& answer,
                  std::chrono::milliseconds deadline);
 
 } // namespace platform

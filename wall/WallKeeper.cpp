@@ -26,9 +26,14 @@ void WallKeeper::wallUp() {
 
 void WallKeeper::wallDown() {
     up_ = false;
+    // The counts of the run stay; the states go.
+    std::vector<uint32_t> reporting;
     for (const auto& [pid, page] : pages_.all())
-        reloadsOf_.erase(static_cast<uint32_t>(pid));
+        reporting.push_back(static_cast<uint32_t>(pid));
+    for (uint32_t pid : reporting)
+        forgetPage(pid);
     pages_.clear();
+    reloadsOf_.clear();
     supervisor_.stop();
     if (blankingHeld_ && services_.releaseBlanking)
         services_.releaseBlanking();

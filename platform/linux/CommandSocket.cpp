@@ -10,6 +10,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -34,12 +35,10 @@ bool peerIsMe(int fd) {
            peer.uid == ::geteuid();
 }
 
-// Reads until a line feed, the peer's end or the deadline; false on the
+// Waits until the descriptor is readable or the time has come; false on the
 // deadline or an error.
-bool readLine(int fd, std::string& line, std::chrono::milliseconds deadline) {
-    const auto until = std::chrono::steady_clock::now() + deadline;
-    char c;
-    while (line.size() < 4096) {
+bool readable(int fd, std::chrono::steady_clock::time_point until) {
+    for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             until - std::chrono::steady_clock::now());
         if (left.count() <= 0)
@@ -48,10 +47,22 @@ bool readLine(int fd, std::string& line, std::chrono::milliseconds deadline) {
         const int ready = ::poll(&p, 1, static_cast<int>(left.count()));
         if (ready < 0 && errno == EINTR)
             continue;
-        if (ready <= 0)
+        return ready > 0;
+    }
+}
+
+// Reads until a line feed, the peer's end or the deadline; false on the
+// deadline, an error or a line longer than `limit` bytes with its line feed.
+bool readLine(int fd, std::string& line, size_t limit, std::chrono::milliseconds deadline) {
+    const auto until = std::chrono::steady_clock::now() + deadline;
+    char c;
+    while (line.size() < limit) {
+        if (!readable(fd, until))
             return false;
         const ssize_t n = ::read(fd, &c, 1);
         if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno == EAGAIN)
             continue;
         if (n <= 0)
             return !line.empty();
@@ -60,6 +71,27 @@ bool readLine(int fd, std::string& line, std::chrono::milliseconds deadline) {
         line += c;
     }
     return false;
+}
+
+// Reads until the peer's end; false on the deadline, an error or more than
+// `limit` bytes.
+bool readToEnd(int fd, std::string& text, size_t limit, std::chrono::milliseconds deadline) {
+    const auto until = std::chrono::steady_clock::now() + deadline;
+    char buffer[16384];
+    for (;;) {
+        if (!readable(fd, until))
+            return false;
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN))
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0)
+            return true;
+        text.append(buffer, static_cast<size_t>(n));
+        if (text.size() > limit)
+            return false;
+    }
 }
 
 class LinuxCommandListener : public CommandListener {
@@ -74,14 +106,31 @@ public:
             return;
         if (!peerIsMe(client.get())) {
             DebugPrint("CommandListener: a request of another user refused\n");
+            const char refused[] = "2 refused: another user's request\n";
+            ::send(client.get(), refused, sizeof refused - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+            // What it sent already is dropped unread: closing on it would
+            // reset the connection before the refusal is read.
+            char discard[kCommandRequestMax];
+            while (::recv(client.get(), discard, sizeof discard, MSG_DONTWAIT) > 0) {
+            }
             return;
         }
-        std::string word;
-        if (!readLine(client.get(), word, deadline))
+        std::string request;
+        if (!readLine(client.get(), request, kCommandRequestMax - 1, deadline))
             return;
-        const CommandAnswer answer = handle(word);
-        const std::string line = std::to_string(answer.status) + " " + answer.text + "\n";
-        writeAll(client.get(), line.data(), line.size(), WriteTo::Socket);
+        const CommandAnswer answer = handle(request);
+        std::string text = std::to_string(answer.status) + " " + answer.text;
+        if (text.size() + 1 > kCommandAnswerMax)
+            text = "2 the answer is too long";
+        text += '\n';
+        // The answer goes out whole, or not at all within the deadline: a
+        // client that stops reading holds the program up no longer.
+        const int flags = ::fcntl(client.get(), F_GETFL);
+        ::fcntl(client.get(), F_SETFL, flags & ~O_NONBLOCK);
+        timeval limit{static_cast<time_t>(deadline.count() / 1000),
+                      static_cast<suseconds_t>(deadline.count() % 1000 * 1000)};
+        ::setsockopt(client.get(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+        writeAll(client.get(), text.data(), text.size(), WriteTo::Socket);
     }
 
 private:
@@ -126,7 +175,7 @@ std::unique_ptr<CommandListener> CommandListener::listen(const std::string& path
     return std::make_unique<LinuxCommandListener>(std::move(fd));
 }
 
-bool sendCommand(const std::string& path, const std::string& word, CommandAnswer& answer,
+bool sendCommand(const std::string& path, const std::string& request, CommandAnswer& answer,
                  std::chrono::milliseconds deadline) {
     sockaddr_un address;
     if (!socketAddress(path, address))
@@ -138,13 +187,19 @@ bool sendCommand(const std::string& path, const std::string& word, CommandAnswer
     // Another user's listener at our path is no copy of ours.
     if (!peerIsMe(fd.get()))
         return false;
-    const std::string line = word + "\n";
+    const std::string line = request + "\n";
     std::string reply;
+    if (line.size() > kCommandRequestMax || request.find('\n') != std::string::npos) {
+        answer = {2, "the request is too long"};
+        return true;
+    }
     if (!writeAll(fd.get(), line.data(), line.size(), WriteTo::Socket) ||
-        !readLine(fd.get(), reply, deadline)) {
+        !readToEnd(fd.get(), reply, kCommandAnswerMax, deadline) || reply.empty()) {
         answer = {2, "the running copy did not answer"};
         return true;
     }
+    if (reply.back() == '\n')
+        reply.pop_back();
     const size_t blank = reply.find(' ');
     answer.status = std::atoi(reply.substr(0, blank).c_str());
     answer.text = blank == std::string::npos ? "" : reply.substr(blank + 1);

@@ -200,6 +200,45 @@ TEST_F(StartupTest, ALaterStartHandsItsCommandToTheRunningCopy) {
     }
 }
 
+// The questions for the running copy are asked before anything else, with or
+// without a display or a copy holding the lock, and never start a copy.
+TEST_F(StartupTest, QuestionsForTheRunningCopyEndWithItsAnswersStatus) {
+    struct Case {
+        const char* tail;
+        bool windows;
+        std::optional<int> answer;
+        std::vector<std::string> steps;
+    };
+    const Case cases[] = {
+        {"--status", true, 0, {"send:status", "exit:0"}},
+        {"--status --json", false, 0, {"send:status json", "exit:0"}},
+        {"--json --status", true, std::nullopt, {"send:status json", "exit:1"}},
+        {"--reload", true, 2, {"send:reload", "exit:2"}},
+        {"--reload WALL1", true, 0, {"send:reload WALL1", "exit:0"}},
+        {"--screenshot shots", true, 0, {"send:screenshot /home/op/shots", "exit:0"}},
+        {"--screenshot /tmp/my shots", true, 0, {"send:screenshot /tmp/my shots", "exit:0"}},
+        {"--screenshot", true, 0, {"exit:2"}},
+        {"--screenshot --json", true, 0, {"exit:2"}},
+    };
+    for (const Case& c : cases) {
+        Recorder r;
+        r.windows = c.windows;
+        r.answer = c.answer;
+        DebugCapture capture;
+        StartupServices services = r.services();
+        services.workingFolder = [] { return std::string("/home/op"); };
+        CPanoviewApp app(services);
+        EXPECT_FALSE(app.InitInstance(c.tail));
+        EXPECT_EQ(r.steps, c.steps) << c.tail;
+        EXPECT_EQ(theSystemConfig, nullptr) << c.tail;
+        // No copy answers, or the words are wrong: one line says why (an
+        // answer the copy gives is printed by the sender).
+        if (!c.answer.has_value() || c.steps.size() == 1) {
+            EXPECT_EQ(capture.writes().size(), 1u) << c.tail;
+        }
+    }
+}
+
 TEST(CommandLine, ModuleDirectoryIsTheTextBeforeTheLastSlash) {
     EXPECT_EQ(moduleDirectoryOf("/A/B/panoview"), "/A/B");
     EXPECT_EQ(moduleDirectoryOf("/panoview"), "");

@@ -11,6 +11,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <thread>
 #include <unistd.h>
@@ -62,6 +63,69 @@ TEST(CommandSocket, AWordAndItsAnswerRoundTrip) {
     }
     EXPECT_EQ(answer.status, 2);
     EXPECT_EQ(answer.text, "unknown command: reboot");
+}
+
+// A request carries its argument, an answer may run over many lines, and
+// what is too long on either side is not served.
+TEST(CommandSocket, ArgumentsLongAnswersAndTheLimits) {
+    TempDir dir;
+    const std::string path = dir.file("pv.socket");
+    auto listener = platform::CommandListener::listen(path);
+    ASSERT_TRUE(listener);
+    struct Case {
+        const char* name;
+        std::string request;
+        std::string reply; // what the copy answers
+        bool served;       // whether the copy saw the request
+        int status;
+        std::string text;
+    };
+    const std::string json = "{\n  \"monitors\": [" + std::string(300000, ' ') + "]\n}";
+    const Case cases[] = {
+        {"an argument", "screenshot /tmp/my shots", "done", true, 0, "done"},
+        {"a JSON answer of many lines", "status json", json, true, 0, json},
+        {"an answer over the cap", "status", std::string(platform::kCommandAnswerMax, 'x'), true, 2,
+         "the answer is too long"},
+        {"a request over the cap", "status " + std::string(platform::kCommandRequestMax, 'r'), "",
+         false, 2, "the request is too long"},
+    };
+    for (const Case& c : cases) {
+        std::string heard;
+        platform::CommandAnswer answer;
+        {
+            Server server(*listener, [&](const std::string& request) {
+                heard = request;
+                return platform::CommandAnswer{0, c.reply};
+            });
+            ASSERT_TRUE(platform::sendCommand(path, c.request, answer, 5s)) << c.name;
+        }
+        EXPECT_EQ(heard, c.served ? c.request : "") << c.name;
+        EXPECT_EQ(answer.status, c.status) << c.name;
+        EXPECT_EQ(answer.text, c.text) << c.name;
+    }
+
+    // A client that sends an overlong line straight to the socket gets no
+    // answer, and the copy never sees the request.
+    bool handled = false;
+    {
+        Server server(*listener, [&](const std::string&) {
+            handled = true;
+            return platform::CommandAnswer{0, "served"};
+        });
+        int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+        ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        timeval guard{20, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &guard, sizeof guard);
+        const std::string flood(platform::kCommandRequestMax + 10, 'f');
+        ::send(fd, flood.data(), flood.size(), MSG_NOSIGNAL);
+        char byte;
+        EXPECT_LE(::recv(fd, &byte, 1, 0), 0) << "an overlong request is answered";
+        ::close(fd);
+    }
+    EXPECT_FALSE(handled);
 }
 
 TEST(CommandSocket, ADeadRunsSocketIsReplacedAndAnythingElseKept) {

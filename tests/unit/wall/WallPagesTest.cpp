@@ -132,6 +132,9 @@ TEST_F(PagesWall, ReportsFromTheFirstLineAreTheMonitorsStateUntilTheBrowserEnds)
     }
     for (const MonitorStatus& m : keeper.monitors())
         EXPECT_EQ(m.address.find("S3CRET"), std::string::npos);
+    EXPECT_EQ(of(0).reloads, (std::map<std::string, uint64_t>{{"crashed", 2}}))
+        << "the run's counts outlive the wall";
+    EXPECT_EQ(of(0).restarts, 1u);
 }
 
 TEST_F(PagesWall, AReloadEndsAndStartsExactlyThatPage) {

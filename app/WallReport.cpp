@@ -1,0 +1,385 @@
+#include "app/WallReport.h"
+
+#include "common/DebugPrint.h"
+
+#include <json/json.h>
+
+#include <cctype>
+#include <cstring>
+#include <filesystem>
+
+#include <cinttypes>
+#include <cstdio>
+#include <ctime>
+
+namespace {
+
+// Every state a page can be in, as the metrics list them.
+const char* const kStates[] = {"loading", "live",     "retrying",   "crashed", "hung",
+                               "sign-in", "starting", "restarting", "off"};
+const char* const kReloadReasons[] = {"crashed", "hung", "retrying", "command"};
+
+void replaceAll(std::string& text, const std::string& what, const std::string& with) {
+    if (what.empty())
+        return;
+    for (size_t at = text.find(what); at != std::string::npos;
+         at = text.find(what, at + with.size()))
+        text.replace(at, what.size(), with);
+}
+
+// UTC in ISO 8601 ("2026-12-08T22:13:26Z"); empty for 0 (never).
+std::string isoTime(int64_t ms) {
+    if (ms <= 0)
+        return {};
+    const time_t seconds = static_cast<time_t>(ms / 1000);
+    tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text;
+}
+
+// "12 s ago" style age of a moment, for the text lines.
+std::string age(int64_t nowMs, int64_t thenMs) {
+    const int64_t s = (nowMs - thenMs) / 1000;
+    return std::to_string(s < 0 ? 0 : s) + " s";
+}
+
+std::string seconds(int64_t ms) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%" PRId64 ".%03d", ms / 1000, static_cast<int>(ms % 1000));
+    return text;
+}
+
+Json::Value rectJson(const Rect& r) {
+    Json::Value v(Json::objectValue);
+    v["left"] = r.left;
+    v["top"] = r.top;
+    v["width"] = r.width();
+    v["height"] = r.height();
+    return v;
+}
+
+Json::Value timeJson(int64_t ms) {
+    return ms > 0 ? Json::Value(isoTime(ms)) : Json::Value(Json::nullValue);
+}
+
+std::string rectText(const Rect& r) {
+    return std::to_string(r.width()) + "x" + std::to_string(r.height()) + "+" +
+           std::to_string(r.left) + "+" + std::to_string(r.top);
+}
+
+// A label value of the text format: backslash, quote and line feed escaped.
+std::string labelValue(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\\' || c == '"')
+            out += '\\';
+        if (c == '\n') {
+            out += "\\n";
+            continue;
+        }
+        out += c;
+    }
+    return out;
+}
+
+} // namespace
+
+void hideToken(WallSnapshot& snapshot, const std::string& token) {
+    const std::string mask = "***";
+    for (std::string* text : {&snapshot.account, &snapshot.userName, &snapshot.service})
+        replaceAll(*text, token, mask);
+    for (MonitorStatus& m : snapshot.monitors)
+        for (std::string* text : {&m.name, &m.address, &m.detail})
+            replaceAll(*text, token, mask);
+}
+
+std::string statusText(const WallSnapshot& s) {
+    std::string text;
+    if (s.signedIn)
+        text = "signed in as " + s.userName + " (" + s.account + ") at " + s.service;
+    else
+        text = "signed out (account " + s.account + ", service " + s.service + ")";
+    if (s.keepAlive.lastMs == 0)
+        text += "; no keep-alive yet";
+    else
+        text += std::string("; keep-alive ") + (s.keepAlive.lastOk ? "ok" : "failed") + " at " +
+                isoTime(s.keepAlive.lastMs) + " (" + age(s.nowMs, s.keepAlive.lastMs) + " ago)";
+    text += "\n";
+    for (const MonitorStatus& m : s.monitors) {
+        text += "entry " + std::to_string(m.entry) + " " + (m.name.empty() ? "-" : m.name) + " " +
+                rectText(m.monitor) + " " + m.state;
+        if (m.count > 0)
+            text += " " + std::to_string(m.count);
+        if (m.sinceMs > 0)
+            text += " since " + isoTime(m.sinceMs) + " (" + age(s.nowMs, m.sinceMs) + ")";
+        if (m.state == "retrying" && m.nextAttemptMs > 0)
+            text += ", next attempt " + isoTime(m.nextAttemptMs);
+        text += m.pid ? " pid " + std::to_string(m.pid) : std::string(" no browser");
+        text += " restarts " + std::to_string(m.restarts) + " " + m.address;
+        if (!m.detail.empty())
+            text += " (" + m.detail + ")";
+        text += "\n";
+    }
+    if (!text.empty() && text.back() == '\n')
+        text.pop_back();
+    return text;
+}
+
+std::string statusJson(const WallSnapshot& s) {
+    Json::Value doc(Json::objectValue);
+    doc["signedIn"] = s.signedIn;
+    doc["account"] = s.account;
+    doc["user"] = s.userName;
+    doc["service"] = s.service;
+    doc["time"] = timeJson(s.nowMs);
+    Json::Value keepAlive(Json::objectValue);
+    keepAlive["ok"] =
+        s.keepAlive.lastMs == 0 ? Json::Value(Json::nullValue) : Json::Value(s.keepAlive.lastOk);
+    keepAlive["at"] = timeJson(s.keepAlive.lastMs);
+    keepAlive["atMs"] = Json::Int64(s.keepAlive.lastMs);
+    keepAlive["lastSuccess"] = timeJson(s.keepAlive.lastOkMs);
+    doc["keepAlive"] = keepAlive;
+    Json::Value monitors(Json::arrayValue);
+    for (const MonitorStatus& m : s.monitors) {
+        Json::Value v(Json::objectValue);
+        v["entry"] = Json::UInt64(m.entry);
+        v["name"] = m.name;
+        v["rect"] = rectJson(m.monitor);
+        v["pageRect"] = rectJson(m.work);
+        v["address"] = m.address;
+        v["pid"] = m.pid;
+        v["state"] = m.state;
+        v["count"] = m.count;
+        v["since"] = timeJson(m.sinceMs);
+        v["sinceMs"] = Json::Int64(m.sinceMs);
+        v["nextAttempt"] = timeJson(m.nextAttemptMs);
+        v["detail"] = m.detail;
+        v["restarts"] = Json::UInt64(m.restarts);
+        Json::Value reloads(Json::objectValue);
+        for (const char* reason : kReloadReasons) {
+            auto it = m.reloads.find(reason);
+            reloads[reason] = Json::UInt64(it == m.reloads.end() ? 0 : it->second);
+        }
+        v["reloads"] = reloads;
+        v["lastLive"] = timeJson(m.lastLiveMs);
+        monitors.append(v);
+    }
+    doc["monitors"] = monitors;
+    Json::StreamWriterBuilder builder;
+    builder["indentation"] = "  ";
+    builder["emitUTF8"] = true;
+    return Json::writeString(builder, doc) + "\n";
+}
+
+std::string metricsText(const WallSnapshot& s) {
+    std::string out;
+    auto family = [&out](const char* name, const char* type, const char* help) {
+        out += std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " " + type + "\n";
+    };
+    family("panoview_signed_in", "gauge", "1 while the wall is signed in to the service.");
+    out += std::string("panoview_signed_in ") + (s.signedIn ? "1" : "0") + "\n";
+    family("panoview_keepalive_ok", "gauge", "1 when the last keep-alive succeeded.");
+    out += std::string("panoview_keepalive_ok ") + (s.keepAlive.lastOk ? "1" : "0") + "\n";
+    family("panoview_keepalive_last_success_timestamp_seconds", "gauge",
+           "When the last keep-alive succeeded (Unix time, 0 for never).");
+    out +=
+        "panoview_keepalive_last_success_timestamp_seconds " + seconds(s.keepAlive.lastOkMs) + "\n";
+
+    std::vector<const MonitorStatus*> shown;
+    for (const MonitorStatus& m : s.monitors)
+        if (!m.name.empty())
+            shown.push_back(&m);
+    auto label = [](const MonitorStatus& m) { return "monitor=\"" + labelValue(m.name) + "\""; };
+    family("panoview_page_live", "gauge", "1 while the monitor's page is live.");
+    for (const MonitorStatus* m : shown)
+        out += "panoview_page_live{" + label(*m) + "} " + (m->state == "live" ? "1" : "0") + "\n";
+    family("panoview_page_state", "gauge", "1 for the state the monitor's page is in.");
+    for (const MonitorStatus* m : shown)
+        for (const char* state : kStates)
+            out += "panoview_page_state{" + label(*m) + ",state=\"" + state + "\"} " +
+                   (m->state == state ? "1" : "0") + "\n";
+    family("panoview_page_restarts_total", "counter",
+           "Page browsers started again after they ended.");
+    for (const MonitorStatus* m : shown)
+        out +=
+            "panoview_page_restarts_total{" + label(*m) + "} " + std::to_string(m->restarts) + "\n";
+    family("panoview_page_reloads_total", "counter", "Pages loaded again, by reason.");
+    for (const MonitorStatus* m : shown)
+        for (const char* reason : kReloadReasons) {
+            auto it = m->reloads.find(reason);
+            out += "panoview_page_reloads_total{" + label(*m) + ",reason=\"" + reason + "\"} " +
+                   std::to_string(it == m->reloads.end() ? 0 : it->second) + "\n";
+        }
+    family("panoview_page_last_live_timestamp_seconds", "gauge",
+           "The last moment the monitor's page was known live (Unix time, 0 for never).");
+    for (const MonitorStatus* m : shown)
+        out += "panoview_page_last_live_timestamp_seconds{" + label(*m) + "} " +
+               seconds(m->lastLiveMs) + "\n";
+    return out;
+}
+
+bool entriesNamed(const std::vector<MonitorStatus>& monitors, const std::string& which,
+                  std::vector<size_t>& entries, std::string& why) {
+    entries.clear();
+    std::string names;
+    for (const MonitorStatus& m : monitors) {
+        const bool onMonitor = !m.name.empty() && m.state != "off";
+        if (onMonitor)
+            names += (names.empty() ? "" : ", ") + m.name;
+        if (which.empty() ? onMonitor
+                          : (m.name == which || std::to_string(m.entry) == which) && onMonitor)
+            entries.push_back(m.entry);
+    }
+    if (!entries.empty())
+        return true;
+    why = which.empty() ? "no monitor shows a page"
+                        : "no page on a monitor \"" + which +
+                              "\"; the monitors with pages: " + (names.empty() ? "none" : names);
+    return false;
+}
+
+RemoteRequest parseRequest(const std::string& line) {
+    const size_t blank = line.find(' ');
+    if (blank == std::string::npos)
+        return {line, {}};
+    return {line.substr(0, blank), line.substr(blank + 1)};
+}
+
+std::string queryRequest(const std::vector<std::string>& words, const std::string& workingFolder,
+                         std::string& why) {
+    why.clear();
+    for (size_t i = 0; i < words.size(); ++i) {
+        const std::string& w = words[i];
+        const bool hasNext = i + 1 < words.size() && words[i + 1].rfind("--", 0) != 0;
+        if (w == "--status") {
+            for (const std::string& other : words)
+                if (other == "--json")
+                    return "status json";
+            return "status";
+        }
+        if (w == "--reload")
+            return hasNext ? "reload " + words[i + 1] : "reload";
+        if (w == "--screenshot") {
+            // The folder is the rest of the words up to the next option, so
+            // that a folder with blanks arrives whole.
+            std::string folder;
+            for (size_t j = i + 1; j < words.size() && words[j].rfind("--", 0) != 0; ++j)
+                folder += (folder.empty() ? "" : " ") + words[j];
+            if (folder.empty()) {
+                why = "--screenshot needs the folder to write the pictures in";
+                return {};
+            }
+            if (folder[0] != '/')
+                folder = workingFolder + "/" + folder;
+            return "screenshot " + folder;
+        }
+    }
+    return {};
+}
+
+namespace {
+
+// A monitor's name as a file name: anything but letters, digits, '-', '_'
+// and '.' becomes '_'.
+std::string fileNameOf(const std::string& name) {
+    std::string out;
+    for (char c : name)
+        out += (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' ||
+                (c == '.' && !out.empty()))
+                   ? c
+                   : '_';
+    return out;
+}
+
+RemoteAnswer screenshots(const std::string& folder, const RemoteServices& services) {
+    if (folder.empty() || folder[0] != '/')
+        return {2, "--screenshot needs a folder"};
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (error)
+        return {2, "cannot make the folder " + folder + ": " + error.message()};
+    std::string written;
+    int index = 0;
+    for (const auto& [name, area] : services.desktopMonitors()) {
+        const std::string base = name.empty() ? "monitor" + std::to_string(index) : name;
+        ++index;
+        const std::string path =
+            folder + (folder.back() == '/' ? "" : "/") + fileNameOf(base) + ".png";
+        std::string why;
+        if (!services.saveImage(area, path, why))
+            return {2, written + "cannot write " + path + ": " + why};
+        written += path + "\n";
+    }
+    if (written.empty())
+        return {2, "no monitor to take a picture of"};
+    written.pop_back();
+    return {0, written};
+}
+
+} // namespace
+
+RemoteAnswer answerRequest(const std::string& line, const RemoteServices& services) {
+    const RemoteRequest request = parseRequest(line);
+    if (request.word == "login" || request.word == "settings") {
+        services.dialog(request.word);
+        return {0, request.word == "login" ? "the login dialog is shown"
+                                           : "the settings dialog is shown"};
+    }
+    if (request.word == "status") {
+        if (!request.argument.empty() && request.argument != "json")
+            return {2, "unknown status form: " + request.argument};
+        const WallSnapshot snapshot = services.snapshot();
+        std::string text = request.argument == "json" ? statusJson(snapshot) : statusText(snapshot);
+        if (!text.empty() && text.back() == '\n')
+            text.pop_back();
+        return {0, text};
+    }
+    if (request.word == "reload") {
+        if (!services.wallUp())
+            return {2, "not signed in: no page to reload"};
+        const WallSnapshot snapshot = services.snapshot();
+        std::vector<size_t> entries;
+        std::string why;
+        if (!entriesNamed(snapshot.monitors, request.argument, entries, why))
+            return {2, why};
+        std::string done, failed;
+        for (size_t entry : entries) {
+            const std::string name = snapshot.monitors[entry].name;
+            (services.reload(entry) ? done : failed) += (name.empty() ? "" : " ") + name;
+        }
+        if (!failed.empty())
+            return {2, "no page browser could be started on" + failed};
+        return {0, "reloaded" + done};
+    }
+    if (request.word == "screenshot")
+        return screenshots(request.argument, services);
+    return {2, "unknown command: " + request.word};
+}
+
+std::string metricsPath(const char* chosen, bool exporterFolderWritable, const char* runtimeDir,
+                        unsigned uid) {
+    if (chosen && *chosen)
+        return chosen;
+    if (exporterFolderWritable)
+        return std::string(kExporterTextfileFolder) + "/panoview.prom";
+    if (runtimeDir && *runtimeDir)
+        return std::string(runtimeDir) + "/panoview.prom";
+    return "/tmp/panoview-" + std::to_string(uid) + ".prom";
+}
+
+bool MetricsWriter::write(const std::string& text) {
+    int error = 0;
+    if (replace_(path_, text, error)) {
+        if (failing_)
+            DebugPrint("Panoview: the metrics file %s is written again\n", path_.c_str());
+        failing_ = false;
+        return true;
+    }
+    if (!failing_)
+        DebugPrint("Panoview: cannot write the metrics file %s (%s); the wall goes on\n",
+                   path_.c_str(), std::strerror(error));
+    failing_ = true;
+    return false;
+}
