@@ -82,7 +82,8 @@ std::string describe(const Rect& r) {
 
 struct Desktop {
     const char* compositor;
-    int panelTop; // the height the desktop's own panel takes at each output's top
+    int panelTop;     // the height the desktop's own panel takes at an output's top
+    bool everyOutput; // the panel is on every output, not on the primary one only
 };
 
 class OnDesktop : public ::testing::TestWithParam<Desktop> {};
@@ -117,7 +118,8 @@ TEST_P(OnDesktop, EveryMonitorShowsItsPageOverItsWorkArea) {
         EXPECT_EQ(m->rcMonitor.width(), kOutputWidth) << m->szDevice;
         EXPECT_EQ(m->rcMonitor.height(), kOutputHeight) << m->szDevice;
         Rect work = m->rcMonitor;
-        work.top += desktop.panelTop;
+        if (desktop.everyOutput || m == &config.primaryMonitor)
+            work.top += desktop.panelTop;
         EXPECT_EQ(m->rcWork, work) << m->szDevice;
         lefts.push_back(m->rcMonitor.left);
     }
@@ -220,11 +222,17 @@ TEST_P(OnDesktop, EveryMonitorShowsItsPageOverItsWorkArea) {
     EXPECT_TRUE(eventually([&] { return !processRunning(static_cast<pid_t>(pid)); }));
 }
 
-// GNOME (mutter, without the shell: no top bar), KDE Plasma's KWin, and sway
-// with its bar (30 pixels high) at the top of each output.
+// GNOME's mutter without the shell (no top bar), GNOME Shell with its top bar
+// (32 pixels) on the primary monitor only, KDE Plasma's KWin, and sway with its
+// bar (30 pixels high) at the top of each output.
 INSTANTIATE_TEST_SUITE_P(Compositors, OnDesktop,
-                         ::testing::Values(Desktop{"mutter", 0}, Desktop{"kwin", 0},
-                                           Desktop{"sway", 30}),
-                         [](const auto& info) { return std::string(info.param.compositor); });
+                         ::testing::Values(Desktop{"mutter", 0, true},
+                                           Desktop{"gnome-shell", 32, false},
+                                           Desktop{"kwin", 0, true}, Desktop{"sway", 30, true}),
+                         [](const auto& info) {
+                             std::string name = info.param.compositor;
+                             std::replace(name.begin(), name.end(), '-', '_');
+                             return name;
+                         });
 
 } // namespace
