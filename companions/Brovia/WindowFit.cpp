@@ -61,9 +61,39 @@ struct Desk {
     bool supports(xcb_atom_t atom) const {
         return std::find(supported.begin(), supported.end(), atom) != supported.end();
     }
+    // The windows the browser's window may be: those the window manager
+    // lists (_NET_CLIENT_LIST); where it keeps no list (weston), the
+    // root's children and theirs, since a frame holds its client one level
+    // down. Override-redirect windows (menus, Chromium's clipboard window)
+    // are no window manager's and never the page's window.
+    std::vector<xcb_window_t> candidates() {
+        if (supports(clientList)) {
+            std::vector<uint32_t> listed = x11::cardinals(c, root, clientList, XCB_ATOM_WINDOW);
+            return {listed.begin(), listed.end()};
+        }
+        std::vector<xcb_window_t> found;
+        const auto children = [&](xcb_window_t parent) {
+            auto tree = x11::reply(xcb_query_tree_reply(c, xcb_query_tree(c, parent), nullptr));
+            const xcb_window_t* kids = tree ? xcb_query_tree_children(tree.get()) : nullptr;
+            return tree ? std::vector<xcb_window_t>(
+                              kids, kids + xcb_query_tree_children_length(tree.get()))
+                        : std::vector<xcb_window_t>{};
+        };
+        for (xcb_window_t top : children(root)) {
+            found.push_back(top);
+            for (xcb_window_t inner : children(top))
+                found.push_back(inner);
+        }
+        std::erase_if(found, [&](xcb_window_t w) {
+            auto a = x11::reply(
+                xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, w), nullptr));
+            return !a || a->override_redirect;
+        });
+        return found;
+    }
     // The browser's managed, mapped window.
     std::optional<xcb_window_t> windowOf(pid_t pid) {
-        for (uint32_t w : x11::cardinals(c, root, clientList, XCB_ATOM_WINDOW)) {
+        for (xcb_window_t w : candidates()) {
             auto pids = x11::cardinals(c, w, pidAtom, XCB_ATOM_CARDINAL, 1);
             if (!pids.empty() && pids[0] == static_cast<uint32_t>(pid) && x11::viewable(c, w))
                 return w;

@@ -4,6 +4,7 @@
 // the work area the desktop publishes; the launcher starts one Brovia per
 // monitor with real Chromium through XWayland, and each page lies exactly over
 // its monitor's work area and shows itself there.
+#include "CompositorWall.h"
 #include "PageServer.h"
 #include "XProbe.h"
 
@@ -25,56 +26,6 @@ using std::chrono::seconds;
 
 constexpr int kOutputWidth = 1280, kOutputHeight = 720;
 
-// A compositor's wall for the life of the object: its XWayland display and,
-// on sway, its IPC socket; or why it could not start here.
-class CompositorWall {
-public:
-    explicit CompositorWall(const std::string& compositor) {
-        const std::string command = std::string(PANOVIEW_SOURCE_DIR) + "/scripts/waywall start " +
-                                    compositor + " --owner " + std::to_string(getpid()) + " 2>&1";
-        FILE* out = popen(command.c_str(), "r");
-        std::string text;
-        char buffer[512];
-        while (out && fgets(buffer, sizeof buffer, out))
-            text += buffer;
-        const int status = out ? pclose(out) : -1;
-        for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
-            const std::string line = text.substr(at, end - at);
-            if (line.rfind("DISPLAY=", 0) == 0)
-                display_ = line.substr(8);
-            else if (line.rfind("SWAYSOCK=", 0) == 0)
-                swaySocket_ = line.substr(9);
-            else if (line.rfind("XAUTHORITY=", 0) == 0)
-                xauthority_ = line.substr(11);
-        }
-        if (display_.empty())
-            reason_ = "exit status " + std::to_string(WEXITSTATUS(status)) + ": " + text;
-        cannotStartHere_ = WIFEXITED(status) && WEXITSTATUS(status) == 3;
-    }
-    ~CompositorWall() {
-        if (!display_.empty())
-            std::system(
-                (std::string(PANOVIEW_SOURCE_DIR) + "/scripts/waywall stop " + display_).c_str());
-    }
-    CompositorWall(const CompositorWall&) = delete;
-    CompositorWall& operator=(const CompositorWall&) = delete;
-
-    bool started() const { return !display_.empty(); }
-    bool cannotStartHere() const { return cannotStartHere_; }
-    const std::string& reason() const { return reason_; }
-    const std::string& display() const { return display_; }
-    // A shell command run against this wall's XWayland.
-    int run(const std::string& command) const {
-        return std::system(("DISPLAY=" + display_ + " " + command + " >/dev/null 2>&1").c_str());
-    }
-    const std::string& swaySocket() const { return swaySocket_; }
-    const std::string& xauthority() const { return xauthority_; }
-
-private:
-    std::string display_, swaySocket_, xauthority_, reason_;
-    bool cannotStartHere_ = false;
-};
-
 std::string describe(const Rect& r) {
     return std::to_string(r.left) + "," + std::to_string(r.top) + " " + std::to_string(r.width()) +
            "x" + std::to_string(r.height());
@@ -82,7 +33,8 @@ std::string describe(const Rect& r) {
 
 struct Desktop {
     const char* compositor;
-    int panelTop; // the height the desktop's own panel takes at each output's top
+    int panelTop;     // the height the desktop's own panel takes at an output's top
+    bool everyOutput; // the panel is on every output, not on the primary one only
 };
 
 class OnDesktop : public ::testing::TestWithParam<Desktop> {};
@@ -96,16 +48,7 @@ TEST_P(OnDesktop, EveryMonitorShowsItsPageOverItsWorkArea) {
         GTEST_SKIP() << desktop.compositor << " cannot start on this machine: " << wall.reason();
     ASSERT_TRUE(wall.started()) << wall.reason();
     // The pages are X11 clients of XWayland, whatever the session offers.
-    setenv("DISPLAY", wall.display().c_str(), 1);
-    unsetenv("WAYLAND_DISPLAY");
-    if (wall.xauthority().empty())
-        unsetenv("XAUTHORITY");
-    else
-        setenv("XAUTHORITY", wall.xauthority().c_str(), 1);
-    if (wall.swaySocket().empty())
-        unsetenv("SWAYSOCK");
-    else
-        setenv("SWAYSOCK", wall.swaySocket().c_str(), 1);
+    useWall(wall);
 
     SystemConfig config;
     discoverDisplays(config, desktopDisplays);
@@ -117,7 +60,8 @@ TEST_P(OnDesktop, EveryMonitorShowsItsPageOverItsWorkArea) {
         EXPECT_EQ(m->rcMonitor.width(), kOutputWidth) << m->szDevice;
         EXPECT_EQ(m->rcMonitor.height(), kOutputHeight) << m->szDevice;
         Rect work = m->rcMonitor;
-        work.top += desktop.panelTop;
+        if (desktop.everyOutput || m == &config.primaryMonitor)
+            work.top += desktop.panelTop;
         EXPECT_EQ(m->rcWork, work) << m->szDevice;
         lefts.push_back(m->rcMonitor.left);
     }
@@ -220,11 +164,17 @@ TEST_P(OnDesktop, EveryMonitorShowsItsPageOverItsWorkArea) {
     EXPECT_TRUE(eventually([&] { return !processRunning(static_cast<pid_t>(pid)); }));
 }
 
-// GNOME (mutter, without the shell: no top bar), KDE Plasma's KWin, and sway
-// with its bar (30 pixels high) at the top of each output.
+// GNOME's mutter without the shell (no top bar), GNOME Shell with its top bar
+// (32 pixels) on the primary monitor only, KDE Plasma's KWin, and sway with its
+// bar (30 pixels high) at the top of each output.
 INSTANTIATE_TEST_SUITE_P(Compositors, OnDesktop,
-                         ::testing::Values(Desktop{"mutter", 0}, Desktop{"kwin", 0},
-                                           Desktop{"sway", 30}),
-                         [](const auto& info) { return std::string(info.param.compositor); });
+                         ::testing::Values(Desktop{"mutter", 0, true},
+                                           Desktop{"gnome-shell", 32, false},
+                                           Desktop{"kwin", 0, true}, Desktop{"sway", 30, true}),
+                         [](const auto& info) {
+                             std::string name = info.param.compositor;
+                             std::replace(name.begin(), name.end(), '-', '_');
+                             return name;
+                         });
 
 } // namespace

@@ -1,0 +1,288 @@
+// Panoview itself on the desktops operators run, each a real compositor
+// started headless with three outputs (scripts/waywall), with the stand-in
+// cloud service and a StatusNotifier tray on a session bus of the test's
+// own: the operator signs in through the login dialog and one page comes up
+// over each monitor's work area; a plain second start ends silently;
+// "panoview --login" brings the dialog back and Enter signs out; the tray's
+// one activation opens the login dialog; "panoview --settings" opens the
+// settings dialog, and a click on a page's radio button followed by Return
+// saves.
+#include "CompositorWall.h"
+#include "LoginPixels.h"
+#include "TempDir.h"
+#include "WallTestSupport.h"
+#include "XProbe.h"
+#include "XWall.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <memory>
+
+using e2e::Child;
+using e2e::waitFor;
+
+namespace {
+
+constexpr int kOutputWidth = 1280, kOutputHeight = 720;
+
+struct Desktop {
+    const char* compositor;
+    int panelTop;     // the desktop's panel at an output's top
+    bool everyOutput; // on every output, not on the primary (the one at the origin) only
+};
+
+// The session bus of the test, with the tray on it.
+class TrayBus {
+public:
+    explicit TrayBus(const TempDir& dir)
+        : daemon_({"/usr/bin/dbus-daemon", "--session", "--nofork", "--print-address=1",
+                   "--address=unix:path=" + dir.file("bus")},
+                  {}, dir.file("dbus")) {
+        waitFor([&] { return daemon_.stdoutText().find('\n') != std::string::npos; });
+        address_ = daemon_.stdoutText().substr(0, daemon_.stdoutText().find('\n'));
+        watcher_ =
+            std::make_unique<Child>(std::vector<std::string>{STATUS_NOTIFIER_WATCHER},
+                                    std::vector<std::string>{"DBUS_SESSION_BUS_ADDRESS=" + address_,
+                                                             "QT_QPA_PLATFORM=offscreen"},
+                                    dir.file("watcher"));
+        waitFor([&] { return watcher_->stdoutText().find("ready\n") != std::string::npos; });
+    }
+    bool ready() const { return watcher_->stdoutText().find("ready\n") != std::string::npos; }
+    const std::string& address() const { return address_; }
+    std::string logs() const { return daemon_.stderrText() + watcher_->stderrText(); }
+    // The service of the first item that registered with the tray, or "".
+    std::string item() const {
+        const std::string out = watcher_->stdoutText();
+        const size_t at = out.find("item ");
+        return at == std::string::npos ? "" : out.substr(at + 5, out.find('\n', at) - at - 5);
+    }
+    // A call on the item as a panel makes it (Activate, ContextMenu).
+    int callItem(const std::string& method) const {
+        return std::system(("DBUS_SESSION_BUS_ADDRESS=" + address_ +
+                            " gdbus call --session --dest " + item() +
+                            " --object-path /StatusNotifierItem --method " +
+                            "org.kde.StatusNotifierItem." + method + " 10 10 >/dev/null")
+                               .c_str());
+    }
+
+private:
+    Child daemon_;
+    std::unique_ptr<Child> watcher_;
+    std::string address_;
+};
+
+std::string firstLine(const std::string& text) {
+    return text.substr(0, text.find('\n'));
+}
+
+class Session : public ::testing::Test {
+protected:
+    // Panoview and its Brovia in a folder of their own, with a configuration
+    // for three displays against the stand-in service.
+    void install(const std::string& address) {
+        std::filesystem::create_directory(dir.path() / "bin");
+        std::filesystem::create_directory(dir.path() / "run");
+        for (const char* program : {"panoview", "Brovia"})
+            std::filesystem::copy_file(std::string(PANOVIEW_BIN_DIR) + "/" + program,
+                                       dir.file(std::string("bin/") + program));
+        const std::string page = address + "/KnitUI/W_Factory.html?token=%s&flag=multiscreen";
+        std::string entries;
+        for (int i = 0; i < 3; ++i)
+            entries += std::string(i ? ", " : "") + R"({"pri": ")" + (i ? "false" : "true") +
+                       R"(", "url": ")" + page + R"("})";
+        dir.write("bin/Panoview.config", R"({"userid": "admin", "address": ")" + address +
+                                             R"(", "factoryid": "F001", "web": ")" + address +
+                                             R"(", "srurl": [)" + entries + "]}");
+    }
+    std::unique_ptr<Child> start(const std::string& name, const std::string& busAddress,
+                                 const std::vector<std::string>& words = {}) {
+        std::vector<std::string> argv{dir.file("bin/panoview")};
+        argv.insert(argv.end(), words.begin(), words.end());
+        // Plain page windows: Chromium's placement on these desktops is
+        // e2e_desktops' part; here it is the program's own way through them.
+        return std::make_unique<Child>(
+            argv,
+            std::vector<std::string>{"QT_QPA_PLATFORM=", "XDG_RUNTIME_DIR=" + dir.file("run"),
+                                     "DBUS_SESSION_BUS_ADDRESS=" + busAddress,
+                                     "BROVIA_NO_CHROMIUM=1"},
+            dir.file(name));
+    }
+    static std::string run(const std::string& command) { return e2e::capture(command); }
+    // The one visible window whose name matches, once it is the active one
+    // (so that keys reach it); "" when it did not come.
+    static std::string activeWindow(const std::string& pattern) {
+        std::string id;
+        waitFor([&] {
+            id =
+                firstLine(run("xdotool search --onlyvisible --name '" + pattern + "' 2>/dev/null"));
+            return !id.empty() && firstLine(run("xdotool getactivewindow 2>/dev/null")) == id;
+        });
+        return !id.empty() && firstLine(run("xdotool getactivewindow 2>/dev/null")) == id ? id : "";
+    }
+    static bool shown(const std::string& pattern) {
+        return !run("xdotool search --onlyvisible --name '" + pattern + "' 2>/dev/null").empty();
+    }
+    static void clickAt(const std::string& window, int x, int y) {
+        run("xdotool mousemove --window " + window + " " + std::to_string(x) + " " +
+            std::to_string(y) + " click 1");
+    }
+    // The rectangles the windows of each running Brovia of Panoview lie over.
+    std::vector<Rect> pagePlaces(XProbe& probe, const std::vector<pid_t>& browsers) {
+        std::vector<Rect> places;
+        for (const auto& top : probe.topWindows())
+            for (pid_t pid : browsers)
+                if (top.pids.count(static_cast<uint32_t>(pid)))
+                    places.push_back(top.outer);
+        std::sort(places.begin(), places.end(),
+                  [](const Rect& a, const Rect& b) { return a.left < b.left; });
+        return places;
+    }
+    static std::vector<pid_t> browsers(pid_t panoview) {
+        std::vector<pid_t> found;
+        for (pid_t pid : descendantsOf(panoview))
+            if (processRunning(pid) && !commandLine(pid).empty() && commandLine(pid)[0] == "Brovia")
+                found.push_back(pid);
+        return found;
+    }
+
+    // In the settings dialog: a site folder typed, the primary display's and
+    // the factory overview's radio buttons clicked, Return; then Return on
+    // the message that tells of the save. True when the dialog has closed.
+    // `activeNamed`: the desktop names its active window, and the message is
+    // awaited as the active one.
+    static bool saveAfterARadioClick(const std::string& dialog, bool activeNamed) {
+        clickAt(dialog, 200, 63); // the machine type's box
+        run("xdotool type --delay 50 HosieryUI");
+        clickAt(dialog, 30, 174); // the primary display's radio button
+        clickAt(dialog, 30, 368); // the factory overview's radio button
+        run("xdotool key Return");
+        if (activeNamed ? activeWindow("^Panoview$").empty()
+                        : !waitFor([] { return shown("^Panoview$"); }))
+            return false;
+        run("xdotool key Return");
+        return waitFor([&] { return !shown("^设置$"); });
+    }
+    bool savedTheFactoryOverview() const {
+        return dir.read("bin/Panoview.config")
+                   .find("/HosieryUI/W_Factory.html?token=%s&flag=multiscreen") !=
+               std::string::npos;
+    }
+
+    TempDir dir;
+};
+
+class SessionOnDesktop : public Session, public ::testing::WithParamInterface<Desktop> {};
+
+TEST_P(SessionOnDesktop, SignInSignOutTrayAndSettings) {
+    const Desktop desktop = GetParam();
+    CompositorWall wall(desktop.compositor);
+    if (!wall.started() && wall.cannotStartHere())
+        GTEST_SKIP() << desktop.compositor << " cannot start on this machine: " << wall.reason();
+    ASSERT_TRUE(wall.started()) << wall.reason();
+    useWall(wall);
+    TrayBus bus(dir);
+    ASSERT_TRUE(bus.ready()) << bus.logs();
+    Child service({CLOUD_SERVICE, "0", CLOUD_ACCOUNTS}, {}, dir.file("cloud-service"));
+    ASSERT_TRUE(waitFor([&] { return service.stdoutText().find('\n') != std::string::npos; }));
+    const std::string address = "http://127.0.0.1:" + firstLine(service.stdoutText());
+    install(address);
+
+    auto panoview = start("panoview", bus.address());
+    const std::string login = activeWindow("^Loomhaven监控");
+    ASSERT_FALSE(login.empty()) << panoview->stderrText();
+    EXPECT_TRUE(waitFor([&] { return !bus.item().empty(); })) << "the icon is in the tray";
+
+    // One copy per user: a plain second start says nothing and ends with 0.
+    auto second = start("second", bus.address());
+    EXPECT_EQ(second->wait(), 0);
+    EXPECT_EQ(second->stderrText(), "");
+
+    // Sign-in: the password and Enter light every monitor's work area.
+    const QPoint box = pixels::kPassword.center();
+    clickAt(login, box.x(), box.y());
+    run("xdotool type --delay 50 123456");
+    run("xdotool key Return");
+    std::vector<Rect> expected;
+    for (int i = 0; i < 3; ++i)
+        expected.push_back({i * kOutputWidth, desktop.everyOutput || i == 0 ? desktop.panelTop : 0,
+                            (i + 1) * kOutputWidth, kOutputHeight});
+    XProbe probe(wall.display());
+    std::vector<pid_t> pages;
+    std::vector<Rect> places;
+    EXPECT_TRUE(waitFor(
+        [&] {
+            pages = browsers(panoview->pid());
+            places = pagePlaces(probe, pages);
+            return pages.size() == 3 && places == expected;
+        },
+        std::chrono::seconds(60)))
+        << pages.size() << " Brovia, " << places.size() << " windows\n"
+        << panoview->stderrText();
+    EXPECT_TRUE(waitFor([&] { return !shown("^Loomhaven"); })) << "the dialog hides";
+
+    // "panoview --login" reaches the running copy; Enter there signs out.
+    auto again = start("login", bus.address(), {"--login"});
+    EXPECT_EQ(again->wait(), 0) << again->stderrText();
+    EXPECT_EQ(again->stdoutText(), "the login dialog is shown\n");
+    ASSERT_FALSE(activeWindow("^Loomhaven监控 - ").empty()) << panoview->stderrText();
+    run("xdotool key Return");
+    for (pid_t pid : pages)
+        EXPECT_TRUE(waitFor([pid] { return !processRunning(pid); })) << "Brovia " << pid;
+    EXPECT_TRUE(waitFor([&] { return shown("^Loomhaven监控$"); })) << "signed out";
+
+    // The tray's one activation, as a StatusNotifier panel sends it, opens
+    // the login dialog once it was closed.
+    run("xdotool key Escape");
+    ASSERT_TRUE(waitFor([&] { return !shown("^Loomhaven"); })) << "Escape closes the dialog";
+    EXPECT_EQ(bus.callItem("Activate"), 0) << bus.item();
+    EXPECT_TRUE(waitFor([&] { return shown("^Loomhaven监控$"); })) << panoview->stderrText();
+    run("xdotool key Escape");
+
+    // "panoview --settings": a site folder typed, the primary display's and
+    // the factory overview's radio buttons clicked, Return: the settings are
+    // saved.
+    auto settings = start("settings", bus.address(), {"--settings"});
+    EXPECT_EQ(settings->wait(), 0) << settings->stderrText();
+    const std::string dialog = activeWindow("^设置$");
+    ASSERT_FALSE(dialog.empty()) << panoview->stderrText();
+    EXPECT_TRUE(saveAfterARadioClick(dialog, true)) << panoview->stderrText();
+    EXPECT_TRUE(savedTheFactoryOverview()) << dir.read("bin/Panoview.config");
+    EXPECT_TRUE(panoview->running());
+    panoview->signal(SIGTERM);
+    EXPECT_EQ(panoview->wait(), 0);
+}
+
+// GNOME Shell names no active window to X11 clients here, and a dialog
+// takes the keyboard with a click: the settings dialog of a first start with
+// "--settings" saves with Return after a click on a radio button.
+TEST_F(Session, OnGnomeShellReturnAfterARadioClickSaves) {
+    CompositorWall wall("gnome-shell");
+    if (!wall.started() && wall.cannotStartHere())
+        GTEST_SKIP() << "gnome-shell cannot start on this machine: " << wall.reason();
+    ASSERT_TRUE(wall.started()) << wall.reason();
+    useWall(wall);
+    install("http://127.0.0.1:1");
+    auto panoview = start("panoview", "", {"--settings"});
+    std::string dialog;
+    ASSERT_TRUE(waitFor([&] {
+        dialog = firstLine(run("xdotool search --onlyvisible --name '^设置$' 2>/dev/null"));
+        return !dialog.empty();
+    })) << panoview->stderrText();
+    EXPECT_TRUE(saveAfterARadioClick(dialog, false)) << panoview->stderrText();
+    EXPECT_TRUE(savedTheFactoryOverview()) << dir.read("bin/Panoview.config");
+    panoview->signal(SIGTERM);
+    EXPECT_EQ(panoview->wait(), 0);
+}
+
+// mutter alone, KDE's KWin and sway with its 30-pixel bar on every output.
+INSTANTIATE_TEST_SUITE_P(Compositors, SessionOnDesktop,
+                         ::testing::Values(Desktop{"mutter", 0, true}, Desktop{"kwin", 0, true},
+                                           Desktop{"sway", 30, true}),
+                         [](const auto& info) {
+                             std::string name = info.param.compositor;
+                             std::replace(name.begin(), name.end(), '-', '_');
+                             return name;
+                         });
+
+} // namespace
