@@ -25,6 +25,9 @@
 #include "settings/qt/SystemSetView.h"
 
 #include <QApplication>
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -32,6 +35,20 @@
 #include <cstdlib>
 #include <filesystem>
 #include <unistd.h>
+
+namespace {
+
+// An object made once and never freed on purpose, since a worker may still
+// use it while the process ends; the leak checker of a sanitizer build is
+// told so.
+template <class T> T* keptForTheProcess(T* object) {
+#if defined(__SANITIZE_ADDRESS__)
+    __lsan_ignore_object(object);
+#endif
+    return object;
+}
+
+} // namespace
 
 Program::Program(int argc, char** argv)
     : argc_(argc), argv_(argv), commandLineTail_(commandLineTail(argc, argv)) {}
@@ -82,8 +99,8 @@ void Program::startWindowSystem() {
 
 void Program::runMainWindow() {
     SystemConfig& config = *theSystemConfig;
-    sharedClient_ = new LSystem;
-    launcher_ = new Launcher(launcherServices());
+    sharedClient_ = keptForTheProcess(new LSystem);
+    launcher_ = keptForTheProcess(new Launcher(launcherServices()));
     wallKeeper_ = std::make_unique<WallKeeper>(config, wallKeeperServices());
     pageReports_ = std::make_unique<platform::PipeReaders>(
         [this](uint32_t pid, std::string_view bytes) {

@@ -369,7 +369,7 @@ TEST_F(WallStatus, TheRunningCopyAnswersScriptsAboutItsWall) {
     // The metrics file itself holds no token either.
     EXPECT_EQ(e2e::readFile(dir.file("metrics/panoview.prom")).find(token), std::string::npos);
     panoview.signal(SIGTERM);
-    EXPECT_EQ(panoview.wait(), 0);
+    EXPECT_EQ(panoview.wait(), 0) << panoview.stderrText();
     exporter.child->signal(SIGTERM);
     exporter.child->wait();
 }
