@@ -265,3 +265,8 @@ bool fitBrowserWindow(pid_t browser, const PagePlacement& page, int& status) {
     }
     return false;
 }
+
+bool isWholeMonitor(const PagePlacement& page) {
+    Desk d;
+    return d.open() && d.monitorIndexOf(Rect{page.left, page.top, page.right, page.bottom});
+}
