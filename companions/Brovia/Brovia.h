@@ -28,14 +28,16 @@ int showWithChromium(const std::string& chromium, const PagePlacement& page);
 int showThroughHost(const std::string& chromium, const PagePlacement& page);
 // Whether the page goes to the shared browser: BROVIA_SHARED is not "0",
 // no zoom of its own is asked for (a browser's zoom is all its pages'), and
-// the rectangle is a whole monitor (a window of the shared browser covers
-// its monitor full screen; a work area less a panel needs an app window of
-// its own).
+// the rectangle is a whole monitor of an X11 desktop (a window of the
+// shared browser covers its monitor full screen; a work area less a panel,
+// and the Wayland desktops' XWayland, need an app window of its own that
+// Brovia fits).
 bool pageGoesToSharedBrowser(const PagePlacement& page);
 // The socket of the page browsers' host of this user's session.
 std::string hostSocketPath();
-// Whether the rectangle is exactly one monitor of the X display.
-bool isWholeMonitor(const PagePlacement& page);
+// Whether the rectangle is exactly one monitor of an X display that is no
+// XWayland.
+bool fullScreenOnAnX11Desktop(const PagePlacement& page);
 
 // Puts the window manager's frame of the browser's window exactly over the
 // rectangle once the window is mapped, and watches it settle. Returns true

@@ -76,7 +76,7 @@ bool pageGoesToSharedBrowser(const PagePlacement& page) {
     const char* shared = std::getenv("BROVIA_SHARED");
     if (shared && std::strcmp(shared, "0") == 0)
         return false;
-    return page.zoomPercent == 0 && isWholeMonitor(page);
+    return page.zoomPercent == 0 && fullScreenOnAnX11Desktop(page);
 }
 
 std::string hostSocketPath() {
