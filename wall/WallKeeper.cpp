@@ -111,18 +111,12 @@ void WallKeeper::browserEnded(uint32_t pid) {
 
 namespace {
 
-// The reload reason a reported state stands for; empty for none.
-const char* reloadReason(PageCondition condition) {
-    switch (condition) {
-    case PageCondition::Crashed:
-        return "crashed";
-    case PageCondition::Hung:
-        return "hung";
-    case PageCondition::Retrying:
-        return "retrying";
-    default:
-        return "";
-    }
+// The reload reason a reported state stands for (named as the state is);
+// empty for none.
+std::string_view reloadReason(PageCondition condition) {
+    const bool reloaded = condition == PageCondition::Crashed || condition == PageCondition::Hung ||
+                          condition == PageCondition::Retrying;
+    return reloaded ? pageConditionName(condition) : std::string_view();
 }
 
 int64_t epochMs(std::chrono::system_clock::time_point t) {
@@ -146,7 +140,7 @@ void WallKeeper::pageReport(uint32_t pid, std::string_view bytes) {
         if (watched && (live || wasLive))
             history_[assignment].lastLive = now;
         wasLive = live;
-        if (const std::string reason = reloadReason(report.condition); !reason.empty()) {
+        if (const std::string reason(reloadReason(report.condition)); !reason.empty()) {
             uint64_t& seen = reloadsOf_[pid][reason];
             seen = std::max<uint64_t>(seen, report.count);
         }
