@@ -9,8 +9,8 @@
 #include "platform/Process.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <gtest/gtest.h>
-#include <optional>
 #include <set>
 
 using e2e::waitFor;
@@ -100,20 +100,27 @@ protected:
             if (token.empty())
                 token = pageToken;
             check(pageToken == token, "token " + pageToken + " beside " + token);
-            // A window of this Brovia (or of its Chromium) over a work area.
-            std::optional<Rect> place;
+            // A window of this Brovia (or of its Chromium) over the work area
+            // it was started with. Chromium maps its window before Brovia has
+            // fitted it, sometimes over another monitor: only the rectangle
+            // the Brovia was given counts.
+            const Rect asked = words.size() == 11
+                                   ? Rect{std::atoi(words[2].c_str()), std::atoi(words[4].c_str()),
+                                          std::atoi(words[8].c_str()), std::atoi(words[6].c_str())}
+                                   : Rect{};
+            bool placed = false;
             waitFor(
                 [&] {
-                    for (const Rect& r : windowsOf(pid))
-                        if (std::find(workAreas.begin(), workAreas.end(), r) != workAreas.end())
-                            place = r;
-                    return place.has_value() || anyEnded();
+                    const std::vector<Rect> places = windowsOf(pid);
+                    placed = std::find(places.begin(), places.end(), asked) != places.end();
+                    return placed || anyEnded();
                 },
                 windowBound);
             if ((interrupted = anyEnded()))
                 return problems;
-            if (check(place.has_value(), "no window of Brovia " + std::to_string(pid)))
-                covered.push_back(*place);
+            if (check(placed, "no window of Brovia " + std::to_string(pid) +
+                                  " over the work area it was started with"))
+                covered.push_back(asked);
         }
         std::sort(covered.begin(), covered.end(),
                   [](const Rect& a, const Rect& b) { return a.left < b.left; });
