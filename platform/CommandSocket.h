@@ -26,6 +26,21 @@ inline constexpr size_t kCommandAnswerMax = 1 << 20;
 // variable is unset or empty.
 std::string commandSocketPath(const std::string& lockName);
 
+// The rules every private socket of a user's session keeps, for the
+// command socket and any other long-lived one (the page browsers' host):
+// listening at the path with mode 0600 from the start, replacing a socket a
+// dead run of this user left there; connecting only to a listener of the
+// same user; serving only peers of the same user (SO_PEERCRED).
+//
+// A listening, non-blocking, close-on-exec descriptor, or -1 with one
+// diagnostic line naming `who`.
+int listenPrivateSocket(const std::string& path, const char* who, int backlog = 4);
+// A connected, close-on-exec descriptor, or -1 when nobody listens there or
+// the listener is another user's.
+int connectPrivateSocket(const std::string& path);
+// Whether the process at the other end of a connected socket is this user's.
+bool peerIsThisUser(int fd);
+
 struct CommandAnswer {
     int status = 0; // 0 done, 2 refused or failed
     std::string text;

@@ -22,6 +22,23 @@ struct PagePlacement {
 // PageWatch.h); returns when the browser has ended, with its exit status.
 int showWithChromium(const std::string& chromium, const PagePlacement& page);
 
+// Shows the page in a window of the one Chromium the wall's Brovias share
+// (brovia-host, started by the first Brovia that needs it), watched as
+// showWithChromium does; returns when the host has gone, with status 1.
+int showThroughHost(const std::string& chromium, const PagePlacement& page);
+// Whether the page goes to the shared browser: BROVIA_SHARED is not "0",
+// no zoom of its own is asked for (a browser's zoom is all its pages'), and
+// the rectangle is a whole monitor of an X11 desktop (a window of the
+// shared browser covers its monitor full screen; a work area less a panel,
+// and the Wayland desktops' XWayland, need an app window of its own that
+// Brovia fits).
+bool pageGoesToSharedBrowser(const PagePlacement& page);
+// The socket of the page browsers' host of this user's session.
+std::string hostSocketPath();
+// Whether the rectangle is exactly one monitor of an X display that is no
+// XWayland.
+bool fullScreenOnAnX11Desktop(const PagePlacement& page);
+
 // Puts the window manager's frame of the browser's window exactly over the
 // rectangle once the window is mapped, and watches it settle. Returns true
 // when the browser ended meanwhile (its wait status in `status`).

@@ -1,5 +1,6 @@
 #include "AddressProbe.h"
 #include "Brovia.h"
+#include "ChromiumLaunch.h"
 #include "PageWatch.h"
 
 #include <cerrno>
@@ -20,8 +21,6 @@
 #include <unistd.h>
 #include <vector>
 
-namespace {
-
 std::string freshProfileFolder() {
     const char* tmp = std::getenv("TMPDIR");
     std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/brovia-profile-XXXXXX";
@@ -41,11 +40,19 @@ std::string freshProfileFolder() {
 
 std::vector<std::string> chromiumArguments(const std::string& chromium, const PagePlacement& page,
                                            const std::string& profile) {
+    std::vector<std::string> args = chromiumBaseArguments(chromium, profile, page.zoomPercent);
+    args.insert(
+        args.begin() + 1,
+        {"--app=" + page.url,
+         "--window-position=" + std::to_string(page.left) + "," + std::to_string(page.top),
+         "--window-size=" + std::to_string(page.width()) + "," + std::to_string(page.height())});
+    return args;
+}
+
+std::vector<std::string> chromiumBaseArguments(const std::string& chromium,
+                                               const std::string& profile, int zoomPercent) {
     std::vector<std::string> args = {
         chromium,
-        "--app=" + page.url,
-        "--window-position=" + std::to_string(page.left) + "," + std::to_string(page.top),
-        "--window-size=" + std::to_string(page.width()) + "," + std::to_string(page.height()),
         "--user-data-dir=" + profile,
         "--no-first-run",
         "--no-default-browser-check",
@@ -71,9 +78,9 @@ std::vector<std::string> chromiumArguments(const std::string& chromium, const Pa
         "--overscroll-history-navigation=0",
         "--disable-pinch",
     };
-    if (page.zoomPercent > 0) {
+    if (zoomPercent > 0) {
         char factor[16];
-        std::snprintf(factor, sizeof factor, "%.2f", page.zoomPercent / 100.0);
+        std::snprintf(factor, sizeof factor, "%.2f", zoomPercent / 100.0);
         args.push_back(std::string("--force-device-scale-factor=") + factor);
     }
     // Chromium refuses to run as root with its sandbox on; --test-type hides
@@ -88,7 +95,7 @@ std::vector<std::string> chromiumArguments(const std::string& chromium, const Pa
 // $XDG_STATE_HOME/panoview/brovia-<left>,<top>.log (the state folder
 // defaults to ~/.local/state): one log per display position, started afresh
 // at each launch so that it stays small, and kept after the browser ends.
-std::string browserLogPath(const PagePlacement& page) {
+std::string browserLogPath(const std::string& name) {
     std::string state;
     if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg && xdg[0] == '/') {
         state = xdg;
@@ -97,15 +104,18 @@ std::string browserLogPath(const PagePlacement& page) {
         const passwd* user = home && *home ? nullptr : getpwuid(getuid());
         state = std::string(home && *home ? home : user ? user->pw_dir : "/tmp") + "/.local/state";
     }
-    return state + "/panoview/brovia-" + std::to_string(page.left) + "," +
-           std::to_string(page.top) + ".log";
+    return state + "/panoview/" + name + ".log";
 }
 
 // The descriptor Chromium's own diagnostics go to instead of Brovia's
 // terminal, where they would drown Panoview's lines: the log file, or
 // /dev/null when it cannot be made.
 int openBrowserLog(const PagePlacement& page) {
-    const std::string path = browserLogPath(page);
+    return openLog("brovia-" + std::to_string(page.left) + "," + std::to_string(page.top));
+}
+
+int openLog(const std::string& name) {
+    const std::string path = browserLogPath(name);
     std::error_code ec;
     std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
     int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
@@ -179,56 +189,10 @@ void removeProfileWhenBroviaEnds(const std::string& profile, pid_t browser) {
     // fds[1] stays open, close-on-exec, until Brovia ends.
 }
 
-// Where each change of the page's state goes: the browser log always, and
-// the descriptor BROVIA_REPORT_FD names when Panoview gave one. The
-// descriptor is kept from the browser (close-on-exec) and written without
-// blocking: a reader that does not keep up loses lines, the page does not
-// stop.
-class StateReports {
-public:
-    // Reads BROVIA_REPORT_FD before Brovia opens descriptors of its own.
-    StateReports() {
-        const char* named = std::getenv("BROVIA_REPORT_FD");
-        if (!named || !*named)
-            return;
-        char* end = nullptr;
-        const long fd = std::strtol(named, &end, 10);
-        if (*end != '\0' || fd < 0 || fd > 65535 || fcntl(int(fd), F_GETFD) < 0) {
-            refused_ =
-                std::string("Brovia: BROVIA_REPORT_FD=") + named + " is not an open descriptor\n";
-            return;
-        }
-        fd_ = int(fd);
-        fcntl(fd_, F_SETFD, FD_CLOEXEC);
-        fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
-    }
-    void setLog(int log) {
-        log_ = log;
-        if (!refused_.empty())
-            line(refused_);
-    }
-    void report(const PageReport& r) {
-        const std::string text = formatPageReport(r);
-        line("Brovia: " + text);
-        if (fd_ >= 0 && write(fd_, text.data(), text.size()) != ssize_t(text.size()))
-            line("Brovia: the report line did not go out: " + std::string(std::strerror(errno)) +
-                 "\n");
-    }
-    void line(const std::string& text) {
-        if (log_ >= 0)
-            (void)!write(log_, text.data(), text.size());
-    }
-
-private:
-    int log_ = -1;
-    int fd_ = -1;
-    std::string refused_;
-};
-
 // The processes below the browser (its zygotes, their renderers), from
 // /proc: every renderer of this browser gets SIGKILL. One page per browser,
 // so every renderer is the page's (or an idle spare).
-void endRenderersOf(pid_t browser) {
+static void endRenderersOf(pid_t browser) {
     std::vector<std::pair<pid_t, pid_t>> parents; // (pid, parent)
     if (DIR* proc = opendir("/proc")) {
         while (dirent* entry = readdir(proc)) {
@@ -261,32 +225,10 @@ void endRenderersOf(pid_t browser) {
     }
 }
 
-// Brovia's end of the DevTools pipe: messages out without blocking (what
-// the pipe does not take yet waits in `pending`), messages in cut at NUL.
-struct PipeEnds {
-    int commands = -1; // Brovia writes
-    int messages = -1; // Brovia reads
-    std::string pending;
-    devtools::MessageSplitter splitter;
-
-    void flush() {
-        while (!pending.empty()) {
-            const ssize_t n = write(commands, pending.data(), pending.size());
-            if (n <= 0)
-                return;
-            pending.erase(0, size_t(n));
-        }
-    }
-    void send(const std::string& message) {
-        pending += message;
-        pending += '\0';
-        flush();
-    }
-};
-
 // Drives the page's watch until the browser closes its end of the pipe
 // (it ended) or stops answering; true for the latter.
-bool watchPage(pid_t browser, const PagePlacement& page, PipeEnds& pipe, StateReports& reports) {
+bool watchPage(pid_t browser, const PagePlacement& page, PipeEnds& pipe, StateReports& reports,
+               const std::optional<PageWindow>& window) {
     AddressProbe address;
     bool browserHung = false;
     PageWatchPort port;
@@ -308,6 +250,8 @@ bool watchPage(pid_t browser, const PagePlacement& page, PipeEnds& pipe, StateRe
         browserHung = true;
     };
     PageWatch watch(page.url, port);
+    if (window)
+        watch.ownWindow(*window);
     using Clock = devtools::Clock;
     watch.start(Clock::now());
     char buffer[65536];
@@ -345,8 +289,6 @@ bool watchPage(pid_t browser, const PagePlacement& page, PipeEnds& pipe, StateRe
     }
     return true;
 }
-
-} // namespace
 
 int showWithChromium(const std::string& chromium, const PagePlacement& page) {
     StateReports reports;
@@ -388,7 +330,7 @@ int showWithChromium(const std::string& chromium, const PagePlacement& page) {
     PipeEnds pipe;
     pipe.commands = toBrowser[1];
     pipe.messages = fromBrowser[0];
-    if (watchPage(browser, page, pipe, reports))
+    if (watchPage(browser, page, pipe, reports, std::nullopt))
         kill(browser, SIGKILL); // hung: ended, so that the wall starts a fresh Brovia
     fit.join();
 

@@ -134,10 +134,17 @@ void PageWatch::attach(Clock::time_point now) {
                             attachTo(info["targetId"].asString(), r.at);
                             return;
                         }
-                    if (firstAttach_)
+                    if (firstAttach_ && !window_)
                         return; // the command line's page is still coming
                     Json::Value params(Json::objectValue);
                     params["url"] = url_;
+                    if (window_) {
+                        params["newWindow"] = true;
+                        params["left"] = window_->left;
+                        params["top"] = window_->top;
+                        params["width"] = window_->width;
+                        params["height"] = window_->height;
+                    }
                     browserCall("Target.createTarget", params, r.at,
                                 [this, generation](const devtools::Reply& created) {
                                     if (generation == generation_ && created.ok)
@@ -164,10 +171,42 @@ void PageWatch::attachTo(const std::string& targetId, Clock::time_point now) {
         }
         sessionId_ = r.result["sessionId"].asString();
         setUp(r.at);
+        if (window_)
+            placeWindow(r.at);
     });
 }
 
+// The new window was made over the rectangle; full screen there, on the
+// monitor that holds it (Chromium runs in kiosk mode: no bars, no bubble).
+void PageWatch::placeWindow(Clock::time_point now) {
+    Json::Value params(Json::objectValue);
+    params["targetId"] = targetId_;
+    const uint64_t generation = generation_;
+    browserCall("Browser.getWindowForTarget", params, now,
+                [this, generation](const devtools::Reply& r) {
+                    if (generation != generation_ || !r.ok)
+                        return;
+                    Json::Value bounds(Json::objectValue);
+                    bounds["windowId"] = r.result["windowId"];
+                    bounds["bounds"]["windowState"] = "fullscreen";
+                    browserCall("Browser.setWindowBounds", bounds, r.at, nullptr);
+                });
+}
+
 void PageWatch::setUp(Clock::time_point now) {
+    if (window_) {
+        // A window of its own was just made with the page's address: that
+        // load is the page's, as the command line's is without a window.
+        ++generation_;
+        signIn_ = false;
+        committed_ = false;
+        liveSinceNavigation_ = false;
+        crashHandled_ = false;
+        mainLoader_.clear();
+        retryAt_.reset();
+        recoverUntil_.reset();
+        stallAt_ = now + t_.stallAfter;
+    }
     const uint64_t generation = generation_;
     auto hungIfUnanswered = [this, generation](const devtools::Reply& r) {
         if (!r.answered && generation == generation_)
@@ -182,7 +221,7 @@ void PageWatch::setUp(Clock::time_point now) {
     Json::Value now_(Json::objectValue);
     now_["expression"] = wallScript();
     call("Runtime.evaluate", now_, deadline, hungIfUnanswered);
-    if (!firstAttach_) {
+    if (!firstAttach_ && !window_) {
         // The page went and came back: it is loaded afresh.
         navigate(now);
         return;
@@ -395,7 +434,11 @@ void PageWatch::event(const devtools::Event& e) {
             sessionId_.clear();
             targetId_.clear();
             firstAttach_ = false;
-            report(PageCondition::Crashed, "the page went");
+            if (closingOwnTarget_)
+                report(PageCondition::Loading, "a new window for the page");
+            else
+                report(PageCondition::Crashed, "the page went");
+            closingOwnTarget_ = false;
             attach(e.at);
         } else if (e.method == "Target.targetCreated" && phase_ == Phase::Attaching &&
                    targetId_.empty() && p["targetInfo"]["type"].asString() == "page") {
@@ -496,7 +539,16 @@ void PageWatch::tick(Clock::time_point now) {
         if (!renderersEnded_) {
             renderersEnded_ = true;
             recoverUntil_ = now + t_.crashWait;
-            port_.endRenderers();
+            if (window_) {
+                // Other pages' renderers run in the same browser: only this
+                // page's target goes, and a new window takes its place.
+                closingOwnTarget_ = true;
+                Json::Value params(Json::objectValue);
+                params["targetId"] = targetId_;
+                browserCall("Target.closeTarget", params, now, nullptr);
+            } else {
+                port_.endRenderers();
+            }
         } else {
             recoverNow(now);
         }

@@ -63,6 +63,15 @@ struct AddressAnswer {
     int status = 0;
 };
 
+// The rectangle of a page's own window in a browser that several pages
+// share (brovia-host's).
+struct PageWindow {
+    int left = 0;
+    int top = 0;
+    int width = 0;
+    int height = 0;
+};
+
 struct PageWatchPort {
     // Writes one message to Chromium's end of the pipe.
     std::function<void(const std::string& message)> send;
@@ -86,8 +95,16 @@ public:
 
     PageWatch(std::string url, PageWatchPort port, PageWatchTimings timings = {});
 
+    // The page lives in a browser other pages share: its target is one it
+    // makes itself, a new window over the rectangle, full screen on its
+    // monitor (and made again when it goes); a hung page that Page.crash
+    // does not end has its own target closed, never the browser's
+    // renderers ended, so that the other pages keep running. Before start().
+    void ownWindow(const PageWindow& window) { window_ = window; }
+
     // The pipe is open: find the page's target and attach to it. The page
-    // was already asked for on Chromium's command line.
+    // was already asked for on Chromium's command line (or, with its own
+    // window, is asked for now).
     void start(Clock::time_point now);
     // One message from Chromium.
     void received(std::string_view message, Clock::time_point now);
@@ -123,6 +140,7 @@ private:
     void attach(Clock::time_point now);
     void attachTo(const std::string& targetId, Clock::time_point now);
     void setUp(Clock::time_point now);
+    void placeWindow(Clock::time_point now);
     void inspect(const devtools::Reply& reply);
 
     void navigate(Clock::time_point now);
@@ -140,6 +158,8 @@ private:
     void report(PageCondition condition, const std::string& detail, int64_t nextMs = 0);
 
     std::string url_;
+    std::optional<PageWindow> window_;
+    bool closingOwnTarget_ = false; // a hung page's target closed by the watch
     PageWatchPort port_;
     PageWatchTimings t_;
     devtools::Session session_;

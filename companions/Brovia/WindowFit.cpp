@@ -265,3 +265,17 @@ bool fitBrowserWindow(pid_t browser, const PagePlacement& page, int& status) {
     }
     return false;
 }
+
+bool fullScreenOnAnX11Desktop(const PagePlacement& page) {
+    Desk d;
+    if (!d.open())
+        return false;
+    // XWayland (GNOME, KDE, sway) announces itself with an extension of its
+    // name; there Brovia's own fitting of an app window is the tested way.
+    const char name[] = "XWAYLAND";
+    auto xwayland = x11::reply(
+        xcb_query_extension_reply(d.c, xcb_query_extension(d.c, sizeof name - 1, name), nullptr));
+    if (xwayland && xwayland->present)
+        return false;
+    return d.monitorIndexOf(Rect{page.left, page.top, page.right, page.bottom}).has_value();
+}

@@ -7,8 +7,11 @@
 // when it is set (wall/PageReport.h).
 //
 // With Chromium installed (/usr/bin/chromium, or the program BROVIA_CHROMIUM
-// names) the page opens in Chromium's app mode over the rectangle, without
-// window-manager decorations; Chromium's own diagnostics go to
+// names) the page opens in Chromium: a rectangle that is a whole monitor in
+// a full-screen window of the one Chromium all Brovias of the session share
+// (brovia-host; BROVIA_SHARED=0 gives each Brovia its own), any other in
+// Chromium's app mode over the rectangle, without window-manager
+// decorations; Chromium's own diagnostics go to
 // $XDG_STATE_HOME/panoview/brovia-<left>,<top>.log (default under
 // ~/.local/state), started afresh at each launch. BROVIA_NO_CHROMIUM=1 asks
 // for the plain window instead, which shows the address over the rectangle.
@@ -82,7 +85,8 @@ int main(int argc, char** argv) {
     const char* chosen = std::getenv("BROVIA_CHROMIUM");
     const char* chromium = chosen && *chosen ? chosen : "/usr/bin/chromium";
     if (!(noChromium && std::strcmp(noChromium, "1") == 0) && access(chromium, X_OK) == 0)
-        return showWithChromium(chromium, page);
+        return pageGoesToSharedBrowser(page) ? showThroughHost(chromium, page)
+                                             : showWithChromium(chromium, page);
     // The plain window is an X11 client even in a Wayland session, so that it
     // lies exactly over its rectangle, unless the operator chose otherwise.
     setenv("QT_QPA_PLATFORM", "xcb", 0);

@@ -27,14 +27,6 @@ bool socketAddress(const std::string& path, sockaddr_un& address) {
     return true;
 }
 
-// The user of the process at the other end of a connected socket.
-bool peerIsMe(int fd) {
-    ucred peer{};
-    socklen_t length = sizeof peer;
-    return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 &&
-           peer.uid == ::geteuid();
-}
-
 // Waits until the descriptor is readable or the time has come; false on the
 // deadline or an error.
 bool readable(int fd, std::chrono::steady_clock::time_point until) {
@@ -104,7 +96,7 @@ public:
         UniqueFd client(::accept4(fd_.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
         if (!client.valid())
             return;
-        if (!peerIsMe(client.get())) {
+        if (!peerIsThisUser(client.get())) {
             DebugPrint("CommandListener: a request of another user refused\n");
             const char refused[] = "2 refused: another user's request\n";
             ::send(client.get(), refused, sizeof refused - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -146,21 +138,28 @@ std::string commandSocketPath(const std::string& lockName) {
     return "/tmp/" + lockName + "-" + std::to_string(::getuid()) + ".socket";
 }
 
-std::unique_ptr<CommandListener> CommandListener::listen(const std::string& path) {
+bool peerIsThisUser(int fd) {
+    ucred peer{};
+    socklen_t length = sizeof peer;
+    return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 &&
+           peer.uid == ::geteuid();
+}
+
+int listenPrivateSocket(const std::string& path, const char* who, int backlog) {
     sockaddr_un address;
     if (!socketAddress(path, address))
-        return nullptr;
+        return -1;
     UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!fd.valid())
-        return nullptr;
-    // Only the one copy (it holds the instance lock) gets here: a socket at
-    // the path is a dead run's, and it is replaced when it is this user's.
+        return -1;
+    // Only the one listener (its caller holds the lock that says so) gets
+    // here: a socket at the path is a dead run's, and it is replaced when it
+    // is this user's.
     struct stat st {};
     if (::lstat(path.c_str(), &st) == 0) {
         if (!S_ISSOCK(st.st_mode) || st.st_uid != ::geteuid()) {
-            DebugPrint("CommandListener: %s is not a socket of this user; no commands\n",
-                       path.c_str());
-            return nullptr;
+            DebugPrint("%s: %s is not a socket of this user\n", who, path.c_str());
+            return -1;
         }
         ::unlink(path.c_str());
     }
@@ -168,24 +167,38 @@ std::unique_ptr<CommandListener> CommandListener::listen(const std::string& path
     const mode_t saved = ::umask(0177);
     const int bound = ::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
     ::umask(saved);
-    if (bound != 0 || ::chmod(path.c_str(), 0600) != 0 || ::listen(fd.get(), 4) != 0) {
-        DebugPrint("CommandListener: cannot listen at %s (error %d)\n", path.c_str(), errno);
-        return nullptr;
+    if (bound != 0 || ::chmod(path.c_str(), 0600) != 0 || ::listen(fd.get(), backlog) != 0) {
+        DebugPrint("%s: cannot listen at %s (error %d)\n", who, path.c_str(), errno);
+        return -1;
     }
+    return fd.release();
+}
+
+int connectPrivateSocket(const std::string& path) {
+    sockaddr_un address;
+    if (!socketAddress(path, address))
+        return -1;
+    UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!fd.valid() ||
+        ::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+        return -1;
+    // Another user's listener at our path is no program of ours.
+    if (!peerIsThisUser(fd.get()))
+        return -1;
+    return fd.release();
+}
+
+std::unique_ptr<CommandListener> CommandListener::listen(const std::string& path) {
+    UniqueFd fd(listenPrivateSocket(path, "CommandListener"));
+    if (!fd.valid())
+        return nullptr;
     return std::make_unique<LinuxCommandListener>(std::move(fd));
 }
 
 bool sendCommand(const std::string& path, const std::string& request, CommandAnswer& answer,
                  std::chrono::milliseconds deadline) {
-    sockaddr_un address;
-    if (!socketAddress(path, address))
-        return false;
-    UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (!fd.valid() ||
-        ::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-        return false;
-    // Another user's listener at our path is no copy of ours.
-    if (!peerIsMe(fd.get()))
+    UniqueFd fd(connectPrivateSocket(path));
+    if (!fd.valid())
         return false;
     const std::string line = request + "\n";
     std::string reply;

@@ -100,8 +100,10 @@ TEST(PageWatchE2E, CrashedHungAndStalledPagesComeBackAndOthersAreLeftAlone) {
             std::vector<std::string>{BROVIA_PROGRAM, "/left", std::to_string(480 * i), "/top", "0",
                                      "/bottom", "360", "/right", std::to_string(480 * (i + 1)),
                                      "/url", server.url(paths[i])},
+            // Each Brovia with a Chromium of its own, so that the
+            // renderers below it are its page's alone.
             std::vector<std::string>{"DISPLAY=" + wall.display(),
-                                     "XDG_STATE_HOME=" + state.path().string()},
+                                     "XDG_STATE_HOME=" + state.path().string(), "BROVIA_SHARED=0"},
             state.file("brovia" + std::to_string(i))));
     XProbe probe(wall.display());
     const auto logOf = [&](int i) {

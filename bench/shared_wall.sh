@@ -1,0 +1,131 @@
+#!/usr/bin/env bash
+# One Chromium for the wall against one Chromium per monitor, on a virtual
+# wall of whole 1280x720 monitors with the stand-in cloud service, signed in
+# through the login dialog as an operator does:
+#   - Enter in the login dialog to every page's "page live" state report
+#     (each Brovia's log, see wall/PageReport.h);
+#   - memory of the whole wall (every Brovia, brovia-host and every process
+#     below them, as its proportional share, Pss from smaps_rollup) per
+#     monitor, SETTLE seconds after the last page came up.
+# Both models (BROVIA_SHARED unset and BROVIA_SHARED=0) at each size, one
+# after the other. Not a test: run it by hand, e.g.
+#   bench/shared_wall.sh [MONITOR_COUNTS...]      (default: 3 8)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+bin=$root/build/bin
+settle=${SETTLE:-12}
+sizes=("$@")
+[[ ${#sizes[@]} -gt 0 ]] || sizes=(3 8)
+[[ -x /usr/bin/chromium ]] || { echo "needs Debian's Chromium" >&2; exit 1; }
+now() { date +%s%N; }
+waitfor() { # bound in twentieths of a second, command...
+    local bound=$1 k
+    shift
+    for ((k = 0; k < bound; k++)); do "$@" >/dev/null 2>&1 && return 0; sleep 0.05; done
+    return 1
+}
+family() {
+    local c
+    echo "$1"
+    for c in $(pgrep -P "$1" || true); do family "$c"; done
+}
+work=""
+pids=()
+cleanup() {
+    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+    if [[ -n $work ]]; then
+        for p in $(wall_tops); do kill -KILL "$p" 2>/dev/null || true; done
+        rm -rf "$work"
+    fi
+    [[ -n ${DISPLAY:-} ]] && "$root/scripts/xwall" stop "$DISPLAY" >/dev/null 2>&1 || true
+    pids=()
+}
+trap cleanup EXIT
+# This run's Brovias and its host (by the program's copy and its socket).
+wall_tops() {
+    local p
+    for p in $(pgrep -x Brovia || true); do
+        [[ $(readlink "/proc/$p/exe" 2>/dev/null) == "$work/Brovia" ]] && echo "$p"
+    done
+    for p in $(pgrep -x brovia-host || true); do
+        tr '\0' ' ' <"/proc/$p/cmdline" 2>/dev/null | grep -q -- "$work/run/" && echo "$p"
+    done
+    return 0
+}
+
+measure() { # monitors, model (shared|own)
+    local n=$1 model=$2 monitors="" entries="" i
+    for ((i = 0; i < n; i++)); do monitors+="${monitors:+,}1280x720"; done
+    work=$(mktemp -d)
+    local out
+    out=$("$root/scripts/xwall" start --monitors "$monitors" --primary 0 --owner $$)
+    export ${out?}
+    "$bin/cloud-service" 0 "$root/companions/cloud-service/accounts.json" >"$work/service.out" 2>/dev/null &
+    pids+=($!)
+    waitfor 200 test -s "$work/service.out"
+    local svc=http://127.0.0.1:$(head -n 1 "$work/service.out")
+    local page="$svc/KnitUI/W_Factory.html?token=%s&flag=multiscreen"
+    for ((i = 0; i < n; i++)); do
+        entries+="${entries:+, }{\"pri\": \"$([[ $i -eq 0 ]] && echo true || echo false)\", \"url\": \"$page\"}"
+    done
+    echo "{\"userid\": \"admin\", \"address\": \"$svc\", \"factoryid\": \"F001\", \"web\": \"$svc\", \"srurl\": [$entries]}" >"$work/Panoview.config"
+    cp "$bin/panoview" "$bin/Brovia" "$bin/brovia-host" "$work/"
+    mkdir -m 700 "$work/run" "$work/state"
+    local shared=()
+    [[ $model == own ]] && shared=(BROVIA_SHARED=0)
+    env -u DBUS_SESSION_BUS_ADDRESS XDG_RUNTIME_DIR="$work/run" XDG_STATE_HOME="$work/state" \
+        BROVIA_NO_CHROMIUM=0 "${shared[@]}" "$work/panoview" >"$work/panoview.log" 2>&1 &
+    local pv=$!
+    pids+=($pv)
+    local login=""
+    find_login() { login=$(xdotool search --onlyvisible --name '^Loomhaven监控' | head -n 1); [[ -n $login ]]; }
+    waitfor 400 find_login
+    xdotool windowactivate --sync "$login" >/dev/null 2>&1 || true
+    xdotool mousemove --window "$login" 134 266 click 1
+    xdotool type --delay 20 123456
+    local t0
+    t0=$(now)
+    xdotool key Return
+    all_live() {
+        local logs
+        logs=$(grep -l "page live" "$work"/state/panoview/brovia-*,0.log 2>/dev/null | wc -l)
+        [[ $logs -eq $n ]]
+    }
+    if ! waitfor 1800 all_live; then
+        echo "| $n | $model | (not every page came up) | |"
+        for f in "$work/panoview.log" "$work"/state/panoview/*.log; do echo "== $f"; tail -n 5 "$f"; done >&2 || true
+        kill -TERM "$pv" 2>/dev/null || true
+        sleep 3
+        cleanup
+        return
+    fi
+    local t1
+    t1=$(now)
+    sleep "$settle"
+    local total=0 count=0 browsers=0 top q r line
+    for top in $(wall_tops); do
+        for q in $(family "$top"); do
+            r=$(awk '/^Pss:/ {print $2}' "/proc/$q/smaps_rollup" 2>/dev/null || echo 0)
+            total=$((total + ${r:-0}))
+            count=$((count + 1))
+            # A Chromium browser process: Chromium's own, without --type=.
+            line=$(tr '\0' ' ' <"/proc/$q/cmdline" 2>/dev/null || true)
+            if [[ $line == /usr/lib/chromium/chromium\ * && $line != *--type=* ]]; then
+                browsers=$((browsers + 1))
+            fi
+        done
+    done
+    echo "| $n | $model | $(((t1 - t0) / 1000000)) ms | $((total / 1024 / n)) MiB | $((total / 1024)) MiB | $count | $browsers |"
+    kill -TERM "$pv" 2>/dev/null || true
+    wait "$pv" 2>/dev/null || true
+    gone() { [[ -z $(wall_tops) ]]; }
+    waitfor 200 gone || echo "(the wall did not end by itself)" >&2
+    cleanup
+}
+
+echo "| monitors | browser | Enter to every page live | wall Pss per monitor | wall Pss | processes | browser processes |"
+echo "|---|---|---|---|---|---|---|"
+for n in "${sizes[@]}"; do
+    measure "$n" shared
+    measure "$n" own
+done
