@@ -9,9 +9,11 @@
 #include "XProbe.h"
 #include "XWall.h"
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <sstream>
 
 class LoginDesk {
@@ -95,18 +97,44 @@ public:
         return found;
     }
 
-    // Where the mapped windows of a browser, or of the processes below it
-    // (Chromium's), lie on the screen.
+    // The page browsers' host of this desk (its socket is in this desk's
+    // runtime folder) and the processes below it; empty when none runs.
+    std::vector<pid_t> hostFamily() const {
+        const std::string socket = dir.file("run") + "/brovia-host.socket";
+        for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+            const pid_t pid = std::atoi(entry.path().filename().c_str());
+            const auto words = pid > 0 ? commandLine(pid) : std::vector<std::string>{};
+            if (words.size() == 3 && words[0] == "brovia-host" && words[1] == socket) {
+                std::vector<pid_t> family = descendantsOf(pid);
+                family.push_back(pid);
+                return family;
+            }
+        }
+        return {};
+    }
+
+    // Where the mapped windows of a browser lie on the screen: its own, those
+    // of the processes below it (its Chromium's), and the shared browser's
+    // window over its rectangle when its page is in the host's Chromium.
     std::vector<Rect> windowsOf(pid_t browser) {
         std::vector<pid_t> family = descendantsOf(browser);
         family.push_back(browser);
+        const std::vector<std::string> words = commandLine(browser);
+        std::optional<Rect> asked;
+        if (words.size() >= 9)
+            asked = Rect{std::atoi(words[2].c_str()), std::atoi(words[4].c_str()),
+                         std::atoi(words[8].c_str()), std::atoi(words[6].c_str())};
+        const std::vector<pid_t> host = asked ? hostFamily() : std::vector<pid_t>{};
         std::vector<Rect> places;
-        for (const auto& top : probe.topWindows())
-            for (pid_t pid : family)
-                if (top.pids.count(static_cast<uint32_t>(pid))) {
-                    places.push_back(top.outer);
-                    break;
-                }
+        for (const auto& top : probe.topWindows()) {
+            const auto shown = [&](const std::vector<pid_t>& pids) {
+                return std::any_of(pids.begin(), pids.end(), [&](pid_t pid) {
+                    return top.pids.count(static_cast<uint32_t>(pid)) != 0;
+                });
+            };
+            if (shown(family) || (asked && top.outer == *asked && shown(host)))
+                places.push_back(top.outer);
+        }
         return places;
     }
 
