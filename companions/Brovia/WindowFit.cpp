@@ -270,12 +270,9 @@ bool fullScreenOnAnX11Desktop(const PagePlacement& page) {
     Desk d;
     if (!d.open())
         return false;
-    // XWayland (GNOME, KDE, sway) announces itself with an extension of its
-    // name; there Brovia's own fitting of an app window is the tested way.
-    const char name[] = "XWAYLAND";
-    auto xwayland = x11::reply(
-        xcb_query_extension_reply(d.c, xcb_query_extension(d.c, sizeof name - 1, name), nullptr));
-    if (xwayland && xwayland->present)
+    // On XWayland (GNOME, KDE, sway) Brovia's own fitting of an app window
+    // is the tested way.
+    if (x11::servedByXWayland(d.c, d.root))
         return false;
     return d.monitorIndexOf(Rect{page.left, page.top, page.right, page.bottom}).has_value();
 }

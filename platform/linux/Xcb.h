@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <vector>
+#include <xcb/randr.h>
 #include <xcb/xcb.h>
 
 namespace platform::x11 {
@@ -243,6 +244,37 @@ inline void moveFrameOver(xcb_connection_t* c, xcb_window_t root, xcb_window_t w
     };
     sendToWindowManager(c, root, window, internAtom(c, "_NET_MOVERESIZE_WINDOW"), data);
     xcb_flush(c);
+}
+
+// Whether the X server is XWayland, the X11 server of a Wayland desktop
+// (GNOME, KDE, sway). Newer XWaylands announce an extension of that name;
+// every XWayland names its RandR outputs "XWAYLAND<n>" unless the compositor
+// gives them names, so both are asked.
+inline bool servedByXWayland(xcb_connection_t* c, xcb_window_t root) {
+    const char name[] = "XWAYLAND";
+    auto extension = reply(
+        xcb_query_extension_reply(c, xcb_query_extension(c, sizeof name - 1, name), nullptr));
+    if (extension && extension->present)
+        return true;
+    auto resources = reply(xcb_randr_get_screen_resources_current_reply(
+        c, xcb_randr_get_screen_resources_current(c, root), nullptr));
+    if (!resources)
+        return false;
+    const xcb_randr_output_t* outputs =
+        xcb_randr_get_screen_resources_current_outputs(resources.get());
+    const int count = xcb_randr_get_screen_resources_current_outputs_length(resources.get());
+    for (int i = 0; i < count; ++i) {
+        auto info = reply(xcb_randr_get_output_info_reply(
+            c, xcb_randr_get_output_info(c, outputs[i], resources->config_timestamp), nullptr));
+        if (!info)
+            continue;
+        const std::string output(
+            reinterpret_cast<const char*>(xcb_randr_get_output_info_name(info.get())),
+            static_cast<size_t>(xcb_randr_get_output_info_name_length(info.get())));
+        if (output.rfind(name, 0) == 0)
+            return true;
+    }
+    return false;
 }
 
 } // namespace platform::x11
