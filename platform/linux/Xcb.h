@@ -252,8 +252,8 @@ inline void moveFrameOver(xcb_connection_t* c, xcb_window_t root, xcb_window_t w
 // gives them names, so both are asked.
 inline bool servedByXWayland(xcb_connection_t* c, xcb_window_t root) {
     const char name[] = "XWAYLAND";
-    auto extension = reply(
-        xcb_query_extension_reply(c, xcb_query_extension(c, sizeof name - 1, name), nullptr));
+    auto extension =
+        reply(xcb_query_extension_reply(c, xcb_query_extension(c, sizeof name - 1, name), nullptr));
     if (extension && extension->present)
         return true;
     auto resources = reply(xcb_randr_get_screen_resources_current_reply(
