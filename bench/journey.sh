@@ -6,7 +6,9 @@
 #   - a monitor change to the last window placed again;
 #   - idle CPU time and resident memory of panoview while signed in;
 #   - memory of the whole wall (every Brovia and what it started, as its
-#     proportional share), per monitor.
+#     proportional share), per monitor;
+#   - with Chromium, bench/shared_wall.sh 3 8: one shared browser against
+#     a browser per monitor, Enter to every page live and memory per monitor.
 # The login dialog's Enter to the lit wall is bench_login_wall's (built in
 # build/bin). Not a test: run it by hand, e.g.
 #   bench/journey.sh [IDLE_SECONDS]
@@ -152,3 +154,9 @@ for p in $(brovias); do
     done
 done
 echo "memory of the wall (Pss):            $((total / 1024 / 3)) MiB per monitor (${BROWSER:-plain})"
+# With Chromium pages: the wall's memory and light-up at 3 and 8 monitors,
+# one shared browser against a browser per monitor.
+if [[ ${BROWSER:-plain} == chromium ]]; then
+    echo
+    "$root/bench/shared_wall.sh" 3 8
+fi

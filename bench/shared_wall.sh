@@ -102,11 +102,18 @@ measure() { # monitors, model (shared|own)
     local t1
     t1=$(now)
     sleep "$settle"
-    local total=0 count=0 browsers=0 top q r line
+    local total=0 count=0 browsers=0 top q r line kind
     for top in $(wall_tops); do
         for q in $(family "$top"); do
             r=$(awk '/^Pss:/ {print $2}' "/proc/$q/smaps_rollup" 2>/dev/null || echo 0)
             total=$((total + ${r:-0}))
+            if [[ -n ${BREAKDOWN:-} ]]; then
+                # What each process is: its program and Chromium's process type.
+                line=$(tr '\0' ' ' <"/proc/$q/cmdline" 2>/dev/null || true)
+                kind=$(grep -o -- '--\(type\|utility-sub-type\)=[^ ]*' <<<"$line" | tr '\n' ' ' || true)
+                kind+=$(grep -o -- '--extension-process' <<<"$line" || true)
+                echo "  $model $n: $((${r:-0} / 1024)) MiB ${line%% *} $kind" >&2
+            fi
             count=$((count + 1))
             # A Chromium browser process: Chromium's own, without --type=.
             line=$(tr '\0' ' ' <"/proc/$q/cmdline" 2>/dev/null || true)

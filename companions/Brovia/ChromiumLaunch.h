@@ -25,8 +25,12 @@ std::string freshProfileFolder();
 // Chromium's command line for one page in app mode over the rectangle.
 std::vector<std::string> chromiumArguments(const std::string& chromium, const PagePlacement& page,
                                            const std::string& profile);
+// Whether Chromium draws with the GPU: BROVIA_GPU=0 or 1 when set, else
+// whether the machine has a GPU render node (/dev/dri/renderD*).
+bool gpuForChromium();
 // Everything of it but the page and the window: the profile, the DevTools
-// pipe, no first-run dialogs, no throttling of covered pages.
+// pipe, no first-run dialogs, no throttling of covered pages, no renderer
+// beyond the pages', software drawing without a GPU.
 std::vector<std::string> chromiumBaseArguments(const std::string& chromium,
                                                const std::string& profile, int zoomPercent);
 // $XDG_STATE_HOME/panoview/<name>.log (default under ~/.local/state).

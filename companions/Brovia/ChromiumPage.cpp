@@ -49,6 +49,19 @@ std::vector<std::string> chromiumArguments(const std::string& chromium, const Pa
     return args;
 }
 
+bool gpuForChromium() {
+    if (const char* chosen = std::getenv("BROVIA_GPU"); chosen && *chosen)
+        return std::strcmp(chosen, "0") != 0;
+    // Without a render node no GPU can draw for Chromium: its GPU process
+    // would emulate one in software (SwiftShader), costing memory and
+    // processor time for nothing that software compositing does not draw.
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator("/dev/dri", ec))
+        if (entry.path().filename().string().rfind("renderD", 0) == 0)
+            return true;
+    return false;
+}
+
 std::vector<std::string> chromiumBaseArguments(const std::string& chromium,
                                                const std::string& profile, int zoomPercent) {
     std::vector<std::string> args = {
@@ -74,10 +87,17 @@ std::vector<std::string> chromiumBaseArguments(const std::string& chromium,
         "--noerrdialogs",
         "--deny-permission-prompts",
         "--password-store=basic",
-        "--disable-features=Translate,TranslateUI,TouchpadOverscrollHistoryNavigation",
+        // No spare renderer kept ready for a navigation that a wall page
+        // seldom makes, and no omnibox popup page made beside every window
+        // (kiosk windows have no omnibox): each costs a renderer.
+        "--disable-features=Translate,TranslateUI,TouchpadOverscrollHistoryNavigation,"
+        "SpareRendererForSitePerProcess,WebUIOmniboxPopup,WebUIOmniboxFullPopup,"
+        "WebUIOmniboxAimPopup",
         "--overscroll-history-navigation=0",
         "--disable-pinch",
     };
+    if (!gpuForChromium())
+        args.push_back("--disable-gpu");
     if (zoomPercent > 0) {
         char factor[16];
         std::snprintf(factor, sizeof factor, "%.2f", zoomPercent / 100.0);

@@ -63,6 +63,16 @@ protected:
         }
         return std::nullopt;
     }
+    // Chromium renderer processes below a process.
+    static size_t renderersBelow(pid_t top) {
+        size_t count = 0;
+        for (pid_t pid : descendantsOf(top)) {
+            const auto words = wordsOf(pid);
+            count += processRunning(pid) &&
+                     std::find(words.begin(), words.end(), "--type=renderer") != words.end();
+        }
+        return count;
+    }
     // Chromium browser processes (no --type=) below a process.
     static std::vector<pid_t> browsersBelow(pid_t top) {
         std::vector<pid_t> found;
@@ -177,6 +187,10 @@ TEST_F(SharedBrowser, OneBrowserServesTheWallAndEveryEndIsCleanedUp) {
     chmod(run.c_str(), runMode.st_mode & 07777);
     chmod(dir.path().c_str(), topMode.st_mode & 07777);
     EXPECT_TRUE(allLit());
+    // One renderer per page, and none beside them: no spare renderer, no
+    // page of the browser's own beside each window.
+    EXPECT_TRUE(waitFor([&] { return renderersBelow(firstHost) == 3; }, 30s));
+    EXPECT_EQ(renderersBelow(firstHost), 3u);
 
     // A killed Brovia takes exactly its own window (a generous guard: the
     // host closes it as soon as the connection drops), and the wall keeper
