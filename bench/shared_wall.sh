@@ -53,6 +53,53 @@ wall_tops() {
     return 0
 }
 
+# The running copy's word for each monitor: "PID STATE" per line.
+page_states() {
+    XDG_RUNTIME_DIR="$work/run" "$work/panoview" --status 2>/dev/null |
+        awk '/^entry/ {for (i = 1; i <= NF; i++) if ($i == "pid") print $(i + 1), $5}'
+}
+# Every monitor live, each in a Brovia other than those named.
+all_live_anew() { # monitors, old pids...
+    local n=$1 states
+    shift
+    states=$(page_states)
+    [[ $(grep -c ' live$' <<<"$states") -eq $n ]] || return 1
+    local p
+    for p in "$@"; do grep -q "^$p " <<<"$states" && return 1; done
+    return 0
+}
+# The shared wall's recovery (appended to the results, one line each): a
+# killed Brovia to its window closed, and the killed host to every page live
+# again in new Brovias.
+recovery() { # monitors
+    local n=$1 host chromium brovia t0
+    host=$(for p in $(wall_tops); do [[ $(cat "/proc/$p/comm") == brovia-host ]] && echo "$p"; done)
+    chromium=$(for q in $(pgrep -P "$host"); do
+        tr '\0' ' ' <"/proc/$q/cmdline" | grep -qv -- --type= && echo "$q"; done | head -n 1)
+    windows() { xdotool search --onlyvisible --pid "$chromium" 2>/dev/null | wc -l; }
+    one_fewer() { [[ $(windows) -eq $((n - 1)) ]]; }
+    brovia=$(page_states | awk 'NR == 1 {print $1}')
+    t0=$(now)
+    kill -KILL "$brovia"
+    if waitfor 200 one_fewer; then
+        recoveries+=("| $n | a killed Brovia to its window closed | $((($(now) - t0) / 1000000)) ms |")
+    else
+        recoveries+=("| $n | a killed Brovia to its window closed | (not within 10 s; $(windows) windows) |")
+    fi
+    waitfor 1200 all_live_anew "$n" "$brovia" || true
+    local old
+    old=$(page_states | awk '{print $1}')
+    t0=$(now)
+    kill -KILL "$host"
+    # shellcheck disable=SC2086
+    if waitfor 1200 all_live_anew "$n" $old; then
+        recoveries+=("| $n | the killed host to every page live again | $((($(now) - t0) / 1000000)) ms |")
+    else
+        recoveries+=("| $n | the killed host to every page live again | (not within 60 s) |")
+    fi
+}
+recoveries=()
+
 measure() { # monitors, model (shared|own)
     local n=$1 model=$2 monitors="" entries="" i
     for ((i = 0; i < n; i++)); do monitors+="${monitors:+,}1280x720"; done
@@ -123,6 +170,7 @@ measure() { # monitors, model (shared|own)
         done
     done
     echo "| $n | $model | $(((t1 - t0) / 1000000)) ms | $((total / 1024 / n)) MiB | $((total / 1024)) MiB | $count | $browsers |"
+    [[ $model == shared ]] && recovery "$n"
     kill -TERM "$pv" 2>/dev/null || true
     wait "$pv" 2>/dev/null || true
     gone() { [[ -z $(wall_tops) ]]; }
@@ -136,3 +184,7 @@ for n in "${sizes[@]}"; do
     measure "$n" shared
     measure "$n" own
 done
+echo
+echo "| monitors | recovery of the shared wall | time |"
+echo "|---|---|---|"
+for line in "${recoveries[@]}"; do echo "$line"; done

@@ -112,8 +112,14 @@ TEST(PageWatchE2E, CrashedHungAndStalledPagesComeBackAndOthersAreLeftAlone) {
     };
     ASSERT_TRUE(e2e::waitFor([&] { return probe.colourAt(240, 180) == 0x3a7d44; }, 120s))
         << logOf(0);
-    ASSERT_TRUE(e2e::waitFor([&] { return logOf(0).find("page live 1") != std::string::npos; }));
-    ASSERT_TRUE(e2e::waitFor([&] { return logOf(1).find("page live 1") != std::string::npos; }));
+    // Four browsers start at once on a small machine: the pages come up in
+    // their own time.
+    ASSERT_TRUE(
+        e2e::waitFor([&] { return logOf(0).find("page live 1") != std::string::npos; }, 120s))
+        << logOf(0);
+    ASSERT_TRUE(
+        e2e::waitFor([&] { return logOf(1).find("page live 1") != std::string::npos; }, 120s))
+        << logOf(1);
 
     // (a) The renderer of the first page killed: the page is asked for
     // again and shows, by the same Brovia; the bystander is left alone.
