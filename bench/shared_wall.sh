@@ -73,9 +73,11 @@ all_live_anew() { # monitors, old pids...
 # again in new Brovias.
 recovery() { # monitors
     local n=$1 host chromium brovia t0
-    host=$(for p in $(wall_tops); do [[ $(cat "/proc/$p/comm") == brovia-host ]] && echo "$p"; done)
-    chromium=$(for q in $(pgrep -P "$host"); do
-        tr '\0' ' ' <"/proc/$q/cmdline" | grep -qv -- --type= && echo "$q"; done | head -n 1)
+    host=$(wall_tops | while read -r p; do
+        [[ $(cat "/proc/$p/comm" 2>/dev/null) == brovia-host ]] && echo "$p"; done || true)
+    chromium=$(pgrep -P "$host" | while read -r q; do
+        tr '\0' ' ' <"/proc/$q/cmdline" | grep -q -- --type= || echo "$q"; done || true)
+    chromium=${chromium%%$'\n'*}
     windows() { xdotool search --onlyvisible --pid "$chromium" 2>/dev/null | wc -l; }
     one_fewer() { [[ $(windows) -eq $((n - 1)) ]]; }
     brovia=$(page_states | awk 'NR == 1 {print $1}')

@@ -228,11 +228,18 @@ void PageWatch::setUp(Clock::time_point now) {
     }
     firstAttach_ = false;
     phase_ = Phase::Loading;
+    targetsOwnLoad_ = true;
+    lookAtTheDocument(deadline);
+}
+
+// Asks what the target's document has come to; the answer goes to inspect.
+void PageWatch::lookAtTheDocument(Clock::time_point deadline) {
     Json::Value look(Json::objectValue);
     look["expression"] = "JSON.stringify([location.href, document.readyState,"
                          " (performance.getEntriesByType('navigation')[0] || {}).responseStatus"
                          " || 0])";
     look["returnByValue"] = true;
+    const uint64_t generation = generation_;
     call("Runtime.evaluate", look, deadline, [this, generation](const devtools::Reply& r) {
         if (generation == generation_ && r.answered)
             inspect(r);
@@ -273,6 +280,7 @@ void PageWatch::navigate(Clock::time_point now) {
     ++generation_;
     ++navigations_;
     phase_ = Phase::Loading;
+    targetsOwnLoad_ = false;
     signIn_ = false;
     committed_ = false;
     liveSinceNavigation_ = false;
@@ -391,6 +399,15 @@ void PageWatch::probe(Clock::time_point now) {
              probing_ = false;
              if (r.answered) {
                  missed_ = 0;
+                 // The target's first load, attached to while Chromium was
+                 // still making its document, can pass without its events:
+                 // Chromium may move a new window's page to another renderer
+                 // as it commits, and what that renderer sent before it had
+                 // the session's domains on is not seen. Each answered probe
+                 // looks at the document again, so that a load that finished
+                 // unseen counts as live instead of as stalled 30 s later.
+                 if (phase_ == Phase::Loading && targetsOwnLoad_)
+                     lookAtTheDocument(r.at + t_.callDeadline);
              } else if (++missed_ >= t_.missedProbesForHang) {
                  hung("no answer to " + std::to_string(missed_) + " probes", r.at);
                  return;
@@ -553,7 +570,8 @@ void PageWatch::tick(Clock::time_point now) {
             recoverNow(now);
         }
     }
-    const bool probed = phase_ == Phase::Live || (phase_ == Phase::Loading && committed_);
+    const bool probed =
+        phase_ == Phase::Live || (phase_ == Phase::Loading && (committed_ || targetsOwnLoad_));
     if (probed && !probing_ && probeAt_ && *probeAt_ <= now)
         probe(now);
 }

@@ -142,6 +142,7 @@ private:
     void setUp(Clock::time_point now);
     void placeWindow(Clock::time_point now);
     void inspect(const devtools::Reply& reply);
+    void lookAtTheDocument(Clock::time_point deadline);
 
     void navigate(Clock::time_point now);
     void loadFailed(const std::string& why, Clock::time_point now);
@@ -175,6 +176,10 @@ private:
     // The current load.
     std::string mainLoader_;
     bool committed_ = false; // the navigation's document has replaced the old one
+    // The load under way is the one the target was made with (the command
+    // line's, or its new window's): no navigation of Brovia's since, so the
+    // document the target shows is that load's, whatever it shows.
+    bool targetsOwnLoad_ = false;
     bool liveSinceNavigation_ = false;
     std::optional<Clock::time_point> stallAt_;
     bool crashHandled_ = false; // a crash is being recovered; its echo ignored

@@ -96,7 +96,11 @@ public:
     bool answerProbes = true;
     bool crashOnPageCrash = true;
     bool renderersDieOnKill = true;
-    std::deque<Load> loads;                   // one per Page.navigate; the last repeats
+    std::deque<Load> loads; // one per Page.navigate; the last repeats
+    // What the document is seen to be at each look after the first (which
+    // sees the initial state); the last repeats. Empty: always the initial.
+    std::deque<std::string> laterStates;
+    int lookedAt = 0;
     std::deque<AddressAnswer> addressAnswers; // one per probe; the last repeats
     // What happened.
     std::unique_ptr<PageWatch> watch;
@@ -155,7 +159,10 @@ private:
                 result["result"]["value"] = 1;
             } else if (expression.find("readyState") != std::string::npos) {
                 result["result"]["type"] = "string";
-                result["result"]["value"] = initial_;
+                result["result"]["value"] =
+                    laterStates.empty() || lookedAt++ == 0 ? initial_ : laterStates.front();
+                if (lookedAt > 1 && laterStates.size() > 1)
+                    laterStates.pop_front();
             }
             reply(c, result);
         } else if (method == "Page.navigate") {
@@ -432,6 +439,43 @@ TEST(PageWatch, StalledLoadIsStoppedAfter30SecondsAndRetried) {
     chromium.run(10s);
     EXPECT_EQ(chromium.conditions(), (Strings{"loading 1", "retrying 1", "loading 2", "retrying 2",
                                               "loading 3", "live 1"}));
+}
+
+// The first load passed while Brovia attached, its events unseen (Chromium
+// moved the page to another renderer as it committed): the document is
+// looked at again with each probe, and the page is live at the next probe,
+// not stopped as stalled 30 s later. Seen still loading, or the page not
+// yet there, the look goes on until the stall rule's end.
+TEST(PageWatch, FirstLoadWhoseEventsWentUnseenIsLiveAtTheNextProbe) {
+    struct Case {
+        std::vector<std::string> later;
+        Strings conditions;
+        size_t stopped;
+    } cases[] = {
+        {{kLoaded}, {"loading 1", "live 1"}, 0},
+        {{kStillLoading, kStillLoading, kLoaded}, {"loading 1", "live 1"}, 0},
+        {{R"(["http://wall.example:8080/KnitUI/W_Factory.html?token=t","interactive",200])",
+          kLoaded},
+         {"loading 1", "live 1"},
+         0},
+        {{kRefusedAtStart}, {"loading 1", "retrying 1"}, 0},
+        {{kStillLoading}, {"loading 1", "retrying 1"}, 1},
+    };
+    for (const Case& c : cases) {
+        FakeChromium chromium(kStillLoading);
+        chromium.loads = {{Load::Kind::Stalls, 0, ""}};
+        chromium.laterStates = {c.later.begin(), c.later.end()};
+        chromium.addressAnswers = {refused()};
+        chromium.run(31s);
+        EXPECT_EQ(chromium.conditions(), c.conditions) << c.later.back();
+        EXPECT_EQ(chromium.stopped.size(), c.stopped) << c.later.back();
+        EXPECT_TRUE(chromium.navigated.empty()) << c.later.back();
+    }
+    // Live within the first probes: by the look, not by a reload.
+    FakeChromium chromium(kStillLoading);
+    chromium.laterStates = {kLoaded};
+    chromium.run(5s);
+    EXPECT_EQ(chromium.conditions(), (Strings{"loading 1", "live 1"}));
 }
 
 TEST(PageWatch, FailedNavigationsGoToTheBackOffNotStraightBack) {
