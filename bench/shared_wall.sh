@@ -150,6 +150,12 @@ measure() { # monitors, model (shared|own)
     fi
     local t1
     t1=$(now)
+    if (((t1 - t0) / 1000000 > 10000)); then
+        # A slow light-up: what the pages that were not live at once went through.
+        for f in "$work"/state/panoview/brovia-*,0.log; do
+            grep -q "retrying\|hung\|crashed" "$f" && { echo "== $f"; grep "^Brovia" "$f"; } >&2
+        done
+    fi
     sleep "$settle"
     local total=0 count=0 browsers=0 top q r line kind
     for top in $(wall_tops); do
