@@ -4,6 +4,7 @@
 #include "platform/linux/qt/AppIcon.h"
 #include "platform/linux/qt/MessageBox.h"
 #include "platform/linux/qt/QtText.h"
+#include "platform/linux/qt/StatusNotifier.h"
 
 #include <QAction>
 #include <QCursor>
@@ -19,6 +20,21 @@ TrayView::TrayView(SystemConfig& config, PanoviewDlgServices services)
     setWindowFlags(Qt::Tool | Qt::FramelessWindowHint);
     setGeometry(0, 0, 0, 0);
     tray_.setIcon(platform::applicationIcon());
+    // A StatusNotifier panel shows the icon's menu itself, next to the icon
+    // (the point an X11 program is told of its pointer there is not where
+    // the operator clicked); each entry it reports chosen is the command.
+    // An XEmbed tray keeps the menu Panoview shows on a right click.
+    statusNotifier_ = platform::statusNotifierTrayInUse();
+    if (statusNotifier_) {
+        exportedMenu_ = buildMenu(trayMenu());
+        for (QAction* action : exportedMenu_->actions())
+            if (!action->isSeparator())
+                connect(
+                    action, &QAction::triggered, this,
+                    [this, id = action->data().toUInt()] { controller_.OnCommand(id); },
+                    Qt::QueuedConnection);
+        tray_.setContextMenu(exportedMenu_.get());
+    }
 
     connect(&timer_, &QTimer::timeout, this, [this] { controller_.OnTimer(kKeepAliveTimer); });
     // Queued: the menu and the questions it leads to run their own event
@@ -29,9 +45,9 @@ TrayView::TrayView(SystemConfig& config, PanoviewDlgServices services)
     connect(
         &tray_, &QSystemTrayIcon::activated, this,
         [this](QSystemTrayIcon::ActivationReason reason) {
-            // Without an XEmbed tray host the icon sits in a StatusNotifier
-            // tray, which reports one activation and never a double click.
-            const bool statusNotifier = platform::trayHostWindow() == 0;
+            // A StatusNotifier tray reports one activation and never a
+            // double click.
+            const bool statusNotifier = statusNotifier_ || platform::trayHostWindow() == 0;
             controller_.OnTrayNotify(reason == QSystemTrayIcon::DoubleClick ? TrayClick::Double
                                      : reason == QSystemTrayIcon::Context   ? TrayClick::Context
                                      : reason == QSystemTrayIcon::Trigger && statusNotifier

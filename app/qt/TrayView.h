@@ -38,6 +38,10 @@ public:
 
 private:
     QSystemTrayIcon tray_;
+    // On a StatusNotifier tray: the menu Qt exports over D-Bus, which the
+    // panel shows itself next to the icon.
+    bool statusNotifier_ = false;
+    std::unique_ptr<QMenu> exportedMenu_;
     QTimer timer_;
     QTimer trayHostCheck_;
     uint32_t trayHost_ = 0;

@@ -3,6 +3,7 @@
 // cloud service and a StatusNotifier tray on a session bus of the test's
 // own: the operator signs in through the login dialog and one page comes up
 // over each monitor's work area; a plain second start ends silently;
+// the tray menu that the panel shows brings the signed-in dialog back;
 // "panoview --login" brings the dialog back and Enter signs out; the tray's
 // one activation opens the login dialog; "panoview --settings" opens the
 // settings dialog, and a click on a page's radio button followed by Return
@@ -15,6 +16,7 @@
 #include "XWall.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
@@ -64,6 +66,33 @@ public:
                             " --object-path /StatusNotifierItem --method " +
                             "org.kde.StatusNotifierItem." + method + " 10 10 >/dev/null")
                                .c_str());
+    }
+
+    // The entry of the item's exported menu (com.canonical.dbusmenu) whose
+    // label starts with `label`, chosen as a panel does when the operator
+    // clicks it: its id read from the menu's layout, then its "clicked"
+    // event. False when the item exports no menu or no such entry.
+    bool chooseMenuEntry(const std::string& label) const {
+        const std::string call = "DBUS_SESSION_BUS_ADDRESS=" + address_ +
+                                 " gdbus call --session --dest " + item() + " --object-path ";
+        const std::string menu = e2e::capture(
+            call + "/StatusNotifierItem --method org.freedesktop.DBus.Properties.Get " +
+            "org.kde.StatusNotifierItem Menu 2>&1");
+        const size_t open = menu.find('\'');
+        const size_t close = open == std::string::npos ? open : menu.find('\'', open + 1);
+        if (close == std::string::npos)
+            return false;
+        const std::string path = menu.substr(open + 1, close - open - 1);
+        const std::string layout =
+            e2e::capture(call + path + " --method com.canonical.dbusmenu.GetLayout 0 10 '[]' 2>&1");
+        const size_t at = layout.find("'label': <'" + label);
+        const size_t entry = at == std::string::npos ? at : layout.rfind('(', at);
+        if (entry == std::string::npos)
+            return false;
+        const int id = std::atoi(layout.c_str() + entry + 1);
+        return id > 0 && std::system((call + path + " --method com.canonical.dbusmenu.Event " +
+                                      std::to_string(id) + " clicked '<0>' 0 >/dev/null 2>&1")
+                                         .c_str()) == 0;
     }
 
 private:
@@ -220,6 +249,14 @@ TEST_P(SessionOnDesktop, SignInSignOutTrayAndSettings) {
         << pages.size() << " Brovia, " << places.size() << " windows\n"
         << panoview->stderrText();
     EXPECT_TRUE(waitFor([&] { return !shown("^Loomhaven"); })) << "the dialog hides";
+
+    // The tray's menu as a StatusNotifier panel shows it: its sign-in entry
+    // brings the signed-in dialog back, and Escape hides it again, signed in.
+    ASSERT_TRUE(bus.chooseMenuEntry("登录/注销")) << bus.item();
+    ASSERT_FALSE(activeWindow("^Loomhaven监控 - ").empty()) << panoview->stderrText();
+    run("xdotool key Escape");
+    EXPECT_TRUE(waitFor([&] { return !shown("^Loomhaven"); })) << "Escape hides the dialog";
+    EXPECT_EQ(browsers(panoview->pid()).size(), 3u) << "still signed in";
 
     // "panoview --login" reaches the running copy; Enter there signs out.
     auto again = start("login", bus.address(), {"--login"});
