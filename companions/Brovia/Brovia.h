@@ -39,6 +39,10 @@ std::string hostSocketPath();
 // XWayland.
 bool fullScreenOnAnX11Desktop(const PagePlacement& page);
 
+// Whether the page's window asks for full screen before it is mapped: its
+// rectangle is a whole monitor and the window manager (not sway) makes
+// windows full screen.
+bool startsFullScreen(const PagePlacement& page);
 // Puts the window manager's frame of the browser's window exactly over the
 // rectangle once the window is mapped, and watches it settle. Returns true
 // when the browser ended meanwhile (its wait status in `status`).

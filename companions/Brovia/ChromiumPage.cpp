@@ -46,6 +46,12 @@ std::vector<std::string> chromiumArguments(const std::string& chromium, const Pa
         {"--app=" + page.url,
          "--window-position=" + std::to_string(page.left) + "," + std::to_string(page.top),
          "--window-size=" + std::to_string(page.width()) + "," + std::to_string(page.height())});
+    // A page over a whole monitor is mapped full screen there, as the window
+    // manager's rules ask, instead of being made full screen once shown:
+    // no decorated window shows first (GNOME frames a window that covers
+    // its monitor).
+    if (startsFullScreen(page))
+        args.push_back("--start-fullscreen");
     return args;
 }
 

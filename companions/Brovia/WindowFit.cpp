@@ -170,7 +170,23 @@ std::string describe(const Rect& r) {
            "x" + std::to_string(r.height());
 }
 
+// The monitor whose whole rectangle the page covers, where the window
+// manager can make a window full screen; sway places by its own commands
+// only, so there it is none.
+std::optional<uint32_t> fullScreenMonitor(Desk& d, const Rect& area, bool onSway) {
+    if (onSway || !d.supports(d.fullscreen))
+        return std::nullopt;
+    return d.monitorIndexOf(area);
+}
+
 } // namespace
+
+bool startsFullScreen(const PagePlacement& page) {
+    Desk d;
+    return d.open() && fullScreenMonitor(d, Rect{page.left, page.top, page.right, page.bottom},
+                                         platform::sway::Ipc().open())
+                           .has_value();
+}
 
 bool fitBrowserWindow(pid_t browser, const PagePlacement& page, int& status) {
     Desk d;
@@ -178,9 +194,7 @@ bool fitBrowserWindow(pid_t browser, const PagePlacement& page, int& status) {
         return false;
     const Rect area{page.left, page.top, page.right, page.bottom};
     const bool onSway = platform::sway::Ipc().open();
-    std::optional<uint32_t> monitor;
-    if (!onSway && d.supports(d.fullscreen))
-        monitor = d.monitorIndexOf(area);
+    const std::optional<uint32_t> monitor = fullScreenMonitor(d, area, onSway);
 
     // A guard against a browser whose window never comes; the fit itself
     // gives up sooner, when the window stops changing without fitting.

@@ -249,18 +249,23 @@ public:
                             strut);
         xcb_map_window(c, w);
         x11::sync(c);
-        // Taken in once the window manager lists it.
-        eventually([&] {
-            for (uint32_t listed : x11::cardinals(
-                     c, x_.root(), x11::internAtom(c, "_NET_CLIENT_LIST"), XCB_ATOM_WINDOW))
-                if (listed == w)
-                    return true;
-            return false;
-        });
+        // Taken in once the window manager lists it (the wall's window
+        // manager may still be starting).
+        listed_ = eventually(
+            [&] {
+                for (uint32_t listed : x11::cardinals(
+                         c, x_.root(), x11::internAtom(c, "_NET_CLIENT_LIST"), XCB_ATOM_WINDOW))
+                    if (listed == w)
+                        return true;
+                return false;
+            },
+            std::chrono::seconds(60));
     }
+    bool listed() const { return listed_; }
 
 private:
     platform::x11::Connection x_;
+    bool listed_ = false;
 };
 
 // A desk as the Wayland desktops' X servers show it: no output is primary,
@@ -271,6 +276,7 @@ TEST(WallWithoutPrimary, EveryMonitorLightsAndAnEmptyOneStartsNoBrowser) {
     VirtualWall wall(PANOVIEW_SOURCE_DIR, "--monitors 1280x720,1280x720,1280x720 --primary none");
     setenv("DISPLAY", wall.display().c_str(), 1);
     WholeMonitorDock dock(wall.display(), Rect{2560, 0, 3840, 720});
+    ASSERT_TRUE(dock.listed()) << "the window manager never listed the dock";
     SystemConfig config;
     DebugCapture capture;
     discoverDisplays(config, desktopDisplays);
