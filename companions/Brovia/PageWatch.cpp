@@ -197,15 +197,8 @@ void PageWatch::setUp(Clock::time_point now) {
     if (window_) {
         // A window of its own was just made with the page's address: that
         // load is the page's, as the command line's is without a window.
-        ++generation_;
-        signIn_ = false;
-        committed_ = false;
-        liveSinceNavigation_ = false;
+        beginLoad(now);
         crashHandled_ = false;
-        mainLoader_.clear();
-        retryAt_.reset();
-        recoverUntil_.reset();
-        stallAt_ = now + t_.stallAfter;
     }
     const uint64_t generation = generation_;
     auto hungIfUnanswered = [this, generation](const devtools::Reply& r) {
@@ -276,11 +269,10 @@ void PageWatch::inspect(const devtools::Reply& reply) {
         becameLive();
 }
 
-void PageWatch::navigate(Clock::time_point now) {
+// A new load of the page begins: what the last one left is forgotten, and
+// the stall rule's clock starts.
+void PageWatch::beginLoad(Clock::time_point now) {
     ++generation_;
-    ++navigations_;
-    phase_ = Phase::Loading;
-    targetsOwnLoad_ = false;
     signIn_ = false;
     committed_ = false;
     liveSinceNavigation_ = false;
@@ -288,6 +280,13 @@ void PageWatch::navigate(Clock::time_point now) {
     retryAt_.reset();
     recoverUntil_.reset();
     stallAt_ = now + t_.stallAfter;
+}
+
+void PageWatch::navigate(Clock::time_point now) {
+    beginLoad(now);
+    ++navigations_;
+    phase_ = Phase::Loading;
+    targetsOwnLoad_ = false;
     probing_ = false;
     missed_ = 0;
     probeAt_ = now + t_.probeEvery;

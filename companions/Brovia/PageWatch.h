@@ -143,6 +143,7 @@ private:
     void placeWindow(Clock::time_point now);
     void inspect(const devtools::Reply& reply);
     void lookAtTheDocument(Clock::time_point deadline);
+    void beginLoad(Clock::time_point now);
 
     void navigate(Clock::time_point now);
     void loadFailed(const std::string& why, Clock::time_point now);
