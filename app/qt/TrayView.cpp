@@ -20,21 +20,14 @@ TrayView::TrayView(SystemConfig& config, PanoviewDlgServices services)
     setWindowFlags(Qt::Tool | Qt::FramelessWindowHint);
     setGeometry(0, 0, 0, 0);
     tray_.setIcon(platform::applicationIcon());
-    // A StatusNotifier panel shows the icon's menu itself, next to the icon
-    // (the point an X11 program is told of its pointer there is not where
-    // the operator clicked); each entry it reports chosen is the command.
-    // An XEmbed tray keeps the menu Panoview shows on a right click.
-    statusNotifier_ = platform::statusNotifierTrayInUse();
-    if (statusNotifier_) {
-        exportedMenu_ = buildMenu(trayMenu());
-        for (QAction* action : exportedMenu_->actions())
-            if (!action->isSeparator())
-                connect(
-                    action, &QAction::triggered, this,
-                    [this, id = action->data().toUInt()] { controller_.OnCommand(id); },
-                    Qt::QueuedConnection);
-        tray_.setContextMenu(exportedMenu_.get());
-    }
+    // On a StatusNotifier tray the icon is Panoview's own item there: a
+    // panel that shows exported menus shows the tray menu itself, next to
+    // the icon, and reports the entry chosen; a panel that does not asks
+    // for the menu at a point of its own (the point an X11 program is told
+    // of its pointer there is not where the operator clicked). An XEmbed
+    // tray keeps the menu Panoview shows on a right click.
+    if (platform::statusNotifierTrayInUse())
+        useStatusNotifierTray();
 
     connect(&timer_, &QTimer::timeout, this, [this] { controller_.OnTimer(kKeepAliveTimer); });
     // Queued: the menu and the questions it leads to run their own event
@@ -45,9 +38,9 @@ TrayView::TrayView(SystemConfig& config, PanoviewDlgServices services)
     connect(
         &tray_, &QSystemTrayIcon::activated, this,
         [this](QSystemTrayIcon::ActivationReason reason) {
-            // A StatusNotifier tray reports one activation and never a
-            // double click.
-            const bool statusNotifier = statusNotifier_ || platform::trayHostWindow() == 0;
+            // Without an XEmbed tray Qt has put the icon in a StatusNotifier
+            // one, which reports one activation and never a double click.
+            const bool statusNotifier = platform::trayHostWindow() == 0;
             controller_.OnTrayNotify(reason == QSystemTrayIcon::DoubleClick ? TrayClick::Double
                                      : reason == QSystemTrayIcon::Context   ? TrayClick::Context
                                      : reason == QSystemTrayIcon::Trigger && statusNotifier
@@ -55,6 +48,33 @@ TrayView::TrayView(SystemConfig& config, PanoviewDlgServices services)
                                          : TrayClick::Other);
         },
         Qt::QueuedConnection);
+}
+
+// The item's activation opens the login dialog; its menu request shows the
+// tray menu at the panel's point; each entry the panel reports chosen is the
+// command. Queued, as the icon's clicks are: the menu and the questions run
+// their own event loops, and the D-Bus call that asked is answered first.
+void TrayView::useStatusNotifierTray() {
+    item_ = std::make_unique<platform::StatusNotifierItem>("panoview", "Panoview",
+                                                           platform::applicationIcon());
+    std::vector<platform::StatusNotifierEntry> entries;
+    for (const TrayMenuItem& item : trayMenu())
+        entries.push_back({item.id, platform::qtText(item.text)});
+    item_->setMenu(entries);
+    connect(
+        item_.get(), &platform::StatusNotifierItem::activated, this,
+        [this] { controller_.OnTrayNotify(TrayClick::Activate); }, Qt::QueuedConnection);
+    connect(
+        item_.get(), &platform::StatusNotifierItem::contextMenuRequested, this,
+        [this](QPoint at) {
+            menuPoint_ = at;
+            controller_.OnTrayNotify(TrayClick::Context);
+            menuPoint_.reset();
+        },
+        Qt::QueuedConnection);
+    connect(
+        item_.get(), &platform::StatusNotifierItem::entryChosen, this,
+        [this](uint32_t id) { controller_.OnCommand(id); }, Qt::QueuedConnection);
 }
 
 std::unique_ptr<QMenu> TrayView::buildMenu(const std::vector<TrayMenuItem>& items) {
@@ -70,6 +90,11 @@ std::unique_ptr<QMenu> TrayView::buildMenu(const std::vector<TrayMenuItem>& item
 }
 
 void TrayView::showTrayIcon(const std::string& tooltip) {
+    if (item_) {
+        item_->setToolTip(platform::qtText(tooltip));
+        item_->show();
+        return;
+    }
     tray_.setToolTip(platform::qtText(tooltip));
     // Hiding first makes Qt dock the icon again with the tray host that is
     // there now.
@@ -78,12 +103,14 @@ void TrayView::showTrayIcon(const std::string& tooltip) {
 }
 
 void TrayView::hideTrayIcon() {
+    if (item_)
+        item_->hide();
     tray_.hide();
 }
 
 uint32_t TrayView::showMenu(const std::vector<TrayMenuItem>& items) {
     std::unique_ptr<QMenu> menu = buildMenu(items);
-    QAction* chosen = menu->exec(QCursor::pos());
+    QAction* chosen = menu->exec(menuPoint_.value_or(QCursor::pos()));
     return chosen ? chosen->data().toUInt() : 0;
 }
 

@@ -6,11 +6,15 @@
 
 #include "app/PanoviewDlg.h"
 
+#include "platform/linux/qt/StatusNotifier.h"
+
 #include <QMenu>
+#include <QPoint>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QWidget>
 #include <memory>
+#include <optional>
 
 class TrayView : public QWidget, public IPanoviewView {
     Q_OBJECT
@@ -21,6 +25,8 @@ public:
 
     CPanoviewDlg& controller() { return controller_; }
     QSystemTrayIcon& trayIcon() { return tray_; }
+    // The icon on a StatusNotifier tray; null on an XEmbed tray.
+    platform::StatusNotifierItem* statusNotifierItem() { return item_.get(); }
     QTimer& keepAliveTimer() { return timer_; }
     // The menu of these items as it is shown: one action per item,
     // separators included, each command action carrying its id as data.
@@ -37,11 +43,13 @@ public:
     void openUrl(const std::string& url) override;
 
 private:
+    void useStatusNotifierTray();
+    // The icon on an XEmbed tray, or on a StatusNotifier one (item_).
     QSystemTrayIcon tray_;
-    // On a StatusNotifier tray: the menu Qt exports over D-Bus, which the
-    // panel shows itself next to the icon.
-    bool statusNotifier_ = false;
-    std::unique_ptr<QMenu> exportedMenu_;
+    std::unique_ptr<platform::StatusNotifierItem> item_;
+    // Where a StatusNotifier panel asked for the menu; the next menu opens
+    // there instead of at the pointer.
+    std::optional<QPoint> menuPoint_;
     QTimer timer_;
     QTimer trayHostCheck_;
     uint32_t trayHost_ = 0;

@@ -5,7 +5,8 @@
 // over each monitor's work area; a plain second start ends silently; the
 // tray menu's 登录/注销, chosen as the panel reports it, and "panoview
 // --login" each bring the signed-in dialog back, where Enter signs out; the
-// tray's one activation opens the login dialog; "panoview --settings" opens
+// tray's one activation opens the login dialog; the tray menu asked for at a
+// point opens there; "panoview --settings" opens
 // the settings dialog, and a click on a page's radio button followed by
 // Return saves.
 #include "CompositorWall.h"
@@ -59,13 +60,14 @@ public:
         const size_t at = out.find("item ");
         return at == std::string::npos ? "" : out.substr(at + 5, out.find('\n', at) - at - 5);
     }
-    // A call on the item as a panel makes it (Activate, ContextMenu).
-    int callItem(const std::string& method) const {
-        return std::system(("DBUS_SESSION_BUS_ADDRESS=" + address_ +
-                            " gdbus call --session --dest " + item() +
-                            " --object-path /StatusNotifierItem --method " +
-                            "org.kde.StatusNotifierItem." + method + " 10 10 >/dev/null")
-                               .c_str());
+    // A call on the item as a panel makes it (Activate, ContextMenu), with
+    // the point on the desktop where the operator clicked.
+    int callItem(const std::string& method, int x = 10, int y = 10) const {
+        return std::system(
+            ("DBUS_SESSION_BUS_ADDRESS=" + address_ + " gdbus call --session --dest " + item() +
+             " --object-path /StatusNotifierItem --method " + "org.kde.StatusNotifierItem." +
+             method + " " + std::to_string(x) + " " + std::to_string(y) + " >/dev/null")
+                .c_str());
     }
 
     // The entry of the item's exported menu (com.canonical.dbusmenu) whose
@@ -284,6 +286,22 @@ TEST_P(SessionOnDesktop, SignInSignOutTrayAndSettings) {
     EXPECT_EQ(bus.callItem("Activate"), 0) << bus.item();
     EXPECT_TRUE(waitFor([&] { return shown("^Loomhaven监控$"); })) << panoview->stderrText();
     run("xdotool key Escape");
+    ASSERT_TRUE(waitFor([&] { return !shown("^Loomhaven"); }));
+
+    // A panel that shows no exported menu (swaybar of sway 1.7) asks for the
+    // menu at the point where the operator clicked: it opens there, on the
+    // third monitor, and Escape closes it.
+    const auto menuAt = [&](int x, int y) {
+        for (const auto& top : probe.topWindows())
+            if (top.pids.count(static_cast<uint32_t>(panoview->pid())) && top.outer.left == x &&
+                top.outer.top == y)
+                return true;
+        return false;
+    };
+    EXPECT_EQ(bus.callItem("ContextMenu", 2600, 200), 0) << bus.item();
+    EXPECT_TRUE(waitFor([&] { return menuAt(2600, 200); })) << panoview->stderrText();
+    run("xdotool key Escape");
+    EXPECT_TRUE(waitFor([&] { return !menuAt(2600, 200); })) << "Escape closes the menu";
 
     // "panoview --settings": a site folder typed, the primary display's and
     // the factory overview's radio buttons clicked, Return: the settings are

@@ -2,6 +2,7 @@
 // it, the tray icon's clicks reaching the rules, the tooltip in both
 // languages, and the run ending quietly on SIGTERM and SIGINT.
 #include "Language.h"
+#include "RecordingServices.h"
 #include "app/Program.h"
 #include "app/qt/TrayView.h"
 #include "platform/TrayHost.h"
@@ -12,31 +13,13 @@
 #include <QtTest>
 #include <csignal>
 
-namespace {
-
-PanoviewDlgServices recording(QStringList& calls) {
-    PanoviewDlgServices s;
-    s.createLoginDialog = [&calls] { calls << "login create"; };
-    s.showLoginDialog = [&calls] { calls << "login show"; };
-    s.runSettingsDialog = [&calls] { calls << "settings"; };
-    s.heartpacket = [&calls](const std::string&, const std::string&) {
-        calls << "heart";
-        return 1;
-    };
-    s.stopBrowsers = [&calls] { calls << "stop"; };
-    s.exitProcess = [&calls](int status) { calls << QString("exit %1").arg(status); };
-    return s;
-}
-
-} // namespace
-
 class MainWindowTest : public QObject {
     Q_OBJECT
 private slots:
     void menuIdsTextsOrderAndMnemonics() {
         SystemConfig config;
         QStringList calls;
-        TrayView window(config, recording(calls));
+        TrayView window(config, recordingServices(calls));
         auto menu = TrayView::buildMenu(trayMenu());
         QStringList seen;
         for (QAction* action : menu->actions())
@@ -54,7 +37,7 @@ private slots:
         SystemConfig config;
         config.displays = {{1, "u%s", 0}};
         QStringList calls;
-        TrayView window(config, recording(calls));
+        TrayView window(config, recordingServices(calls));
         emit window.trayIcon().activated(QSystemTrayIcon::DoubleClick);
         emit window.trayIcon().activated(QSystemTrayIcon::DoubleClick);
         emit window.trayIcon().activated(QSystemTrayIcon::Trigger);
@@ -75,7 +58,7 @@ private slots:
             ScopedLanguage language(english);
             SystemConfig config;
             QStringList calls;
-            TrayView window(config, recording(calls));
+            TrayView window(config, recordingServices(calls));
             window.controller().OnInitDialog("/set");
             QCOMPARE(window.trayIcon().toolTip(),
                      english ? QString("Loomhaven multi screen monitoring system")
@@ -99,7 +82,7 @@ private slots:
         SystemConfig config;
         config.displays = {{1, "u%s", 0}};
         QStringList calls;
-        TrayView window(config, recording(calls));
+        TrayView window(config, recordingServices(calls));
         bool wasVisible = true;
         QTimer::singleShot(0, [&] {
             wasVisible = window.isVisible();
