@@ -204,6 +204,50 @@ private slots:
         QCOMPARE(QString::fromStdString(opened.dir.read("Panoview.config")), QString("old"));
     }
 
+    // Return presses Save after a click on any control the operator can
+    // click (each radio button and each box, the machine type's and the
+    // display list's edit fields included), one dialog each: Save answers
+    // with a message (saved, or what is missing), and the dialog is not
+    // cancelled.
+    void returnAfterAClickOnAnyControlPressesSave() {
+        const auto clickable = [](QWidget* w) {
+            return (qobject_cast<QRadioButton*>(w) || qobject_cast<QLineEdit*>(w)) &&
+                   w->isEnabled() && !w->isHidden();
+        };
+        // A control by its own name, or its box's for a box's edit field.
+        const auto nameOf = [](QWidget* w) {
+            return w->objectName().isEmpty() ? w->parentWidget()->objectName() + "/edit"
+                                             : w->objectName();
+        };
+        QStringList names;
+        {
+            Opened first(wallRecord());
+            for (QWidget* w : first.dialog->findChildren<QWidget*>())
+                if (clickable(w))
+                    names << nameOf(w);
+        }
+        QVERIFY2(names.size() >= 10, qPrintable(names.join(' ')));
+        QVERIFY(names.contains(QString("id%1/edit").arg(IDC_MACHINE_TYPE)));
+        for (const QString& name : names) {
+            Opened opened(wallRecord());
+            MessageAnswerer answers;
+            const int result = opened.run([&] {
+                QWidget* control = nullptr;
+                for (QWidget* w : opened.dialog->findChildren<QWidget*>())
+                    if (clickable(w) && nameOf(w) == name)
+                        control = w;
+                QVERIFY2(control, qPrintable(name));
+                QTest::mouseClick(control, Qt::LeftButton, {}, QPoint(6, control->height() / 2));
+                QWidget* focus = QApplication::focusWidget();
+                QTest::keyClick(focus ? focus : control, Qt::Key_Return);
+                if (opened.dialog->isVisible())
+                    opened.dialog->done(QDialog::Rejected + 7);
+            });
+            QVERIFY2(result != QDialog::Rejected, qPrintable(name));
+            QVERIFY2(answers.texts.size() == 1, qPrintable(name + ": " + answers.texts.join('|')));
+        }
+    }
+
     void radiosClearAndBoxesFollowThePage() {
         Opened opened(wallRecord());
         opened.run([&] {
