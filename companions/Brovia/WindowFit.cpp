@@ -179,13 +179,24 @@ std::optional<uint32_t> fullScreenMonitor(Desk& d, const Rect& area, bool onSway
     return d.monitorIndexOf(area);
 }
 
+bool centreWithin(const Rect& r, const Rect& area) {
+    const int x = (r.left + r.right) / 2, y = (r.top + r.bottom) / 2;
+    return x >= area.left && x < area.right && y >= area.top && y < area.bottom;
+}
+
 } // namespace
 
+// Full screen from the first map only where the window manager can be told
+// the monitor (_NET_WM_FULLSCREEN_MONITORS). One that cannot (weston) makes
+// a window full screen on the output it lies on, and puts a window that is
+// full screen from the start on its first output: there the window is shown
+// over its rectangle first and made full screen once it is there.
 bool startsFullScreen(const PagePlacement& page) {
     Desk d;
-    return d.open() && fullScreenMonitor(d, Rect{page.left, page.top, page.right, page.bottom},
-                                         platform::sway::Ipc().open())
-                           .has_value();
+    return d.open() && d.supports(d.fullscreenMonitors) &&
+           fullScreenMonitor(d, Rect{page.left, page.top, page.right, page.bottom},
+                             platform::sway::Ipc().open())
+               .has_value();
 }
 
 bool fitBrowserWindow(pid_t browser, const PagePlacement& page, int& status) {
@@ -195,6 +206,7 @@ bool fitBrowserWindow(pid_t browser, const PagePlacement& page, int& status) {
     const Rect area{page.left, page.top, page.right, page.bottom};
     const bool onSway = platform::sway::Ipc().open();
     const std::optional<uint32_t> monitor = fullScreenMonitor(d, area, onSway);
+    const bool pinsMonitor = d.supports(d.fullscreenMonitors);
 
     // A guard against a browser whose window never comes; the fit itself
     // gives up sooner, when the window stops changing without fitting.
@@ -223,10 +235,11 @@ bool fitBrowserWindow(pid_t browser, const PagePlacement& page, int& status) {
                     // Onto the monitor first, for window managers that go
                     // full screen where the window is.
                     x11::moveFrameOver(d.c, d.root, *w, {}, area);
-                    if (d.supports(d.fullscreenMonitors))
+                    if (pinsMonitor) {
                         x11::sendToWindowManager(d.c, d.root, *w, d.fullscreenMonitors,
                                                  {*monitor, *monitor, *monitor, *monitor, 1});
-                    d.changeState(*w, 1, d.fullscreen);
+                        d.changeState(*w, 1, d.fullscreen);
+                    }
                     xcb_flush(d.c);
                 }
             }
@@ -263,7 +276,13 @@ bool fitBrowserWindow(pid_t browser, const PagePlacement& page, int& status) {
                         lastSway = clock::now();
                     }
                 } else if (monitor) {
-                    if (!d.hasState(*w, d.fullscreen))
+                    // A window manager that cannot be told the monitor
+                    // (weston) goes full screen on the output the window
+                    // lies on, or, before it has placed the window, on the
+                    // output with the focus: it is asked once the window
+                    // lies on its monitor.
+                    if (!d.hasState(*w, d.fullscreen) &&
+                        (pinsMonitor || centreWithin(now->frame, area)))
                         d.changeState(*w, 1, d.fullscreen);
                 } else {
                     // A window manager that maximised the window elsewhere

@@ -33,8 +33,9 @@ std::string describe(const Rect& r) {
 
 struct Desktop {
     const char* compositor;
-    int panelTop;     // the height the desktop's own panel takes at an output's top
-    bool everyOutput; // the panel is on every output, not on the primary one only
+    int panelTop;           // the height the desktop's own panel takes at an output's top
+    bool everyOutput;       // the panel is on every output, not on the primary one only
+    bool placesPart = true; // a window over part of a monitor can lie where it is asked
 };
 
 class OnDesktop : public ::testing::TestWithParam<Desktop> {};
@@ -138,7 +139,10 @@ TEST_P(OnDesktop, EveryMonitorShowsItsPageOverItsWorkArea) {
 
     // A page over part of a monitor, as a panel of its own would leave it: an
     // undecorated normal window placed exactly (or maximised there), not
-    // full screen and not framed, whatever the window manager.
+    // full screen and not framed, whatever the window manager. weston frames
+    // and places such a window itself.
+    if (!desktop.placesPart)
+        return;
     const Rect part{monitors[1]->rcWork.left, monitors[1]->rcWork.top + 40,
                     monitors[1]->rcWork.right, monitors[1]->rcWork.bottom};
     uint32_t pid = 0;
@@ -165,12 +169,14 @@ TEST_P(OnDesktop, EveryMonitorShowsItsPageOverItsWorkArea) {
 }
 
 // GNOME's mutter without the shell (no top bar), GNOME Shell with its top bar
-// (32 pixels) on the primary monitor only, KDE Plasma's KWin, and sway with its
-// bar (30 pixels high) at the top of each output.
+// (32 pixels) on the primary monitor only, KDE Plasma's KWin, sway with its
+// bar (30 pixels high) at the top of each output, and weston (its panel is
+// no X11 client's business: nothing tells XWayland of it).
 INSTANTIATE_TEST_SUITE_P(Compositors, OnDesktop,
                          ::testing::Values(Desktop{"mutter", 0, true},
                                            Desktop{"gnome-shell", 32, false},
-                                           Desktop{"kwin", 0, true}, Desktop{"sway", 30, true}),
+                                           Desktop{"kwin", 0, true}, Desktop{"sway", 30, true},
+                                           Desktop{"weston", 0, true, false}),
                          [](const auto& info) {
                              std::string name = info.param.compositor;
                              std::replace(name.begin(), name.end(), '-', '_');
