@@ -9,6 +9,7 @@
 #include "XWall.h"
 
 #include <gtest/gtest.h>
+#include <optional>
 #include <xcb/xfixes.h>
 
 #include <algorithm>
@@ -137,14 +138,24 @@ TEST(PageWatchE2E, CrashedHungAndStalledPagesComeBackAndOthersAreLeftAlone) {
     EXPECT_EQ(requests("/bystander").size(), bystanderLoads);
     EXPECT_EQ(logOf(1).find("page crashed"), std::string::npos) << logOf(1);
 
-    // (b) The page whose script loops for ever is loaded again within 20 s
-    // of its first load.
-    EXPECT_TRUE(e2e::waitFor([&] { return requests("/hang").size() >= 2; }, 60s)) << logOf(2);
-    auto hang = requests("/hang");
-    if (hang.size() >= 2) {
-        EXPECT_LT(hang[1] - hang[0], 20s) << logOf(2);
+    // (b) The page whose script loops for ever is found hung and loaded
+    // again within 20 s of its first load. Chromium may ask for a page twice
+    // at once by itself; the watch's load again comes seconds later (two
+    // probes missed at least).
+    const auto loadedAgain = [&]() -> std::optional<Clock::duration> {
+        const auto at = requests("/hang");
+        for (const auto& t : at)
+            if (t - at.front() >= 2s)
+                return t - at.front();
+        return std::nullopt;
+    };
+    EXPECT_TRUE(e2e::waitFor([&] { return loadedAgain().has_value(); }, 60s)) << logOf(2);
+    if (const auto after = loadedAgain()) {
+        EXPECT_LT(*after, 20s) << logOf(2);
     }
-    EXPECT_NE(logOf(2).find("page hung 1"), std::string::npos) << logOf(2);
+    EXPECT_TRUE(
+        e2e::waitFor([&] { return logOf(2).find("page hung 1") != std::string::npos; }, 10s))
+        << logOf(2);
 
     // (d) The main document that never comes is asked for again after 30 s
     // (Chromium's own second connection at once does not count).
