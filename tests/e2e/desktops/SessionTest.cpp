@@ -190,7 +190,10 @@ protected:
     static std::vector<pid_t> browsers(pid_t panoview) {
         std::vector<pid_t> found;
         for (pid_t pid : descendantsOf(panoview))
-            if (processRunning(pid) && !commandLine(pid).empty() && commandLine(pid)[0] == "Brovia")
+            // Read once: a short-lived Chromium process may end between
+            // two reads.
+            if (const std::vector<std::string> words = commandLine(pid);
+                processRunning(pid) && !words.empty() && words[0] == "Brovia")
                 found.push_back(pid);
         return found;
     }

@@ -165,7 +165,8 @@ TEST_F(Journey, InstallConfigureSignInSignOutExit) {
     std::map<std::string, Rect> shown;
     std::string token;
     for (pid_t pid : started) {
-        const std::string url = commandLine(pid).back();
+        const std::vector<std::string> words = commandLine(pid);
+        const std::string url = words.empty() ? "" : words.back();
         const auto at = url.find("token=") + 6;
         token = url.substr(at, url.find('&', at) - at);
         std::string page = url;
