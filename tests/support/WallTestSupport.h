@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 #include <sys/types.h>
 #include <thread>
@@ -103,6 +104,16 @@ inline std::vector<std::string> splitAtNul(const std::string& bytes) {
 // The process's arguments.
 inline std::vector<std::string> commandLine(pid_t pid) {
     return splitAtNul(readProcFile(pid, "cmdline"));
+}
+
+// The rectangle a Brovia was started with, from its arguments ("Brovia /left
+// L /top T /bottom B /right R ..."); none when they are too few (the process
+// has ended, or it is no Brovia).
+inline std::optional<Rect> broviaRectangle(const std::vector<std::string>& words) {
+    if (words.size() < 9)
+        return std::nullopt;
+    return Rect{std::atoi(words[2].c_str()), std::atoi(words[4].c_str()),
+                std::atoi(words[8].c_str()), std::atoi(words[6].c_str())};
 }
 
 // The arguments each recording Brovia wrote, by process id.

@@ -55,15 +55,11 @@ struct DBusToolTip {
     QString text;
 };
 
-// One menu item's properties, (ia{sv}); the names of removed ones, (ias);
+// One menu item's properties, (ia{sv});
 // one event of EventGroup, (isvu).
 struct DBusMenuItem {
     int id = 0;
     QVariantMap properties;
-};
-struct DBusMenuItemKeys {
-    int id = 0;
-    QStringList names;
 };
 struct DBusMenuEvent {
     int id = 0;
@@ -77,13 +73,11 @@ struct DBusMenuEvent {
 Q_DECLARE_METATYPE(platform::DBusImage)
 Q_DECLARE_METATYPE(platform::DBusToolTip)
 Q_DECLARE_METATYPE(platform::DBusMenuItem)
-Q_DECLARE_METATYPE(platform::DBusMenuItemKeys)
 Q_DECLARE_METATYPE(platform::DBusMenuEvent)
 
 using platform::DBusImage;
 using platform::DBusMenuEvent;
 using platform::DBusMenuItem;
-using platform::DBusMenuItemKeys;
 using platform::DBusMenuLayoutItem;
 using platform::DBusToolTip;
 
@@ -120,18 +114,6 @@ QDBusArgument& operator<<(QDBusArgument& a, const DBusMenuItem& item) {
 const QDBusArgument& operator>>(const QDBusArgument& a, DBusMenuItem& item) {
     a.beginStructure();
     a >> item.id >> item.properties;
-    a.endStructure();
-    return a;
-}
-QDBusArgument& operator<<(QDBusArgument& a, const DBusMenuItemKeys& keys) {
-    a.beginStructure();
-    a << keys.id << keys.names;
-    a.endStructure();
-    return a;
-}
-const QDBusArgument& operator>>(const QDBusArgument& a, DBusMenuItemKeys& keys) {
-    a.beginStructure();
-    a >> keys.id >> keys.names;
     a.endStructure();
     return a;
 }
@@ -188,8 +170,6 @@ void registerTypes() {
     qDBusRegisterMetaType<DBusToolTip>();
     qDBusRegisterMetaType<DBusMenuItem>();
     qDBusRegisterMetaType<QList<DBusMenuItem>>();
-    qDBusRegisterMetaType<DBusMenuItemKeys>();
-    qDBusRegisterMetaType<QList<DBusMenuItemKeys>>();
     qDBusRegisterMetaType<DBusMenuEvent>();
     qDBusRegisterMetaType<QList<DBusMenuEvent>>();
     qDBusRegisterMetaType<DBusMenuLayoutItem>();
@@ -415,8 +395,6 @@ public slots:
     }
 
 signals:
-    void ItemsPropertiesUpdated(const QList<platform::DBusMenuItem>& updated,
-                                const QList<platform::DBusMenuItemKeys>& removed);
     void LayoutUpdated(uint revision, int parent);
     void ItemActivationRequested(int id, uint timestamp);
 

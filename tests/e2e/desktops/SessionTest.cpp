@@ -167,21 +167,19 @@ protected:
         const std::vector<TopWindow> tops = probe.topWindows();
         std::vector<Rect> covered;
         for (pid_t pid : browsers) {
-            const std::vector<std::string> words = commandLine(pid);
-            if (words.size() < 9)
+            const std::optional<Rect> asked = broviaRectangle(commandLine(pid));
+            if (!asked)
                 continue;
-            const Rect asked{std::atoi(words[2].c_str()), std::atoi(words[4].c_str()),
-                             std::atoi(words[8].c_str()), std::atoi(words[6].c_str())};
             std::vector<pid_t> family = descendantsOf(pid);
             family.push_back(pid);
             const bool over = std::any_of(tops.begin(), tops.end(), [&](const TopWindow& top) {
-                return top.outer == asked &&
+                return top.outer == *asked &&
                        std::any_of(family.begin(), family.end(), [&](pid_t member) {
                            return top.pids.count(static_cast<uint32_t>(member)) != 0;
                        });
             });
             if (over)
-                covered.push_back(asked);
+                covered.push_back(*asked);
         }
         std::sort(covered.begin(), covered.end(),
                   [](const Rect& a, const Rect& b) { return a.left < b.left; });

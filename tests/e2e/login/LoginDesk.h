@@ -119,11 +119,7 @@ public:
     std::vector<Rect> windowsOf(pid_t browser) {
         std::vector<pid_t> family = descendantsOf(browser);
         family.push_back(browser);
-        const std::vector<std::string> words = commandLine(browser);
-        std::optional<Rect> asked;
-        if (words.size() >= 9)
-            asked = Rect{std::atoi(words[2].c_str()), std::atoi(words[4].c_str()),
-                         std::atoi(words[8].c_str()), std::atoi(words[6].c_str())};
+        const std::optional<Rect> asked = broviaRectangle(commandLine(browser));
         const std::vector<pid_t> host = asked ? hostFamily() : std::vector<pid_t>{};
         std::vector<Rect> places;
         for (const auto& top : probe.topWindows()) {

@@ -104,10 +104,7 @@ protected:
             // it was started with. Chromium maps its window before Brovia has
             // fitted it, sometimes over another monitor: only the rectangle
             // the Brovia was given counts.
-            const Rect asked = words.size() == 11
-                                   ? Rect{std::atoi(words[2].c_str()), std::atoi(words[4].c_str()),
-                                          std::atoi(words[8].c_str()), std::atoi(words[6].c_str())}
-                                   : Rect{};
+            const Rect asked = words.size() == 11 ? *broviaRectangle(words) : Rect{};
             bool placed = false;
             waitFor(
                 [&] {
