@@ -197,11 +197,15 @@ WallSnapshot Program::snapshot() {
 }
 
 void Program::startMetrics() {
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     const bool exporterFolder = ::access(kExporterTextfileFolder, W_OK) == 0;
+    const std::string path =
+        metricsPath(std::getenv("PANOVIEW_METRICS"), exporterFolder, platform::userRuntimeFolder());
+    if (path.empty()) {
+        DebugPrint("Panoview: no folder for the metrics file; the wall goes on without it\n");
+        return;
+    }
     metrics_ = std::make_unique<MetricsWriter>(
-        metricsPath(std::getenv("PANOVIEW_METRICS"), exporterFolder, runtime, ::getuid()),
-        [](const std::string& path, const std::string& bytes, int& error) {
+        path, [](const std::string& path, const std::string& bytes, int& error) {
             return platform::replaceFile(path, bytes, error);
         });
     auto* every = new QTimer(tray_.get());

@@ -358,15 +358,15 @@ RemoteAnswer answerRequest(const std::string& line, const RemoteServices& servic
     return {2, "unknown command: " + request.word};
 }
 
-std::string metricsPath(const char* chosen, bool exporterFolderWritable, const char* runtimeDir,
-                        unsigned uid) {
+std::string metricsPath(const char* chosen, bool exporterFolderWritable,
+                        const std::string& runtimeFolder) {
     if (chosen && *chosen)
         return chosen;
     if (exporterFolderWritable)
         return std::string(kExporterTextfileFolder) + "/panoview.prom";
-    if (runtimeDir && *runtimeDir)
-        return std::string(runtimeDir) + "/panoview.prom";
-    return "/tmp/panoview-" + std::to_string(uid) + ".prom";
+    if (!runtimeFolder.empty())
+        return runtimeFolder + "/panoview.prom";
+    return {};
 }
 
 bool MetricsWriter::write(const std::string& text) {

@@ -101,9 +101,10 @@ RemoteAnswer answerRequest(const std::string& line, const RemoteServices& servic
 // Where the metrics file goes: `chosen` (PANOVIEW_METRICS) when it is set;
 // else panoview.prom in the node exporter's textfile folder when that
 // folder exists and may be written; else panoview.prom in the user's runtime
-// folder; else /tmp/panoview-<uid>.prom.
-std::string metricsPath(const char* chosen, bool exporterFolderWritable, const char* runtimeDir,
-                        unsigned uid);
+// folder (its own private folder where the session has none); empty when
+// there is no such folder either.
+std::string metricsPath(const char* chosen, bool exporterFolderWritable,
+                        const std::string& runtimeFolder);
 inline constexpr const char* kExporterTextfileFolder = "/var/lib/prometheus/node-exporter";
 
 // Keeps the metrics file: each write replaces it whole. A failing folder

@@ -22,8 +22,7 @@ inline constexpr size_t kCommandRequestMax = 4096;
 inline constexpr size_t kCommandAnswerMax = 1 << 20;
 
 // The socket beside the instance lock of that name:
-// $XDG_RUNTIME_DIR/<name>.socket, or /tmp/<name>-<uid>.socket when the
-// variable is unset or empty.
+// <name>.socket in the user's runtime folder (userRuntimeFolder()).
 std::string commandSocketPath(const std::string& lockName);
 
 // The rules every private socket of a user's session keeps, for the

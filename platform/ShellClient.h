@@ -18,8 +18,7 @@ namespace platform {
 bool sendShellClientNotice(const std::string& path, uint32_t dataId, std::string_view bytes);
 
 // Where the shell client of this user's session listens:
-// $XDG_RUNTIME_DIR/Tolvan_shellclient_Main, or /tmp/Tolvan_shellclient_Main-<uid>
-// when the variable is unset or empty.
+// Tolvan_shellclient_Main in the user's runtime folder (userRuntimeFolder()).
 std::string shellClientSocketPath();
 
 // How long the sender waits for the connection, the write and the

@@ -1,6 +1,7 @@
 #include "platform/CommandSocket.h"
 
 #include "common/DebugPrint.h"
+#include "platform/Instance.h"
 #include "platform/linux/Fd.h"
 
 #include <cerrno>
@@ -132,10 +133,7 @@ private:
 } // namespace
 
 std::string commandSocketPath(const std::string& lockName) {
-    const char* runtimeDir = std::getenv("XDG_RUNTIME_DIR");
-    if (runtimeDir && *runtimeDir)
-        return std::string(runtimeDir) + "/" + lockName + ".socket";
-    return "/tmp/" + lockName + "-" + std::to_string(::getuid()) + ".socket";
+    return userRuntimeFolder() + "/" + lockName + ".socket";
 }
 
 bool peerIsThisUser(int fd) {

@@ -1,5 +1,6 @@
 #include "platform/ShellClient.h"
 
+#include "platform/Instance.h"
 #include "platform/linux/Fd.h"
 
 #include <cerrno>
@@ -19,10 +20,7 @@ constexpr const char* socketName = "Tolvan_shellclient_Main";
 } // namespace
 
 std::string shellClientSocketPath() {
-    const char* runtimeDir = std::getenv("XDG_RUNTIME_DIR");
-    if (runtimeDir && *runtimeDir)
-        return std::string(runtimeDir) + "/" + socketName;
-    return std::string("/tmp/") + socketName + "-" + std::to_string(::getuid());
+    return userRuntimeFolder() + "/" + socketName;
 }
 
 bool sendShellClientNotice(const std::string& path, uint32_t dataId, std::string_view bytes) {

@@ -236,11 +236,12 @@ TEST(RemoteAnswers, StatusOfEachRequest) {
 }
 
 TEST(WallMetrics, WhereTheFileGoesAndOneLineForAFailingFolder) {
-    EXPECT_EQ(metricsPath("/srv/m.prom", true, "/run/user/7", 7), "/srv/m.prom");
-    EXPECT_EQ(metricsPath("", true, "/run/user/7", 7),
+    EXPECT_EQ(metricsPath("/srv/m.prom", true, "/run/user/7"), "/srv/m.prom");
+    EXPECT_EQ(metricsPath("", true, "/run/user/7"),
               "/var/lib/prometheus/node-exporter/panoview.prom");
-    EXPECT_EQ(metricsPath(nullptr, false, "/run/user/7", 7), "/run/user/7/panoview.prom");
-    EXPECT_EQ(metricsPath(nullptr, false, "", 7), "/tmp/panoview-7.prom");
+    EXPECT_EQ(metricsPath(nullptr, false, "/run/user/7"), "/run/user/7/panoview.prom");
+    EXPECT_EQ(metricsPath(nullptr, false, "/tmp/panoview-7"), "/tmp/panoview-7/panoview.prom");
+    EXPECT_EQ(metricsPath(nullptr, false, ""), "") << "no folder of the user's: no file";
 
     std::vector<int> outcomes = {0, ENOSPC, ENOENT, ENOSPC, 0, 0, ENOENT};
     size_t next = 0;

@@ -65,7 +65,7 @@ TEST(ShellClientNotice, DefaultPathFollowsRuntimeDirectory) {
     EXPECT_EQ(platform::shellClientSocketPath(), "/run/user/4242/Tolvan_shellclient_Main");
     ::setenv("XDG_RUNTIME_DIR", "", 1);
     EXPECT_EQ(platform::shellClientSocketPath(),
-              "/tmp/Tolvan_shellclient_Main-" + std::to_string(::getuid()));
+              "/tmp/panoview-" + std::to_string(::getuid()) + "/Tolvan_shellclient_Main");
     if (saved)
         ::setenv("XDG_RUNTIME_DIR", previous.c_str(), 1);
     else

@@ -172,7 +172,7 @@ TEST(CommandSocket, TheSocketLiesBesideTheLock) {
     EXPECT_EQ(platform::commandSocketPath("LOCK"), "/run/user/1000/LOCK.socket");
     ::setenv("XDG_RUNTIME_DIR", "", 1);
     EXPECT_EQ(platform::commandSocketPath("LOCK"),
-              "/tmp/LOCK-" + std::to_string(::getuid()) + ".socket");
+              "/tmp/panoview-" + std::to_string(::getuid()) + "/LOCK.socket");
     if (saved)
         ::setenv("XDG_RUNTIME_DIR", keep.c_str(), 1);
     else

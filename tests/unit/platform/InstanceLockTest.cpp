@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fstream>
+#include <functional>
 #include <optional>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -69,7 +71,7 @@ std::string uniqueName() {
 }
 
 std::string tmpLock(const std::string& name, uid_t user) {
-    return "/tmp/" + name + "-" + std::to_string(user) + ".lock";
+    return "/tmp/panoview-" + std::to_string(user) + "/" + name + ".lock";
 }
 
 // An ordinary user for the cases that root's rights would hide.
@@ -91,6 +93,15 @@ TEST(InstanceLock, SecondCopyOfASessionStaysOutWhereverTheLockLies) {
     chmod((dir.path() / "readonly").c_str(), 0555);
     dir.write("plain", "a file, not a folder");
     const uid_t user = ordinaryUser();
+    // The private folder the fallback makes is removed again when the test made it.
+    const std::string privateFolder = "/tmp/panoview-" + std::to_string(user);
+    struct RemoveAtEnd {
+        std::string path;
+        ~RemoveAtEnd() {
+            if (!path.empty())
+                std::filesystem::remove_all(path);
+        }
+    } removeAtEnd{std::filesystem::exists(privateFolder) ? "" : privateFolder};
     chown((dir.path() / "run").c_str(), user, static_cast<gid_t>(-1));
     chown((dir.path() / "other").c_str(), user, static_cast<gid_t>(-1));
 
@@ -132,6 +143,7 @@ TEST(InstanceLock, NoLockAnywhereStartsWithOneDiagnosticLine) {
     TempDir dir;
     const std::string name = uniqueName();
     // The fallback lock's name is taken by a folder.
+    ASSERT_EQ(platform::privateRuntimeFolder(), "/tmp/panoview-" + std::to_string(getuid()));
     const std::string blocked = tmpLock(name, getuid());
     ASSERT_TRUE(std::filesystem::create_directory(blocked));
     setenv("XDG_RUNTIME_DIR", dir.file("gone").c_str(), 1);
@@ -144,4 +156,87 @@ TEST(InstanceLock, NoLockAnywhereStartsWithOneDiagnosticLine) {
     EXPECT_EQ(writes[0], "acquireInstanceLock: no instance lock at " + dir.file("gone") + "/" +
                              name + ".lock (error 2), " + blocked + " (error 21), starting " +
                              "without one\n");
+}
+
+namespace {
+
+// What privateRuntimeFolder() gives a user whose /tmp name is as the setup
+// left it, asked in a child process of that user with its own cache home.
+std::string folderOf(uid_t user, const std::string& cacheHome) {
+    int report[2];
+    if (pipe(report) != 0)
+        return "pipe failed";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(report[0]);
+        if (setgid(user) != 0 || setuid(user) != 0)
+            _exit(1);
+        setenv("XDG_CACHE_HOME", cacheHome.c_str(), 1);
+        unsetenv("XDG_RUNTIME_DIR");
+        DebugCapture quiet;
+        const std::string folder = platform::userRuntimeFolder();
+        (void)!write(report[1], folder.data(), folder.size());
+        _exit(0);
+    }
+    close(report[1]);
+    std::string folder;
+    char buffer[512];
+    for (ssize_t n; (n = read(report[0], buffer, sizeof buffer)) > 0;)
+        folder.append(buffer, static_cast<size_t>(n));
+    close(report[0]);
+    waitpid(pid, nullptr, 0);
+    return folder;
+}
+
+} // namespace
+
+// Without a runtime folder the lock and the sockets go to a folder of the
+// user's own: a name in /tmp that another user took first (a file, a folder
+// or a link of theirs) sends them to the user's cache folder instead, and a
+// folder of the user's own that others could enter is closed.
+TEST(InstanceLock, ANameInTmpTakenByAnotherUserIsNeverUsed) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to act as two users";
+    // A user id no other test uses, so its /tmp name is this test's alone.
+    const uid_t user = 64000 + static_cast<uid_t>(getpid() % 1000);
+    const std::string taken = "/tmp/panoview-" + std::to_string(user);
+    TempDir dir;
+    chmod(dir.path().c_str(), 0755);
+    std::filesystem::create_directory(dir.path() / "cache");
+    chown((dir.path() / "cache").c_str(), user, static_cast<gid_t>(-1));
+    const std::string cache = dir.file("cache");
+    const std::string ownCache = cache + "/panoview-run";
+
+    std::filesystem::remove_all(taken);
+    EXPECT_EQ(folderOf(user, cache), taken) << "nothing there: the /tmp folder is made";
+    struct stat st {};
+    ASSERT_EQ(lstat(taken.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_EQ(st.st_uid, user);
+    chmod(taken.c_str(), 0777);
+    EXPECT_EQ(folderOf(user, cache), taken);
+    ASSERT_EQ(lstat(taken.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u) << "a folder others could enter is closed";
+    std::filesystem::remove_all(taken);
+
+    struct Plant {
+        const char* name;
+        std::function<void()> plant; // done by another user (root here)
+    };
+    const Plant plants[] = {
+        {"an empty file", [&] { std::ofstream(taken) << ""; }},
+        {"another user's folder", [&] { std::filesystem::create_directory(taken); }},
+        {"a link to the user's own folder",
+         [&] { std::filesystem::create_directory_symlink(cache, taken); }},
+    };
+    for (const Plant& p : plants) {
+        SCOPED_TRACE(p.name);
+        p.plant();
+        EXPECT_EQ(folderOf(user, cache), ownCache);
+        ASSERT_EQ(lstat(ownCache.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISDIR(st.st_mode));
+        EXPECT_EQ(st.st_mode & 0777, 0700u);
+        EXPECT_EQ(st.st_uid, user);
+        std::filesystem::remove_all(taken);
+    }
 }
