@@ -68,7 +68,7 @@ CONFIG
 
 # Start-up to the tray icon.
 t0=$(now)
-env -u DBUS_SESSION_BUS_ADDRESS XDG_RUNTIME_DIR="$work/run" "$work/panoview" >"$work/panoview.log" 2>&1 &
+env -u DBUS_SESSION_BUS_ADDRESS XDG_RUNTIME_DIR="$work/run" PANOVIEW_METRICS="$work/panoview.prom" "$work/panoview" >"$work/panoview.log" 2>&1 &
 pv=$!
 pids+=($pv)
 # The tray icon docked in the panel (the login dialog may be mapped first).

@@ -122,7 +122,7 @@ measure() { # monitors, model (shared|own)
     mkdir -m 700 "$work/run" "$work/state"
     local shared=()
     [[ $model == own ]] && shared=(BROVIA_SHARED=0)
-    env -u DBUS_SESSION_BUS_ADDRESS XDG_RUNTIME_DIR="$work/run" XDG_STATE_HOME="$work/state" \
+    env -u DBUS_SESSION_BUS_ADDRESS XDG_RUNTIME_DIR="$work/run" XDG_STATE_HOME="$work/state" PANOVIEW_METRICS="$work/panoview.prom" \
         BROVIA_NO_CHROMIUM=0 "${shared[@]}" "$work/panoview" >"$work/panoview.log" 2>&1 &
     local pv=$!
     pids+=($pv)

@@ -2,6 +2,7 @@
 // a test, and child programs whose standard error is collected in a file.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -209,6 +210,12 @@ public:
         std::vector<std::string> env;
         for (char** e = environ; *e; ++e)
             env.emplace_back(*e);
+        // A program under test keeps its metrics beside its logs, never in the
+        // machine's node exporter folder, unless the test says where.
+        if (std::none_of(env.begin(), env.end(),
+                         [](const std::string& v) { return v.rfind("PANOVIEW_METRICS=", 0) == 0; }))
+            env.push_back("PANOVIEW_METRICS=" + logPrefix.substr(0, logPrefix.rfind('/') + 1) +
+                          "panoview.prom");
         for (const auto& extra : extraEnv) {
             std::string key = extra.substr(0, extra.find('=') + 1);
             std::erase_if(env, [&](const std::string& v) { return v.rfind(key, 0) == 0; });
