@@ -42,6 +42,12 @@ FileRead readRegularFile(const std::string& path, size_t maxBytes, std::string& 
 // the file stay bounded and the commit's flush has little left to do. A
 // small file (the configuration) is flushed whole by the commit. After a
 // failed write the replacement stays failed: commit refuses with that error.
+// What a replacement does with a symbolic link at the path: follow it (the
+// settings file, which an installation links into /etc), or replace the link
+// itself (a file written into a folder someone else may own, where a link
+// planted at the name must not redirect the write).
+enum class LinkAtPath { Follow, Replace };
+
 class FileReplacement {
 public:
     FileReplacement() = default;
@@ -53,7 +59,7 @@ public:
     static constexpr uint64_t writeBackStretch = uint64_t(8) << 20;
 
     // Each returns false with the error number when its step fails.
-    bool open(const std::string& path, int& error);
+    bool open(const std::string& path, int& error, LinkAtPath links = LinkAtPath::Follow);
     bool write(const void* data, size_t size, int& error);
     bool commit(int& error);
 
@@ -73,7 +79,8 @@ private:
 };
 
 // Replaces the file at path with the bytes through a FileReplacement.
-bool replaceFile(const std::string& path, std::string_view bytes, int& error);
+bool replaceFile(const std::string& path, std::string_view bytes, int& error,
+                 LinkAtPath links = LinkAtPath::Follow);
 
 // The name prefix of the temporaries replaceFile makes for a file of this
 // name (".Panoview.config.save-"); each one carries the saving process's id.

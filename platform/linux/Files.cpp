@@ -63,7 +63,7 @@ mode_t defaultMode() {
 // The bits come last, since a change of owner clears the set-id bits.
 void takeOverAttributes(int fd, int folder, const std::string& name) {
     struct stat old {};
-    if (::fstatat(folder, name.c_str(), &old, 0) != 0) {
+    if (::fstatat(folder, name.c_str(), &old, AT_SYMLINK_NOFOLLOW) != 0 || S_ISLNK(old.st_mode)) {
         ::fchmod(fd, defaultMode());
         return;
     }
@@ -203,9 +203,9 @@ FileReplacement::~FileReplacement() {
         ::close(folder_);
 }
 
-bool FileReplacement::open(const std::string& path, int& error) {
-    std::string target;
-    if (!finalTarget(path, target, error))
+bool FileReplacement::open(const std::string& path, int& error, LinkAtPath links) {
+    std::string target = path;
+    if (links == LinkAtPath::Follow && !finalTarget(path, target, error))
         return false;
     name_ = nameOf(target);
     folder_ = ::open(folderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -294,10 +294,10 @@ bool FileReplacement::commit(int& error) {
     return true;
 }
 
-bool replaceFile(const std::string& path, std::string_view bytes, int& error) {
+bool replaceFile(const std::string& path, std::string_view bytes, int& error, LinkAtPath links) {
     FileReplacement replacement;
-    return replacement.open(path, error) && replacement.write(bytes.data(), bytes.size(), error) &&
-           replacement.commit(error);
+    return replacement.open(path, error, links) &&
+           replacement.write(bytes.data(), bytes.size(), error) && replacement.commit(error);
 }
 
 } // namespace platform

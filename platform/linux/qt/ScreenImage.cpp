@@ -1,10 +1,11 @@
 #include "platform/linux/qt/ScreenImage.h"
 
+#include "platform/Files.h"
 #include "platform/linux/Xcb.h"
 
+#include <QBuffer>
 #include <QImage>
-#include <cstdio>
-#include <unistd.h>
+#include <cstring>
 
 namespace platform {
 
@@ -33,15 +34,20 @@ bool saveScreenImage(const Rect& area, const std::string& path, std::string& why
     const QImage picture = QImage(xcb_get_image_data(image.get()), area.width(), area.height(),
                                   area.width() * 4, QImage::Format_RGB32)
                                .copy();
-    const std::string temporary = path + ".part-" + std::to_string(::getpid());
-    if (!picture.save(QString::fromStdString(temporary), "PNG")) {
-        std::remove(temporary.c_str());
-        why = "cannot write " + temporary;
+    // Written whole under a name no one can guess and renamed into place: the
+    // folder may be someone else's, and a link planted at the picture's name
+    // is replaced, never written through.
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    if (!picture.save(&buffer, "PNG")) {
+        why = "cannot make the picture of " + path;
         return false;
     }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        std::remove(temporary.c_str());
-        why = "cannot name " + path;
+    int error = 0;
+    if (!replaceFile(path, std::string_view(png.constData(), static_cast<size_t>(png.size())),
+                     error, LinkAtPath::Replace)) {
+        why = "cannot write " + path + " (" + std::strerror(error) + ")";
         return false;
     }
     return true;

@@ -177,3 +177,32 @@ TEST(FileReplacement, EveryEndingLeavesTheNewFileWholeOrTheOldOneAndNoTemporary)
 }
 
 } // namespace
+
+// A file written into a folder someone else owns (a screenshot into a shared
+// folder): a link the folder's owner planted at its name, or at any name a
+// temporary could have, is never written through; the link at the name is
+// replaced by the file, and the link's target keeps its bytes.
+TEST(FileReplacement, ALinkPlantedAtTheNameIsReplacedNotWrittenThrough) {
+    TempDir dir;
+    dir.write("victim", kOld);
+    const std::string victim = dir.file("victim");
+    const std::string picture = dir.file("WALL0.png");
+    // Links at the name and at the names a careless writer would use.
+    std::filesystem::create_symlink(victim, picture);
+    for (const std::string& guess : {picture + ".part-" + std::to_string(::getpid()),
+                                     picture + ".tmp", dir.file(".WALL0.png.save-")})
+        std::filesystem::create_symlink(victim, guess);
+
+    int error = 0;
+    ASSERT_TRUE(platform::replaceFile(picture, "PNG bytes", error, platform::LinkAtPath::Replace))
+        << error;
+    EXPECT_FALSE(std::filesystem::is_symlink(picture));
+    EXPECT_EQ(dir.read("WALL0.png"), "PNG bytes");
+    EXPECT_EQ(dir.read("victim"), kOld) << "the link's target is untouched";
+
+    // The settings file keeps following its link, as before.
+    std::filesystem::create_symlink(victim, dir.file("Panoview.config"));
+    ASSERT_TRUE(platform::replaceFile(dir.file("Panoview.config"), "settings", error));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("Panoview.config")));
+    EXPECT_EQ(dir.read("victim"), "settings");
+}
