@@ -73,17 +73,25 @@ protected:
         }
         return count;
     }
-    // Chromium browser processes (no --type=) below a process.
+    // Chromium browser processes (no --type=) below a process. A browser
+    // forks a copy of itself for a moment while it starts its crash handler
+    // (the copy starts the handler and ends, so that the handler is nobody's
+    // child); that copy has the browser's command line but is no browser of
+    // its own, and is told by its parent being the browser.
     static std::vector<pid_t> browsersBelow(pid_t top) {
-        std::vector<pid_t> found;
+        std::vector<pid_t> candidates;
         for (pid_t pid : descendantsOf(top)) {
             const auto words = wordsOf(pid);
             if (!processRunning(pid) || programOf(pid).find("chromium") == std::string::npos)
                 continue;
             if (std::none_of(words.begin(), words.end(),
                              [](const std::string& w) { return w.rfind("--type=", 0) == 0; }))
-                found.push_back(pid);
+                candidates.push_back(pid);
         }
+        std::vector<pid_t> found;
+        for (pid_t pid : candidates)
+            if (std::find(candidates.begin(), candidates.end(), parentOf(pid)) == candidates.end())
+                found.push_back(pid);
         return found;
     }
     // The monitors that a window of the host's browser covers exactly.
