@@ -219,6 +219,11 @@ void PageWatch::setUp(Clock::time_point now) {
         navigate(now);
         return;
     }
+    if (!window_) {
+        // The command line's load, under way since before the watch: its
+        // probes start now, whether the first look is answered or not.
+        probeAt_ = now + t_.probeEvery;
+    }
     firstAttach_ = false;
     phase_ = Phase::Loading;
     targetsOwnLoad_ = true;
@@ -244,7 +249,6 @@ void PageWatch::lookAtTheDocument(Clock::time_point deadline) {
 void PageWatch::inspect(const devtools::Reply& reply) {
     if (phase_ != Phase::Loading)
         return;
-    probeAt_ = reply.at + t_.probeEvery;
     Json::Value facts;
     std::string errors;
     Json::CharReaderBuilder builder;
@@ -269,13 +273,18 @@ void PageWatch::inspect(const devtools::Reply& reply) {
         becameLive();
 }
 
-// A new load of the page begins: what the last one left is forgotten, and
-// the stall rule's clock starts.
+// A new load of the page begins: what the last one left is forgotten (a
+// probe still out was sent to the document before it and counts for
+// nothing), and the clocks of the stall rule and of its probes start.
 void PageWatch::beginLoad(Clock::time_point now) {
     ++generation_;
     signIn_ = false;
     committed_ = false;
+    withRenderer_ = false;
     liveSinceNavigation_ = false;
+    probing_ = false;
+    missed_ = 0;
+    probeAt_ = now + t_.probeEvery;
     mainLoader_.clear();
     retryAt_.reset();
     recoverUntil_.reset();
@@ -287,24 +296,25 @@ void PageWatch::navigate(Clock::time_point now) {
     ++navigations_;
     phase_ = Phase::Loading;
     targetsOwnLoad_ = false;
-    probing_ = false;
-    missed_ = 0;
-    probeAt_ = now + t_.probeEvery;
     Json::Value params(Json::objectValue);
     params["url"] = url_;
     const uint64_t generation = generation_;
-    // Chromium answers once the new document commits, which a stalled
-    // server delays: the stall rule, not this deadline, ends such a load.
+    // Chromium answers once it hands the response to the renderer to commit,
+    // which a stalled server delays: the stall rule, not this deadline, ends
+    // such a load.
     call("Page.navigate", params, *stallAt_ + std::chrono::seconds(1),
          [this, generation](const devtools::Reply& r) {
              if (generation != generation_ || !r.answered || phase_ != Phase::Loading)
                  return;
-             if (!r.ok)
+             const Json::Value& error = r.result["errorText"];
+             if (!r.ok) {
                  loadFailed("the navigation was refused: " + r.error, r.at);
-             else if (r.result["errorText"].isString() && !r.result["errorText"].asString().empty())
-                 loadFailed(r.result["errorText"].asString(), r.at);
-             else
+             } else if (error.isString() && !error.asString().empty()) {
+                 loadFailed(error.asString(), r.at);
+             } else {
                  mainLoader_ = r.result["loaderId"].asString();
+                 withRenderer_ = !r.result["isDownload"].asBool();
+             }
          });
 }
 
@@ -569,10 +579,18 @@ void PageWatch::tick(Clock::time_point now) {
             recoverNow(now);
         }
     }
-    const bool probed =
-        phase_ == Phase::Live || (phase_ == Phase::Loading && (committed_ || targetsOwnLoad_));
-    if (probed && !probing_ && probeAt_ && *probeAt_ <= now)
+    if (probed() && !probing_ && probeAt_ && *probeAt_ <= now)
         probe(now);
+}
+
+// A live page is probed, and so is a load whose document is in its renderer:
+// one that committed, one that Chromium has handed to the renderer to
+// commit, or the target's own load (whose document is whatever the target
+// shows). Before that nothing may answer for the page (a crashed renderer's
+// successor does not exist yet), and a slow server is not a hang.
+bool PageWatch::probed() const {
+    return phase_ == Phase::Live ||
+           (phase_ == Phase::Loading && (committed_ || withRenderer_ || targetsOwnLoad_));
 }
 
 std::optional<Clock::time_point> PageWatch::nextWake() const {
@@ -586,7 +604,7 @@ std::optional<Clock::time_point> PageWatch::nextWake() const {
         consider(retryAt_);
     if (phase_ == Phase::Recovering)
         consider(recoverUntil_);
-    if ((phase_ == Phase::Live || (phase_ == Phase::Loading && committed_)) && !probing_)
+    if (probed() && !probing_)
         consider(probeAt_);
     return next;
 }

@@ -7,8 +7,12 @@
 //             on the back-off, so that a page that crashes its renderer at
 //             every load is not loaded in a loop);
 //   hung      a probe (Runtime.evaluate of "1") unanswered within its
-//             deadline twice in a row: end the renderer (Page.crash, then
-//             its process) and load the page afresh;
+//             deadline twice in a row, the page live or still loading (a
+//             load is probed once its document is with its renderer, so a
+//             script that spins before the load event is found here, not by
+//             the stall): end the renderer (Page.crash, then its process)
+//             and load the page afresh (at once when it had come up since
+//             its last load, else on the back-off, as after a crash);
 //   retrying  the load failed (Page.navigate's error, Network.loadingFailed
 //             of the main document, an error page), the main document
 //             answered 5xx, or no load event came 30 s after a navigation
@@ -41,6 +45,10 @@
 
 struct PageWatchTimings {
     using ms = std::chrono::milliseconds;
+    // A renderer that stops answering is hung at most probeEvery +
+    // probeEvery + probeDeadline (11 s) later; a load whose renderer never
+    // answers, 11 s after it began when its document reached the renderer
+    // within the first probeEvery.
     ms probeEvery{4000};    // from one probe's start to the next
     ms probeDeadline{3000}; // how long a probe may go unanswered
     int missedProbesForHang = 2;
@@ -154,6 +162,7 @@ private:
     void hung(const std::string& why, Clock::time_point now);
     void recoverNow(Clock::time_point now);
     void probe(Clock::time_point now);
+    bool probed() const;
     void mainDocumentAnswered(int status, const std::string& url, Clock::time_point now);
     void landedOn(const std::string& url, Clock::time_point now);
 
@@ -177,6 +186,10 @@ private:
     // The current load.
     std::string mainLoader_;
     bool committed_ = false; // the navigation's document has replaced the old one
+    // Chromium answered Page.navigate: the response went to the renderer,
+    // which commits it next. A script that spins in that very task keeps
+    // the renderer's frameNavigated from ever being sent.
+    bool withRenderer_ = false;
     // The load under way is the one the target was made with (the command
     // line's, or its new window's): no navigation of Brovia's since, so the
     // document the target shows is that load's, whatever it shows.

@@ -7,7 +7,9 @@
 #include <json/reader.h>
 
 #include <deque>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,7 +21,17 @@ using Clock = devtools::Clock;
 
 // What the next Page.navigate meets.
 struct Load {
-    enum class Kind { Answers, Refused, Stalls, Crashes } kind = Kind::Answers;
+    enum class Kind {
+        Answers,
+        Refused,
+        Stalls,  // the server never answers: nothing commits
+        Crashes, // the renderer crashes before the load event
+        Slow,    // commits, then loads on without a load event; its renderer answers
+        Spins,   // commits, then a script spins for ever before the load event
+        // Spins in the task that commits the document: Chromium answers
+        // Page.navigate, the renderer never sends its frameNavigated.
+        SpinsAtCommit,
+    } kind = Kind::Answers;
     int status = 200;
     std::string landsOn; // the main frame's address after it (default: the page)
 };
@@ -37,10 +49,15 @@ public:
         };
         port.endRenderers = [this] {
             ++renderersEnded;
+            rendererSpins = false;
+            rendererGone_ = true;
             if (renderersDieOnKill)
                 crash();
         };
-        port.report = [this](const PageReport& r) { reports.push_back(r); };
+        port.report = [this](const PageReport& r) {
+            reports.push_back(r);
+            reportedAt.push_back(now - start);
+        };
         port.wallClockMs = [this] { return int64_t(1'000'000) + ms(now - start); };
         port.browserHung = [this](const std::string&) { browserHung = true; };
         watch = std::make_unique<PageWatch>(kUrl, port, timings);
@@ -50,23 +67,25 @@ public:
     static constexpr const char* kUrl = "http://wall.example:8080/KnitUI/W_Factory.html?token=t";
 
     // Moves time on in steps of 100 ms, delivering what Chromium sends.
+    // Whatever a tick does must have been due by nextWake: Brovia sleeps
+    // until then.
     void run(Clock::duration span) {
         const Clock::time_point end = now + span;
-        while (now < end) {
-            deliver();
-            if (pendingAsk && !addressAnswers.empty()) {
-                pendingAsk = false;
-                AddressAnswer a = addressAnswers.front();
-                if (addressAnswers.size() > 1)
-                    addressAnswers.pop_front();
-                watch->addressAnswered(a, now);
-            }
-            watch->tick(now);
-            deliver();
-            now += 100ms;
-        }
+        while (now < end)
+            step();
     }
+    // Runs until `done` holds, for at most `limit`; false if it never did.
+    bool runUntil(const std::function<bool()>& done, Clock::duration limit = 1min) {
+        const Clock::time_point end = now + limit;
+        while (!done() && now < end)
+            step();
+        return done();
+    }
+    // The renderer crashed or was ended: the next one is a fresh process,
+    // and until a document commits in it nothing answers for the page.
     void crash() {
+        rendererSpins = false;
+        rendererGone_ = true;
         event("Inspector.targetCrashed", Json::Value(Json::objectValue), "S");
         Json::Value p(Json::objectValue);
         p["targetId"] = "T";
@@ -91,9 +110,26 @@ public:
     static int64_t ms(Clock::duration d) {
         return std::chrono::duration_cast<std::chrono::milliseconds>(d).count();
     }
+    // When the first report of the condition came, from the start.
+    std::optional<Clock::duration> firstReport(PageCondition condition) const {
+        for (size_t i = 0; i < reports.size(); ++i)
+            if (reports[i].condition == condition)
+                return reportedAt[i];
+        return std::nullopt;
+    }
+    // Held probe answers reach the pipe now.
+    void releaseHeldProbes() {
+        out_.insert(out_.end(), held_.begin(), held_.end());
+        held_.clear();
+    }
+    size_t heldProbes() const { return held_.size(); }
 
     // The script.
     bool answerProbes = true;
+    bool holdProbes = false; // their answers wait for releaseHeldProbes
+    // A script spins on the renderer's main thread: nothing the renderer
+    // handles is answered, until the renderer is ended.
+    bool rendererSpins = false;
     bool crashOnPageCrash = true;
     bool renderersDieOnKill = true;
     std::deque<Load> loads; // one per Page.navigate; the last repeats
@@ -112,8 +148,28 @@ public:
     int pageCrashCalls = 0, renderersEnded = 0, probes = 0;
     bool browserHung = false;
     std::vector<PageReport> reports;
+    std::vector<Clock::duration> reportedAt;
 
 private:
+    void step() {
+        deliver();
+        if (pendingAsk && !addressAnswers.empty()) {
+            pendingAsk = false;
+            AddressAnswer a = addressAnswers.front();
+            if (addressAnswers.size() > 1)
+                addressAnswers.pop_front();
+            watch->addressAnswered(a, now);
+        }
+        const std::optional<Clock::time_point> wake = watch->nextWake();
+        const size_t before = sent_ + asked.size() + renderersEnded + reports.size();
+        watch->tick(now);
+        if (sent_ + asked.size() + renderersEnded + reports.size() != before) {
+            EXPECT_TRUE(wake && *wake <= now)
+                << "a tick at " << ms(now - start) << " ms acted before its nextWake";
+        }
+        deliver();
+        now += 100ms;
+    }
     void deliver() {
         while (!out_.empty()) {
             std::string m = out_.front();
@@ -135,8 +191,17 @@ private:
         std::unique_ptr<Json::CharReader> r(b.newCharReader());
         std::string errors;
         ASSERT_TRUE(r->parse(text.data(), text.data() + text.size(), &c, &errors)) << text;
+        ++sent_;
         const std::string method = c["method"].asString();
         Json::Value empty(Json::objectValue);
+        const bool rendererHandles = method.rfind("Runtime.", 0) == 0 || method == "Page.enable" ||
+                                     method == "Network.enable" ||
+                                     method == "Page.addScriptToEvaluateOnNewDocument";
+        if (rendererHandles && (rendererSpins || rendererGone_)) {
+            if (c["params"]["expression"].asString() == "1")
+                ++probes;
+            return;
+        }
         if (method == "Target.getTargets") {
             Json::Value info(Json::objectValue);
             info["targetId"] = "T";
@@ -157,6 +222,14 @@ private:
                     return;
                 result["result"]["type"] = "number";
                 result["result"]["value"] = 1;
+                if (holdProbes) {
+                    Json::Value m(Json::objectValue);
+                    m["id"] = c["id"];
+                    m["result"] = result;
+                    m["sessionId"] = c["sessionId"];
+                    held_.push_back(devtools::compact(m));
+                    return;
+                }
             } else if (expression.find("readyState") != std::string::npos) {
                 result["result"]["type"] = "string";
                 result["result"]["value"] =
@@ -195,6 +268,7 @@ private:
         if (load.kind == Load::Kind::Refused) {
             result["errorText"] = "net::ERR_CONNECTION_REFUSED";
             reply(c, result);
+            rendererGone_ = false; // the error page commits
             frame["url"] = "chrome-error://chromewebdata/";
             frame["unreachableUrl"] = kUrl;
             Json::Value p(Json::objectValue);
@@ -214,18 +288,28 @@ private:
         response["response"]["url"] = kUrl;
         event("Network.responseReceived", response, "S");
         reply(c, result);
+        rendererGone_ = false;
+        if (load.kind == Load::Kind::SpinsAtCommit) {
+            rendererSpins = true;
+            return;
+        }
         frame["url"] = load.landsOn.empty() ? std::string(kUrl) : load.landsOn;
         Json::Value p(Json::objectValue);
         p["frame"] = frame;
         event("Page.frameNavigated", p, "S");
         if (load.kind == Load::Kind::Crashes)
             crash(); // before its load event
-        else
+        else if (load.kind == Load::Kind::Spins)
+            rendererSpins = true;
+        else if (load.kind != Load::Kind::Slow)
             event("Page.loadEventFired", Json::Value(Json::objectValue), "S");
     }
 
     std::string initial_;
     std::deque<std::string> out_;
+    std::deque<std::string> held_;
+    size_t sent_ = 0;
+    bool rendererGone_ = false;
 };
 
 const std::string kLoaded =
@@ -476,6 +560,190 @@ TEST(PageWatch, FirstLoadWhoseEventsWentUnseenIsLiveAtTheNextProbe) {
     chromium.laterStates = {kLoaded};
     chromium.run(5s);
     EXPECT_EQ(chromium.conditions(), (Strings{"loading 1", "live 1"}));
+}
+
+// A script that spins before the load event (the load event never comes)
+// leaves its probes unanswered as a live page's would: two missed probes, 4 s
+// apart with 3 s each to answer, make it hung 11 s into its load, far from
+// the 30 s stall; its renderer is ended and the page loaded again on the
+// back-off, since it has not come up since its load.
+TEST(PageWatch, PageThatSpinsBeforeItsLoadEventIsHungAndLoadedAgainWithin20Seconds) {
+    struct Case {
+        const char* name;
+        std::string initial;
+        // Makes the load spin; returns when that load began, from the start.
+        std::function<Clock::duration(FakeChromium&)> spin;
+        Clock::duration hungBy; // after the load began
+        Strings conditions;
+    };
+    auto reloadThat = [](Load::Kind kind) {
+        return [kind](FakeChromium& c) {
+            c.run(2s);
+            c.loads = {{kind, 200, ""}, {Load::Kind::Answers, 200, ""}};
+            c.crash();
+            EXPECT_TRUE(c.runUntil([&] { return !c.navigated.empty(); }));
+            return c.navigated[0];
+        };
+    };
+    const Case cases[] = {
+        {"Brovia's load, spinning once its document committed",
+         kLoaded,
+         reloadThat(Load::Kind::Spins),
+         11s,
+         {"loading 1", "live 1", "crashed 1", "hung 1", "loading 2", "live 2"}},
+        {"Brovia's load, spinning in the task that commits it: no frameNavigated ever",
+         kLoaded,
+         reloadThat(Load::Kind::SpinsAtCommit),
+         11s,
+         {"loading 1", "live 1", "crashed 1", "hung 1", "loading 2", "live 2"}},
+        {"the command line's load, spinning before Brovia attached: set-up unanswered",
+         kStillLoading,
+         [](FakeChromium& c) {
+             c.rendererSpins = true;
+             return Clock::duration(0);
+         },
+         10s,
+         {"loading 1", "hung 1", "loading 2", "live 1"}},
+        {"the command line's load, spinning after Brovia first looked at it",
+         kStillLoading,
+         [](FakeChromium& c) {
+             c.run(1s);
+             c.rendererSpins = true;
+             return Clock::duration(0);
+         },
+         11s,
+         {"loading 1", "hung 1", "loading 2", "live 1"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeChromium chromium(c.initial);
+        chromium.addressAnswers = {status(200)};
+        const Clock::duration began = c.spin(chromium);
+        const size_t before = chromium.navigated.size();
+        chromium.run(40s);
+        const auto hungAt = chromium.firstReport(PageCondition::Hung);
+        ASSERT_TRUE(hungAt.has_value());
+        EXPECT_LE(*hungAt - began, c.hungBy + 100ms);
+        // Its renderer ended, the page is loaded again within 20 s of the
+        // spinning load's start, never stopped as stalled.
+        EXPECT_EQ(chromium.pageCrashCalls, 1);
+        ASSERT_EQ(chromium.navigated.size(), before + 1);
+        EXPECT_LT(chromium.navigated.back() - began, 20s);
+        EXPECT_TRUE(chromium.stopped.empty());
+        EXPECT_EQ(chromium.conditions(), c.conditions);
+        EXPECT_FALSE(chromium.browserHung);
+    }
+}
+
+// Only an unanswered probe counts: a slow server or a large page whose
+// renderer answers is loading, and the stall rule alone ends it.
+TEST(PageWatch, SlowLoadWhoseRendererAnswersIsNeverHung) {
+    struct Case {
+        const char* name;
+        Load::Kind kind;
+        bool probedWhileLoading;
+    } cases[] = {
+        {"a page that loads on for ever: probed all along", Load::Kind::Slow, true},
+        // Nothing answers for a crashed page until its next document
+        // commits: it is not asked before then.
+        {"a server that never answers: nothing probed", Load::Kind::Stalls, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeChromium chromium(kLoaded);
+        chromium.addressAnswers = {refused()};
+        chromium.run(2s);
+        chromium.loads = {{c.kind, 200, ""}};
+        chromium.crash();
+        ASSERT_TRUE(chromium.runUntil([&] { return !chromium.navigated.empty(); }));
+        const int probesBefore = chromium.probes;
+        chromium.run(29900ms);
+        EXPECT_TRUE(chromium.stopped.empty());
+        EXPECT_EQ(chromium.probes > probesBefore + 5, c.probedWhileLoading);
+        chromium.run(10s);
+        // Stopped as stalled 30 s after its navigation, never hung.
+        EXPECT_EQ(chromium.conditions(),
+                  (Strings{"loading 1", "live 1", "crashed 1", "retrying 1"}));
+        ASSERT_EQ(chromium.stopped.size(), 1u);
+        EXPECT_EQ(chromium.stopped[0] - chromium.navigated[0], 30s);
+        EXPECT_EQ(chromium.pageCrashCalls, 0);
+    }
+}
+
+// A probe sent to the document before Brovia loaded the page again says
+// nothing of the new load, whether its answer comes or its deadline passes
+// after that load began.
+TEST(PageWatch, OldDocumentsProbeCountsForNothingInTheNextLoad) {
+    // Its answer: the spinning new load is hung when it would be without it.
+    std::optional<Clock::duration> hungAfter[2];
+    for (const bool answerComes : {false, true}) {
+        SCOPED_TRACE(answerComes ? "answered late" : "never answered");
+        FakeChromium chromium(kLoaded);
+        chromium.addressAnswers = {status(200)};
+        chromium.run(2s);
+        chromium.holdProbes = true;
+        ASSERT_TRUE(chromium.runUntil([&] { return chromium.heldProbes() > 0; }));
+        chromium.run(2500ms);
+        chromium.loads = {{Load::Kind::Spins, 200, ""}, {Load::Kind::Answers, 200, ""}};
+        chromium.crash();
+        ASSERT_TRUE(chromium.runUntil([&] { return !chromium.navigated.empty(); }));
+        if (answerComes)
+            chromium.releaseHeldProbes(); // within its deadline
+        chromium.run(20s);
+        const auto hungAt = chromium.firstReport(PageCondition::Hung);
+        ASSERT_TRUE(hungAt.has_value());
+        hungAfter[answerComes] = *hungAt - chromium.navigated[0];
+    }
+    EXPECT_EQ(hungAfter[0], hungAfter[1]);
+
+    // Its miss: one slow answer of the new load is no hang.
+    FakeChromium chromium(kLoaded);
+    chromium.run(2s);
+    chromium.answerProbes = false;
+    const int sent = chromium.probes;
+    ASSERT_TRUE(chromium.runUntil([&] { return chromium.probes > sent; }));
+    chromium.run(1s);
+    chromium.loads = {{Load::Kind::Slow, 200, ""}};
+    chromium.crash();
+    ASSERT_TRUE(chromium.runUntil([&] { return !chromium.navigated.empty(); }));
+    const int old = chromium.probes;
+    ASSERT_TRUE(chromium.runUntil([&] { return chromium.probes > old; })); // the new load's first
+    chromium.run(3500ms);                                                  // missed
+    chromium.answerProbes = true;
+    chromium.run(10s);
+    EXPECT_EQ(chromium.conditions(), (Strings{"loading 1", "live 1", "crashed 1"}));
+    EXPECT_EQ(chromium.pageCrashCalls, 0);
+}
+
+// Each hang is one report line with its own count, as a live page's is; a
+// page that spins at every load is loaded again on the growing back-off, not
+// in a loop.
+TEST(PageWatch, PageThatSpinsAtEveryLoadIsHungEachTimeOnTheBackOff) {
+    FakeChromium chromium(kLoaded);
+    chromium.addressAnswers = {status(200)};
+    chromium.run(2s);
+    chromium.loads = {{Load::Kind::Spins, 200, ""}};
+    chromium.crash();
+    chromium.run(60s);
+    std::vector<PageReport> hangs;
+    for (const PageReport& r : chromium.reports)
+        if (r.condition == PageCondition::Hung)
+            hangs.push_back(r);
+    ASSERT_GE(hangs.size(), 3u);
+    for (size_t i = 0; i < hangs.size(); ++i) {
+        EXPECT_EQ(hangs[i].count, i + 1);
+        EXPECT_EQ(hangs[i].detail, "no answer to 2 probes");
+        EXPECT_EQ(hangs[i].nextAttemptMs, 0);
+    }
+    EXPECT_EQ(chromium.conditions()[3], "hung 1");
+    EXPECT_EQ(chromium.conditions()[4], "loading 2");
+    // 11 s to each hang, then 2, 4, 8 s of back-off before the next load.
+    ASSERT_GE(chromium.navigated.size(), 4u);
+    for (size_t i = 1; i < 4; ++i)
+        EXPECT_NEAR(FakeChromium::ms(chromium.navigated[i] - chromium.navigated[i - 1]),
+                    11000 + (1000 << i), 200)
+            << i;
+    EXPECT_TRUE(chromium.stopped.empty());
 }
 
 TEST(PageWatch, FailedNavigationsGoToTheBackOffNotStraightBack) {
