@@ -1,0 +1,220 @@
+#!/usr/bin/env bash
+# A wall left alone for a while with the faults a factory wall meets, on a
+# schedule: three 1280x720 monitors with Chromium pages (a panel on the
+# middle one), signed in, and every minute one of
+#   - a page's renderer killed,            - a Brovia killed,
+#   - the shared browser's host killed,    - a monitor unplugged and plugged back,
+#   - the pages' server down for a minute, - the cloud service not answering one
+#                                            keep-alive, the question answered 否;
+# beside them 500 --status calls and 50 --reload's spread over the run.
+# It prints Panoview's resident memory, open descriptors and threads at the
+# start and the end, the faults and how many were recovered (every page live
+# again within 60 s), the longest time any page was not live, and what is left
+# after sign-out and exit: processes, page profiles, sockets, temporary files.
+# Not a test: run it by hand (after make build), e.g.
+#   bench/soak.sh 60        # minutes
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+bin=$root/build/bin
+minutes=${1:-10}
+((minutes >= 1)) || { echo "usage: bench/soak.sh MINUTES" >&2; exit 2; }
+work=$(mktemp -d)
+export TMPDIR=$work/tmp XDG_STATE_HOME=$work/state BROVIA_NO_CHROMIUM=0
+mkdir -p "$TMPDIR" "$XDG_STATE_HOME"
+mkdir -m 700 "$work/run"
+tmp_before=$(ls -A /tmp | sort)
+
+mine() { # processes of this run's copies of a program
+    local p
+    for p in $(pgrep -x "$1" || true); do
+        [[ $(readlink "/proc/$p/exe" 2>/dev/null) == "$work/$1" ]] && echo "$p"
+    done
+    return 0
+}
+family() {
+    local c
+    echo "$1"
+    for c in $(pgrep -P "$1" || true); do family "$c"; done
+}
+pids=()
+cleanup() {
+    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+    for p in $(mine Brovia) $(mine brovia-host); do kill -KILL "$p" 2>/dev/null || true; done
+    [[ -n ${DISPLAY:-} ]] && "$root/scripts/xwall" stop "$DISPLAY" >/dev/null 2>&1 || true
+    [[ -n ${KEEP:-} ]] && echo "kept $work" || rm -rf "$work"
+}
+trap cleanup EXIT
+now() { date +%s; }
+waitfor() { # tenths of a second, command...
+    local n=$1
+    shift
+    for ((i = 0; i < n; i++)); do "$@" >/dev/null 2>&1 && return 0; sleep 0.1; done
+    return 1
+}
+
+out=$("$root/scripts/xwall" start --monitors 1280x720,1280x720,1280x720 --primary 1 --panel 1:32 --owner $$)
+export "${out?}"
+service() { # the cloud service, and a second one that serves the pages
+    "$bin/cloud-service" 0 "$root/companions/cloud-service/accounts.json" >"$work/$1.out" 2>/dev/null &
+    pids+=($!)
+    eval "$1_pid=$!"
+    waitfor 200 test -s "$work/$1.out"
+    eval "$1=http://127.0.0.1:$(head -n 1 "$work/$1.out")"
+}
+service svc
+service web
+cp "$bin/panoview" "$bin/Brovia" "$bin/brovia-host" "$work/"
+page() { echo "$web/$1?token=%s&flag=multiscreen"; }
+cat >"$work/Panoview.config" <<CONFIG
+{"userid": "admin", "address": "$svc", "factoryid": "F001", "web": "$web",
+ "srurl": [{"pri": "true", "url": "$(page KnitUI/W_Factory.html)"},
+           {"pri": "false", "url": "$(page HosieryUI/A_MachineMonitor.html)"},
+           {"pri": "false", "url": "$(page EmbrUI/D_OrderSchedule.html)"}]}
+CONFIG
+export XDG_RUNTIME_DIR=$work/run PANOVIEW_METRICS=$work/panoview.prom
+env -u DBUS_SESSION_BUS_ADDRESS "$work/panoview" >"$work/panoview.log" 2>&1 &
+pv=$!
+pids+=($pv)
+ask() { "$work/panoview" "$@" 2>&1; }
+status_calls=0
+status() {
+    status_calls=$((status_calls + 1))
+    ask --status
+}
+all_live() {
+    local s
+    s=$(status) || return 1
+    [[ $(awk '$1 == "entry" && $5 != "live"' <<<"$s" | wc -l) -eq 0 &&
+        $(awk '$1 == "entry"' <<<"$s" | wc -l) -eq 3 ]]
+}
+dialog=""
+find_dialog() { dialog=$(xdotool search --onlyvisible --name '^Loomhaven监控' | head -n 1); [[ -n $dialog ]]; }
+waitfor 300 find_dialog || { echo "no login dialog" >&2; exit 1; }
+sleep 0.5
+xdotool windowactivate --sync "$dialog" 2>/dev/null || true
+xdotool mousemove --window "$dialog" 134 266 click 1
+xdotool type --delay 30 123456
+xdotool key Return
+waitfor 600 all_live || { echo "the wall did not light" >&2; status >&2; exit 1; }
+
+sample() { # resident KiB, descriptors, threads of Panoview
+    echo "$(awk '/^VmRSS/ {print $2}' /proc/$pv/status) $(ls /proc/$pv/fd | wc -l) $(awk '/^Threads/ {print $2}' /proc/$pv/status)"
+}
+read -r rss0 fds0 threads0 <<<"$(sample)"
+
+# --- the faults -----------------------------------------------------------------
+faults=0 recovered=0
+declare -A fault_count
+kill_renderer() {
+    local p
+    for p in $(mine brovia-host) $(mine Brovia); do
+        for c in $(family "$p"); do
+            tr '\0' ' ' <"/proc/$c/cmdline" 2>/dev/null | grep -q -- '--type=renderer' &&
+                { kill -KILL "$c"; return 0; }
+        done
+    done
+    return 1
+}
+kill_brovia() { kill -KILL "$(mine Brovia | shuf -n 1)"; }
+kill_host() { kill -KILL "$(mine brovia-host | head -n 1)"; }
+watched_pause() { # seconds, the pages watched meanwhile
+    local i
+    for ((i = 0; i < $1; i++)); do watch_pages; sleep 1; done
+}
+unplug_monitor() {
+    xrandr --delmonitor WALL2 >/dev/null
+    watched_pause 5
+    xrandr --setmonitor WALL2 1280/338x720/190+2560+0 none >/dev/null
+}
+page_server_down() {
+    kill -USR1 "$web_pid"
+    watched_pause 60
+    kill -USR2 "$web_pid"
+}
+keepalive_fails() {
+    kill -USR1 "$svc_pid"
+    local box=""
+    find_box() { box=$(xdotool search --onlyvisible --name '^提示$' | head -n 1); [[ -n $box ]]; }
+    waitfor 450 find_box || true
+    kill -USR2 "$svc_pid"
+    [[ -n $box ]] && xdotool windowactivate --sync "$box" key n 2>/dev/null
+    [[ -n $box ]]
+}
+schedule=(kill_renderer kill_brovia kill_host unplug_monitor page_server_down keepalive_fails)
+
+# The longest time a page was not live, from the status lines seen.
+declare -A dark_since
+longest_dark=0
+watch_pages() {
+    local s t=$(now) line entry state
+    s=$(status) || return 0
+    while read -r _ entry _ _ state _; do
+        if [[ $state == live || $state == off ]]; then
+            if [[ -n ${dark_since[$entry]:-} ]]; then
+                ((t - dark_since[$entry] > longest_dark)) && longest_dark=$((t - dark_since[$entry]))
+                unset "dark_since[$entry]"
+            fi
+        else
+            [[ -n ${dark_since[$entry]:-} ]] || dark_since[$entry]=$t
+        fi
+    done < <(awk '$1 == "entry"' <<<"$s")
+}
+
+start=$(now)
+end=$((start + minutes * 60))
+reloads=0
+next_fault=$((start + 20))
+f=0
+while (($(now) < end)); do
+    watch_pages
+    if ((reloads < 50 && $(now) >= start + (reloads + 1) * minutes * 60 / 51)); then
+        if ((reloads % 2)); then ask --reload WALL0 >/dev/null || true; else ask --reload >/dev/null || true; fi
+        reloads=$((reloads + 1))
+    fi
+    if (($(now) >= next_fault)); then
+        name=${schedule[f % ${#schedule[@]}]}
+        f=$((f + 1))
+        echo "$(date -u +%H:%M:%S) $name" >>"$work/faults.log"
+        if $name; then
+            faults=$((faults + 1))
+            fault_count[$name]=$((${fault_count[$name]:-0} + 1))
+            # Recovered: every page live again within 60 s of the fault's end.
+            for _ in $(seq 60); do
+                watch_pages
+                all_live && { recovered=$((recovered + 1)); break; }
+                sleep 1
+            done
+        fi
+        next_fault=$(($(now) + 60))
+    fi
+    sleep 1
+done
+# The rest of the 500 status calls.
+while ((status_calls < 500)); do status >/dev/null || true; done
+watch_pages
+read -r rss1 fds1 threads1 <<<"$(sample)"
+
+# --- sign-out, exit and what is left -------------------------------------------------
+ask --login >/dev/null || true
+waitfor 100 find_dialog && xdotool windowactivate --sync "$dialog" key Return 2>/dev/null || true
+waitfor 300 test -z "$(mine Brovia)" || true
+kill -TERM $pv
+waitfor 100 test ! -d /proc/$pv || true
+sleep 2
+left_processes=$( (mine Brovia; mine brovia-host; mine panoview) | wc -l)
+left_chromium=$(pgrep -f -- "--user-data-dir=$TMPDIR" | wc -l || true)
+left_profiles=$(find "$TMPDIR" -mindepth 1 -maxdepth 1 | wc -l)
+left_sockets=$(find "$work/run" -type s | wc -l)
+left_tmp=$(comm -13 <(echo "$tmp_before") <(ls -A /tmp | sort) | grep -v "^xwall-" | wc -l || true)
+
+echo "soak of $minutes min on three Chromium pages (shared browser), panel on the middle monitor"
+printf '%-34s %12s %12s\n' "" start end
+printf '%-34s %9s KiB %9s KiB\n' "panoview resident memory" "$rss0" "$rss1"
+printf '%-34s %12s %12s\n' "panoview open descriptors" "$fds0" "$fds1"
+printf '%-34s %12s %12s\n' "panoview threads" "$threads0" "$threads1"
+for name in "${schedule[@]}"; do printf '  fault %-26s %d\n' "$name" "${fault_count[$name]:-0}"; done
+echo "faults $faults, recovered $recovered (every page live within 60 s)"
+echo "status calls $status_calls, reloads $reloads"
+echo "longest time a page was not live: ${longest_dark} s"
+echo "left after sign-out and exit: processes $left_processes, chromium $left_chromium," \
+    "profiles $left_profiles, sockets $left_sockets, new entries in /tmp $left_tmp"
