@@ -31,6 +31,8 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -124,22 +126,51 @@ void Program::runMainWindow() {
     // Ended by a signal: OnEndSession stops the browsers, and the stop takes
     // the wall down, which gives the monitors' blanking back.
     runMainWindowUntilSignal(tray_->controller(), commandLineTail_);
+    stopListeningForCommands();
 }
 
 void Program::listenForCommands() {
-    commands_ = platform::CommandListener::listen(platform::commandSocketPath(kInstanceLockName));
+    commands_ = platform::CommandListener::listen(platform::commandSocketPath(kInstanceLockName),
+                                                  platform::kCommandDeadline);
     if (!commands_)
         return;
-    // One request at a time, on the UI thread, each within its deadline.
-    auto* ready = new QSocketNotifier(commands_->descriptor(), QSocketNotifier::Read, tray_.get());
-    QObject::connect(ready, &QSocketNotifier::activated, tray_.get(), [this] {
-        commands_->serveOne(
-            [this](const std::string& request) -> platform::CommandAnswer {
-                const RemoteAnswer answer = answerRequest(request, remoteServices());
-                return {answer.status, answer.text};
-            },
-            std::chrono::seconds(2));
+    commandsReady_ =
+        std::make_unique<QSocketNotifier>(commands_->descriptor(), QSocketNotifier::Read);
+    QObject::connect(commandsReady_.get(), &QSocketNotifier::activated, tray_.get(),
+                     [this] { serveCommands(); });
+    commandsDue_ = std::make_unique<QTimer>();
+    commandsDue_->setSingleShot(true);
+    QObject::connect(commandsDue_.get(), &QTimer::timeout, tray_.get(),
+                     [this] { serveCommands(); });
+}
+
+// Never waits for a client: what has come is served, and the timer is set
+// for the first deadline still ahead (a timer that fires early only serves
+// once more).
+void Program::serveCommands() {
+    // An answer that runs an event loop of its own is not served into: the
+    // work that comes meanwhile is served once it has returned.
+    if (!commandsReady_->isEnabled())
+        return;
+    commandsReady_->setEnabled(false);
+    commands_->serve([this](const std::string& request) -> platform::CommandAnswer {
+        const RemoteAnswer answer = answerRequest(request, remoteServices());
+        return {answer.status, answer.text};
     });
+    commandsReady_->setEnabled(true);
+    if (const auto due = commands_->nextDeadline()) {
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(*due - std::chrono::steady_clock::now());
+        commandsDue_->start(std::max(left, std::chrono::milliseconds(0)));
+    } else {
+        commandsDue_->stop();
+    }
+}
+
+void Program::stopListeningForCommands() {
+    commandsReady_.reset();
+    commandsDue_.reset();
+    commands_.reset();
 }
 
 RemoteServices Program::remoteServices() {
@@ -305,7 +336,11 @@ PanoviewDlgServices Program::mainWindowServices() {
     };
     services.stopBrowsers = [this] { launcher_->StopBrowsers(); };
     services.endLeftoverBrowsers = [this] { launcher_->endLeftoverBrowsers(); };
-    services.exitProcess = [](int status) { std::exit(status); };
+    // Exit ends the process here, past every destructor of the program.
+    services.exitProcess = [this](int status) {
+        stopListeningForCommands();
+        std::exit(status);
+    };
     return services;
 }
 

@@ -30,6 +30,8 @@
 
 class LoginView;
 class QApplication;
+class QSocketNotifier;
+class QTimer;
 class TrayView;
 namespace platform {
 class CommandListener;
@@ -70,6 +72,11 @@ private:
     // Serves the commands of later starts (panoview --login, --settings,
     // --status, --reload, --screenshot).
     void listenForCommands();
+    void serveCommands();
+    // The command socket closes and leaves its path as the program ends, so
+    // that a later start finds no copy there rather than one that never
+    // answers.
+    void stopListeningForCommands();
     RemoteServices remoteServices();
     // The wall now, token and password hidden.
     WallSnapshot snapshot();
@@ -103,6 +110,11 @@ private:
     std::unique_ptr<platform::DisplayWatch> displayWatch_;
     std::unique_ptr<TrayView> tray_;
     std::unique_ptr<platform::CommandListener> commands_;
+    // Its work is served when its descriptor is readable, and at the next
+    // deadline of a connection at the latest. Declared after the listener,
+    // so that they go before it.
+    std::unique_ptr<QSocketNotifier> commandsReady_;
+    std::unique_ptr<QTimer> commandsDue_;
     KeepAliveRecord keepAlive_;
     std::unique_ptr<MetricsWriter> metrics_;
     bool metricsDue_ = false;

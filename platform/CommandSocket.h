@@ -5,15 +5,17 @@
 // One request a connection: the client sends one line (the word, and after a
 // blank its argument, if any), at most kCommandRequestMax bytes with its line
 // feed; the running copy answers with its status (a decimal number), a blank
-// and its text, which may run over several lines, and closes the connection.
-// An answer is at most kCommandAnswerMax bytes. Only processes of the same
-// user are served; another user's request is refused unread.
+// and its text, which may run over several lines, ends it with a line feed
+// and closes the connection. An answer is at most kCommandAnswerMax bytes.
+// Only processes of the same user are served; another user's request is
+// refused unread.
 #pragma once
 
 #include <chrono>
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace platform {
@@ -45,26 +47,58 @@ struct CommandAnswer {
     std::string text;
 };
 
+// How long a connection may stay, from its accept to its answer's last byte.
+inline constexpr std::chrono::milliseconds kCommandDeadline = std::chrono::seconds(2);
+// How many connections are open at once at the most.
+inline constexpr size_t kCommandConnectionsMax = 64;
+
+// Serves the connections of the command socket without ever waiting for one:
+// every connection is non-blocking and has its own deadline, so that any
+// number of silent or slow clients hold no other client up, and a request
+// line is answered in the turn its last byte arrives.
+//
+// The caller's event loop drives it: it calls serve() whenever descriptor()
+// is readable, and at nextDeadline() at the latest.
+//
+// At most `connectionsMax` connections are open; a new one beyond that
+// drops the oldest connection still waiting for its request line (or, when
+// every one is sending its answer, the oldest of those). A client that means
+// to be served sends its line as soon as it is connected, so a flood of
+// silent connections pushes out its own oldest, never a live client, and
+// never locks the socket for a deadline's length as refusing newcomers would.
 class CommandListener {
 public:
+    using Handler = std::function<CommandAnswer(const std::string& request)>;
     // Listens at the path (mode 0600), replacing a socket left by an earlier
     // run of this user. Null, with one diagnostic line, when it cannot.
-    static std::unique_ptr<CommandListener> listen(const std::string& path);
+    static std::unique_ptr<CommandListener>
+    listen(const std::string& path, std::chrono::milliseconds deadline = kCommandDeadline,
+           size_t connectionsMax = kCommandConnectionsMax);
+    // Closes every connection and removes the socket from its path, when the
+    // socket there is still the one this listener made.
     virtual ~CommandListener() = default;
-    // The descriptor that becomes readable when a client connects.
+    // One descriptor that is readable while there is work: a client waits to
+    // be accepted, a request's bytes have come, an answer can go on. It is
+    // only watched, never read.
     virtual int descriptor() const = 0;
-    // Takes one waiting connection: refuses another user's process, reads
-    // its request line within the deadline (a longer line is not served),
-    // answers with what `handle` says, within the deadline as well. Returns
-    // at once when no client waits.
-    virtual void serveOne(const std::function<CommandAnswer(const std::string& request)>& handle,
-                          std::chrono::milliseconds deadline) = 0;
+    // Does the work there is without waiting: accepts waiting clients
+    // (another user's is refused unread), reads what has come, answers each
+    // request line whole with what `handle` says, puts out what an answer's
+    // client takes, and closes the connections whose deadline has passed. A
+    // line longer than kCommandRequestMax bytes with its line feed is not
+    // served. A call made from inside `handle` returns at once.
+    virtual void serve(const Handler& handle) = 0;
+    // When serve() is due at the latest although descriptor() stays quiet:
+    // the first deadline of an open connection, or the end of accepting's
+    // rest after the process ran out of descriptors; none while neither is.
+    virtual std::optional<std::chrono::steady_clock::time_point> nextDeadline() const = 0;
 };
 
 // Hands the request line to the running copy and waits for its whole
 // answer. False when no copy listens (no socket, nobody at it) or the
-// listener is another user's; a copy that does not answer within the
-// deadline, or answers more than kCommandAnswerMax bytes, answers status 2.
+// listener is another user's; a copy that does not answer whole (its final
+// line feed) within the deadline, or answers more than kCommandAnswerMax
+// bytes, answers status 2.
 bool sendCommand(const std::string& path, const std::string& request, CommandAnswer& answer,
                  std::chrono::milliseconds deadline);
 

@@ -4,16 +4,18 @@
 #include "platform/Instance.h"
 #include "platform/linux/Fd.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <unordered_map>
 
 namespace platform {
 
@@ -44,28 +46,6 @@ bool readable(int fd, std::chrono::steady_clock::time_point until) {
     }
 }
 
-// Reads until a line feed, the peer's end or the deadline; false on the
-// deadline, an error or a line longer than `limit` bytes with its line feed.
-bool readLine(int fd, std::string& line, size_t limit, std::chrono::milliseconds deadline) {
-    const auto until = std::chrono::steady_clock::now() + deadline;
-    char c;
-    while (line.size() < limit) {
-        if (!readable(fd, until))
-            return false;
-        const ssize_t n = ::read(fd, &c, 1);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && errno == EAGAIN)
-            continue;
-        if (n <= 0)
-            return !line.empty();
-        if (c == '\n')
-            return true;
-        line += c;
-    }
-    return false;
-}
-
 // Reads until the peer's end; false on the deadline, an error or more than
 // `limit` bytes.
 bool readToEnd(int fd, std::string& text, size_t limit, std::chrono::milliseconds deadline) {
@@ -87,47 +67,302 @@ bool readToEnd(int fd, std::string& text, size_t limit, std::chrono::millisecond
     }
 }
 
+using Clock = std::chrono::steady_clock;
+
+// How long accepting rests after the process ran out of descriptors: the
+// waiting client would otherwise keep the socket readable, and every turn of
+// the event loop would try again in vain.
+constexpr std::chrono::milliseconds kAcceptRest{250};
+
+// Reads and drops what a client sent that nobody will read: closing a Unix
+// socket with unread bytes resets the connection, and the client's read of
+// what was sent to it would fail. Bounded, for a client that never stops.
+void dropUnread(int fd) {
+    char discard[4096];
+    size_t dropped = 0;
+    while (dropped < 16 * sizeof discard) {
+        const ssize_t n = ::recv(fd, discard, sizeof discard, MSG_DONTWAIT);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;
+        dropped += static_cast<size_t>(n);
+    }
+}
+
+// Where one connection's work stands after a step.
+enum class Step { Waiting, Done, Failed };
+
+struct Connection {
+    UniqueFd fd;
+    uint64_t order = 0; // the accept order: the oldest has the lowest
+    Clock::time_point deadline;
+    std::string request; // the request line so far
+    std::string answer;  // the whole answer, once the request is read
+    size_t sent = 0;
+    bool answering() const { return !answer.empty(); }
+
+    // Reads what has come, up to the line feed or the peer's end (which ends
+    // a line too); fails on a line longer than kCommandRequestMax bytes with
+    // its line feed. What follows the line feed is never read.
+    Step readRequest() {
+        char buffer[kCommandRequestMax];
+        for (;;) {
+            const size_t room = kCommandRequestMax - request.size();
+            if (room == 0)
+                return Step::Failed;
+            const ssize_t n = ::recv(fd.get(), buffer, room, MSG_DONTWAIT);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+                return Step::Waiting;
+            if (n < 0)
+                return Step::Failed;
+            if (n == 0)
+                return request.empty() ? Step::Failed : Step::Done;
+            const auto* feed =
+                static_cast<const char*>(std::memchr(buffer, '\n', static_cast<size_t>(n)));
+            request.append(buffer, static_cast<size_t>(feed ? feed - buffer : n));
+            if (feed)
+                return Step::Done;
+        }
+    }
+
+    // Puts out as much of the answer as the client takes now.
+    Step writeAnswer() {
+        while (sent < answer.size()) {
+            const ssize_t n = ::send(fd.get(), answer.data() + sent, answer.size() - sent,
+                                     MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+                return Step::Waiting;
+            if (n <= 0)
+                return Step::Failed;
+            sent += static_cast<size_t>(n);
+        }
+        return Step::Done;
+    }
+};
+
+// The answer as it goes out: status, blank, text and the final line feed,
+// or a refusal when that would be longer than kCommandAnswerMax.
+std::string answerLine(const CommandAnswer& answer) {
+    std::string text = std::to_string(answer.status) + " " + answer.text;
+    if (text.size() + 1 > kCommandAnswerMax)
+        text = "2 the answer is too long";
+    return text + '\n';
+}
+
+// One epoll set holds the listening socket and every connection, each
+// watched for what it waits for (its request's bytes, or room for its
+// answer): its descriptor is the one the event loop watches.
 class LinuxCommandListener : public CommandListener {
 public:
-    explicit LinuxCommandListener(UniqueFd fd) : fd_(std::move(fd)) {}
-    int descriptor() const override { return fd_.get(); }
-
-    void serveOne(const std::function<CommandAnswer(const std::string&)>& handle,
-                  std::chrono::milliseconds deadline) override {
-        UniqueFd client(::accept4(fd_.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
-        if (!client.valid())
-            return;
-        if (!peerIsThisUser(client.get())) {
-            DebugPrint("CommandListener: a request of another user refused\n");
-            const char refused[] = "2 refused: another user's request\n";
-            ::send(client.get(), refused, sizeof refused - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
-            // What it sent already is dropped unread: closing on it would
-            // reset the connection before the refusal is read.
-            char discard[kCommandRequestMax];
-            while (::recv(client.get(), discard, sizeof discard, MSG_DONTWAIT) > 0) {
-            }
-            return;
+    LinuxCommandListener(UniqueFd fd, UniqueFd epoll, std::string path,
+                         std::chrono::milliseconds deadline, size_t connectionsMax)
+        : fd_(std::move(fd)), epoll_(std::move(epoll)), path_(std::move(path)), deadline_(deadline),
+          connectionsMax_(std::max<size_t>(connectionsMax, 1)) {
+        struct stat st {};
+        if (::lstat(path_.c_str(), &st) == 0) {
+            bound_ = true;
+            device_ = st.st_dev;
+            inode_ = st.st_ino;
         }
-        std::string request;
-        if (!readLine(client.get(), request, kCommandRequestMax - 1, deadline))
+    }
+
+    ~LinuxCommandListener() override {
+        connections_.clear();
+        // A socket at the path that is not ours (a later run's) stays.
+        struct stat st {};
+        if (bound_ && ::lstat(path_.c_str(), &st) == 0 && st.st_dev == device_ &&
+            st.st_ino == inode_)
+            ::unlink(path_.c_str());
+    }
+
+    bool watchListener() { return watch(fd_.get(), EPOLLIN, EPOLL_CTL_ADD); }
+
+    int descriptor() const override { return epoll_.get(); }
+
+    void serve(const Handler& handle) override {
+        if (serving_)
             return;
-        const CommandAnswer answer = handle(request);
-        std::string text = std::to_string(answer.status) + " " + answer.text;
-        if (text.size() + 1 > kCommandAnswerMax)
-            text = "2 the answer is too long";
-        text += '\n';
-        // The answer goes out whole, or not at all within the deadline: a
-        // client that stops reading holds the program up no longer.
-        const int flags = ::fcntl(client.get(), F_GETFL);
-        ::fcntl(client.get(), F_SETFL, flags & ~O_NONBLOCK);
-        timeval limit{static_cast<time_t>(deadline.count() / 1000),
-                      static_cast<suseconds_t>(deadline.count() % 1000 * 1000)};
-        ::setsockopt(client.get(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-        writeAll(client.get(), text.data(), text.size(), WriteTo::Socket);
+        serving_ = true;
+        struct Done {
+            bool& serving;
+            ~Done() { serving = false; }
+        } done{serving_};
+
+        resumeAccepting();
+        epoll_event events[64];
+        int ready;
+        do
+            ready = ::epoll_wait(epoll_.get(), events, 64, 0);
+        while (ready < 0 && errno == EINTR);
+        for (int i = 0; i < ready; ++i) {
+            const int fd = events[i].data.fd;
+            if (fd == fd_.get()) {
+                acceptWaiting();
+                continue;
+            }
+            // One that an earlier event of this turn closed is gone.
+            const auto it = connections_.find(fd);
+            if (it != connections_.end())
+                progress(it, handle);
+        }
+        closeExpired();
+    }
+
+    std::optional<Clock::time_point> nextDeadline() const override {
+        std::optional<Clock::time_point> first = acceptResumes_;
+        for (const auto& [fd, connection] : connections_)
+            if (!first || connection.deadline < *first)
+                first = connection.deadline;
+        return first;
     }
 
 private:
+    using Connections = std::unordered_map<int, Connection>;
+
+    bool watch(int fd, uint32_t events, int operation) {
+        epoll_event event{};
+        event.events = events;
+        event.data.fd = fd;
+        return ::epoll_ctl(epoll_.get(), operation, fd, &event) == 0;
+    }
+
+    // Accepts the clients waiting, as many a turn as connections may be
+    // open, so that a stream of clients cannot hold the event loop.
+    void acceptWaiting() {
+        for (size_t taken = 0; taken < connectionsMax_; ++taken) {
+            UniqueFd client(::accept4(fd_.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+            if (!client.valid()) {
+                if (errno == EINTR || errno == ECONNABORTED)
+                    continue;
+                if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
+                    restAccepting();
+                return;
+            }
+            if (!peerIsThisUser(client.get())) {
+                DebugPrint("CommandListener: a request of another user refused\n");
+                const char refused[] = "2 refused: another user's request\n";
+                ::send(client.get(), refused, sizeof refused - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+                // What it sent already is dropped unread: closing on it would
+                // reset the connection before the refusal is read.
+                dropUnread(client.get());
+                continue;
+            }
+            if (connections_.size() >= connectionsMax_)
+                dropOldest();
+            const int fd = client.get();
+            if (!watch(fd, EPOLLIN, EPOLL_CTL_ADD))
+                continue;
+            Connection& connection = connections_[fd];
+            connection.fd = std::move(client);
+            connection.order = ++accepted_;
+            connection.deadline = Clock::now() + deadline_;
+        }
+    }
+
+    void restAccepting() {
+        DebugPrint("CommandListener: cannot take a connection (error %d); trying again soon\n",
+                   errno);
+        watch(fd_.get(), 0, EPOLL_CTL_MOD);
+        acceptResumes_ = Clock::now() + kAcceptRest;
+    }
+
+    void resumeAccepting() {
+        if (acceptResumes_ && Clock::now() >= *acceptResumes_) {
+            watch(fd_.get(), EPOLLIN, EPOLL_CTL_MOD);
+            acceptResumes_.reset();
+        }
+    }
+
+    // The oldest connection still waiting for its request line goes; when
+    // every one is answering, the oldest of those.
+    void dropOldest() {
+        auto oldest = connections_.end();
+        for (auto it = connections_.begin(); it != connections_.end(); ++it) {
+            if (oldest == connections_.end()) {
+                oldest = it;
+                continue;
+            }
+            const bool waiting = !it->second.answering();
+            const bool oldestWaiting = !oldest->second.answering();
+            if (waiting != oldestWaiting ? waiting : it->second.order < oldest->second.order)
+                oldest = it;
+        }
+        if (oldest == connections_.end())
+            return;
+        if (!crowded_)
+            DebugPrint("CommandListener: more than %zu connections at once; the oldest waiting "
+                       "ones are dropped\n",
+                       connectionsMax_);
+        crowded_ = true;
+        close(oldest);
+    }
+
+    // Reads the request while it comes, answers it once whole, and puts the
+    // answer out while the client takes it.
+    void progress(Connections::iterator it, const Handler& handle) {
+        Connection& connection = it->second;
+        if (!connection.answering()) {
+            const Step read = connection.readRequest();
+            if (read == Step::Waiting)
+                return;
+            if (read == Step::Failed) {
+                close(it);
+                return;
+            }
+            connection.answer = answerLine(handle(connection.request));
+        }
+        switch (connection.writeAnswer()) {
+        case Step::Waiting:
+            watch(it->first, EPOLLOUT, EPOLL_CTL_MOD);
+            return;
+        case Step::Done:
+            dropUnread(it->first);
+            close(it);
+            return;
+        case Step::Failed:
+            close(it);
+            return;
+        }
+    }
+
+    // Whatever a connection has not done by its deadline, it does not do:
+    // an answer not out whole by then is cut off, and the client, missing
+    // its final line feed, takes it for none.
+    void closeExpired() {
+        const auto now = Clock::now();
+        for (auto it = connections_.begin(); it != connections_.end();)
+            it = it->second.deadline <= now ? close(it) : std::next(it);
+    }
+
+    Connections::iterator close(Connections::iterator it) {
+        ::epoll_ctl(epoll_.get(), EPOLL_CTL_DEL, it->first, nullptr);
+        it = connections_.erase(it);
+        if (connections_.empty())
+            crowded_ = false;
+        return it;
+    }
+
     UniqueFd fd_;
+    UniqueFd epoll_;
+    const std::string path_;
+    const std::chrono::milliseconds deadline_;
+    const size_t connectionsMax_;
+    // The socket file made at the path, to remove it only while it is ours.
+    bool bound_ = false;
+    dev_t device_ = 0;
+    ino_t inode_ = 0;
+    Connections connections_;
+    uint64_t accepted_ = 0;
+    // Set while accepting rests after the descriptors ran out.
+    std::optional<Clock::time_point> acceptResumes_;
+    // Said once a flood is met, until every connection has gone.
+    bool crowded_ = false;
+    bool serving_ = false;
 };
 
 } // namespace
@@ -186,11 +421,20 @@ int connectPrivateSocket(const std::string& path) {
     return fd.release();
 }
 
-std::unique_ptr<CommandListener> CommandListener::listen(const std::string& path) {
-    UniqueFd fd(listenPrivateSocket(path, "CommandListener"));
+std::unique_ptr<CommandListener> CommandListener::listen(const std::string& path,
+                                                         std::chrono::milliseconds deadline,
+                                                         size_t connectionsMax) {
+    UniqueFd fd(listenPrivateSocket(path, "CommandListener", static_cast<int>(connectionsMax)));
     if (!fd.valid())
         return nullptr;
-    return std::make_unique<LinuxCommandListener>(std::move(fd));
+    UniqueFd epoll(::epoll_create1(EPOLL_CLOEXEC));
+    auto listener = std::make_unique<LinuxCommandListener>(std::move(fd), std::move(epoll), path,
+                                                           deadline, connectionsMax);
+    if (!listener->watchListener()) {
+        DebugPrint("CommandListener: cannot watch %s (error %d)\n", path.c_str(), errno);
+        return nullptr;
+    }
+    return listener;
 }
 
 bool sendCommand(const std::string& path, const std::string& request, CommandAnswer& answer,
@@ -200,17 +444,22 @@ bool sendCommand(const std::string& path, const std::string& request, CommandAns
         return false;
     const std::string line = request + "\n";
     std::string reply;
-    if (line.size() > kCommandRequestMax || request.find('\n') != std::string::npos) {
+    if (request.find('\n') != std::string::npos) {
+        answer = {2, "the request holds a line feed"};
+        return true;
+    }
+    if (line.size() > kCommandRequestMax) {
         answer = {2, "the request is too long"};
         return true;
     }
+    // An answer cut off before its final line feed is none.
     if (!writeAll(fd.get(), line.data(), line.size(), WriteTo::Socket) ||
-        !readToEnd(fd.get(), reply, kCommandAnswerMax, deadline) || reply.empty()) {
+        !readToEnd(fd.get(), reply, kCommandAnswerMax, deadline) || reply.empty() ||
+        reply.back() != '\n') {
         answer = {2, "the running copy did not answer"};
         return true;
     }
-    if (reply.back() == '\n')
-        reply.pop_back();
+    reply.pop_back();
     const size_t blank = reply.find(' ');
     answer.status = std::atoi(reply.substr(0, blank).c_str());
     answer.text = blank == std::string::npos ? "" : reply.substr(blank + 1);
