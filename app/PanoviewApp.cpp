@@ -65,7 +65,8 @@ std::vector<std::string> wordsOf(const std::string& tail) {
 bool CPanoviewApp::InitInstance(const std::string& tail) {
     std::string why;
     const std::string query =
-        queryRequest(wordsOf(tail), services_.workingFolder ? services_.workingFolder() : ".", why);
+        queryRequest(services_.arguments ? services_.arguments() : wordsOf(tail),
+                     services_.workingFolder ? services_.workingFolder() : ".", why);
     if (!query.empty() || !why.empty()) {
         int status = 2;
         if (!why.empty()) {

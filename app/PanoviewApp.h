@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 // The name of the single-instance lock of a user's session.
 inline constexpr const char* kInstanceLockName = "14ACEF37-B7DE-48e7-B2BB-E3CBCD52E2D5";
@@ -34,6 +35,10 @@ struct StartupServices {
     std::function<bool(const std::string& request, int& status)> sendCommand;
     // The folder the command line's relative paths are taken from.
     std::function<std::string()> workingFolder;
+    // The arguments as the program was given them, each whole: a quoted
+    // monitor list or an empty argument ("$EMPTY") stays one word. Unset,
+    // the words are the command line's tail split at its blanks.
+    std::function<std::vector<std::string>()> arguments;
 };
 
 class CPanoviewApp {

@@ -84,6 +84,7 @@ StartupServices Program::startupServices() {
         status = answer.status;
         return true;
     };
+    services.arguments = [this] { return std::vector<std::string>(argv_ + 1, argv_ + argc_); };
     services.workingFolder = [] {
         std::error_code error;
         const auto folder = std::filesystem::current_path(error);

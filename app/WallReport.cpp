@@ -4,9 +4,11 @@
 
 #include <json/json.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 
 #include <cinttypes>
 #include <cstdio>
@@ -220,31 +222,111 @@ std::string metricsText(const WallSnapshot& s) {
     return out;
 }
 
+namespace {
+
+// The words of a text separated by blanks and tabs.
+std::vector<std::string> blankSeparated(const std::string& text) {
+    std::vector<std::string> words;
+    size_t at = 0;
+    while ((at = text.find_first_not_of(" \t", at)) != std::string::npos) {
+        const size_t end = std::min(text.find_first_of(" \t", at), text.size());
+        words.push_back(text.substr(at, end - at));
+        at = end;
+    }
+    return words;
+}
+
+// A caller's word in quotes, as C writes it: control bytes, and every byte
+// outside printable ASCII, as escapes, so that nothing of it reaches the
+// caller's terminal raw.
+std::string quoted(const std::string& word) {
+    std::string out = "\"";
+    for (const char c : word) {
+        const auto byte = static_cast<unsigned char>(c);
+        switch (c) {
+        case '\\':
+        case '"':
+            out += '\\';
+            out += c;
+            continue;
+        case '\n':
+            out += "\\n";
+            continue;
+        case '\t':
+            out += "\\t";
+            continue;
+        case '\r':
+            out += "\\r";
+            continue;
+        default:
+            break;
+        }
+        if (byte < 0x20 || byte >= 0x7f) {
+            char escape[5];
+            std::snprintf(escape, sizeof escape, "\\x%02x", byte);
+            out += escape;
+        } else {
+            out += c;
+        }
+    }
+    return out + '"';
+}
+
+// The words after an option up to the next option, joined by blanks; none
+// when no word follows it.
+std::optional<std::string> optionArgument(const std::vector<std::string>& words, size_t option) {
+    std::optional<std::string> argument;
+    for (size_t i = option + 1; i < words.size() && words[i].rfind("--", 0) != 0; ++i)
+        argument = argument ? *argument + " " + words[i] : words[i];
+    return argument;
+}
+
+} // namespace
+
 bool entriesNamed(const std::vector<MonitorStatus>& monitors, const std::string& which,
                   std::vector<size_t>& entries, std::string& why) {
     entries.clear();
+    const std::vector<std::string> words = blankSeparated(which);
+    std::vector<bool> known(words.size(), false);
     std::string names;
     for (const MonitorStatus& m : monitors) {
-        const bool onMonitor = !m.name.empty() && m.state != "off";
-        if (onMonitor)
-            names += (names.empty() ? "" : ", ") + m.name;
-        if (which.empty() ? onMonitor
-                          : (m.name == which || std::to_string(m.entry) == which) && onMonitor)
+        if (m.name.empty() || m.state == "off")
+            continue;
+        names += (names.empty() ? "" : ", ") + m.name;
+        bool named = words.empty();
+        for (size_t i = 0; i < words.size(); ++i)
+            if (words[i] == m.name || words[i] == std::to_string(m.entry))
+                named = known[i] = true;
+        if (named)
             entries.push_back(m.entry);
     }
-    if (!entries.empty())
+    // Each unknown word once, in the order given.
+    std::vector<std::string> unknown;
+    for (size_t i = 0; i < words.size(); ++i)
+        if (!known[i] && std::find(unknown.begin(), unknown.end(), words[i]) == unknown.end())
+            unknown.push_back(words[i]);
+    if (!entries.empty() && unknown.empty())
         return true;
-    why = which.empty() ? "no monitor shows a page"
-                        : "no page on a monitor \"" + which +
-                              "\"; the monitors with pages: " + (names.empty() ? "none" : names);
+    // One unknown word and nothing is reloaded: a script learns of its typo
+    // before any page goes.
+    entries.clear();
+    if (words.empty()) {
+        why = "no monitor shows a page";
+        return false;
+    }
+    std::string list;
+    for (const std::string& word : unknown)
+        list += (list.empty() ? "" : ", ") + quoted(word);
+    why = (unknown.size() == 1 ? "no page on a monitor " : "no page on the monitors ") + list +
+          "; the monitors with pages: " + (names.empty() ? "none" : names) + "; nothing reloaded";
     return false;
 }
 
 RemoteRequest parseRequest(const std::string& line) {
     const size_t blank = line.find(' ');
     if (blank == std::string::npos)
-        return {line, {}};
-    return {line.substr(0, blank), line.substr(blank + 1)};
+        return {line, {}, false};
+    return {line.substr(0, blank), line.substr(blank + 1), true};
 }
 
 std::string queryRequest(const std::vector<std::string>& words, const std::string& workingFolder,
@@ -252,21 +334,19 @@ std::string queryRequest(const std::vector<std::string>& words, const std::strin
     why.clear();
     for (size_t i = 0; i < words.size(); ++i) {
         const std::string& w = words[i];
-        const bool hasNext = i + 1 < words.size() && words[i + 1].rfind("--", 0) != 0;
         if (w == "--status") {
             for (const std::string& other : words)
                 if (other == "--json")
                     return "status json";
             return "status";
         }
-        if (w == "--reload")
-            return hasNext ? "reload " + words[i + 1] : "reload";
+        if (w == "--reload") {
+            const std::optional<std::string> monitors = optionArgument(words, i);
+            return monitors ? "reload " + *monitors : "reload";
+        }
         if (w == "--screenshot") {
-            // The folder is the rest of the words up to the next option, so
-            // that a folder with blanks arrives whole.
-            std::string folder;
-            for (size_t j = i + 1; j < words.size() && words[j].rfind("--", 0) != 0; ++j)
-                folder += (folder.empty() ? "" : " ") + words[j];
+            // A folder with blanks arrives whole, also as several words.
+            std::string folder = optionArgument(words, i).value_or("");
             if (folder.empty()) {
                 why = "--screenshot needs the folder to write the pictures in";
                 return {};
@@ -337,6 +417,11 @@ RemoteAnswer answerRequest(const std::string& line, const RemoteServices& servic
         return {0, text};
     }
     if (request.word == "reload") {
+        // Only the word alone means the whole wall: an argument without a
+        // monitor in it is a script's empty variable.
+        if (request.argumentGiven && blankSeparated(request.argument).empty())
+            return {2, "the monitor name is empty or blank; nothing reloaded (--reload alone "
+                       "reloads every page)"};
         if (!services.wallUp())
             return {2, "not signed in: no page to reload"};
         const WallSnapshot snapshot = services.snapshot();

@@ -51,25 +51,32 @@ std::string statusJson(const WallSnapshot& snapshot);
 std::string metricsText(const WallSnapshot& snapshot);
 
 // The display entries a reload means: every entry with a page on a monitor
-// for an empty `which`, else the one on the monitor of that name, or the
-// entry of that number. False, with the reason, when there is none.
+// when `which` holds no word, else those on the monitors it names or of the
+// entry numbers it gives (words separated by blanks or tabs), each once, in
+// the entries' order. False, with the reason, when there is none, or when a
+// word names no monitor with a page: the reason quotes those words (control
+// bytes, backslash and quote escaped) and names the monitors there are.
 bool entriesNamed(const std::vector<MonitorStatus>& monitors, const std::string& which,
                   std::vector<size_t>& entries, std::string& why);
 
 // A request line as the running copy reads it: the word, and after its first
-// blank the argument.
+// blank the argument. `argumentGiven` tells "reload " (an empty argument, as
+// an empty variable of a script gives) from "reload".
 struct RemoteRequest {
     std::string word;
     std::string argument;
+    bool argumentGiven = false;
 };
 RemoteRequest parseRequest(const std::string& line);
 
 // The request line for the running copy that a command line's words ask for
-// with --status [--json], --reload [MONITOR] or --screenshot DIR (a relative
-// folder taken from `workingFolder`): "status", "status json",
-// "reload WALL2", "screenshot /abs/dir". Empty when the words hold none of
-// them; `why` then says what is wrong when they hold one badly (a
-// --screenshot without its folder).
+// with --status [--json], --reload [MONITOR...] or --screenshot DIR (a
+// relative folder taken from `workingFolder`): "status", "status json",
+// "reload WALL2", "reload WALL1 WALL2", "screenshot /abs/dir". An option's
+// argument is the words up to the next option, joined by blanks; an empty
+// one stays ("reload " for --reload ""), for the running copy to refuse.
+// Empty when the words hold none of them; `why` then says what is wrong when
+// they hold one badly (a --screenshot without its folder).
 std::string queryRequest(const std::vector<std::string>& words, const std::string& workingFolder,
                          std::string& why);
 

@@ -239,6 +239,36 @@ TEST_F(StartupTest, QuestionsForTheRunningCopyEndWithItsAnswersStatus) {
     }
 }
 
+// The arguments as given reach the running copy whole: an empty or blank
+// one (a script's empty variable) is handed over for the copy to refuse,
+// not taken for the word alone, and a quoted monitor list stays one list.
+TEST_F(StartupTest, ArgumentsReachTheRunningCopyWhole) {
+    struct Case {
+        std::vector<std::string> arguments;
+        std::vector<std::string> steps;
+    };
+    const Case cases[] = {
+        {{"--reload"}, {"send:reload", "exit:0"}},
+        {{"--reload", ""}, {"send:reload ", "exit:0"}},
+        {{"--reload", " \t"}, {"send:reload  \t", "exit:0"}},
+        {{"--reload", "WALL1 WALL2"}, {"send:reload WALL1 WALL2", "exit:0"}},
+        {{"--reload", "WALL1", "2"}, {"send:reload WALL1 2", "exit:0"}},
+        {{"--reload", "WALL1", "--json"}, {"send:reload WALL1", "exit:0"}},
+        {{"--screenshot", "/tmp/my shots"}, {"send:screenshot /tmp/my shots", "exit:0"}},
+        {{"--screenshot", ""}, {"exit:2"}},
+    };
+    for (const Case& c : cases) {
+        Recorder r;
+        r.answer = 0;
+        DebugCapture capture;
+        StartupServices services = r.services();
+        services.arguments = [&c] { return c.arguments; };
+        CPanoviewApp app(services);
+        EXPECT_FALSE(app.InitInstance("ignored: the arguments are whole"));
+        EXPECT_EQ(r.steps, c.steps) << c.arguments.size() << " arguments: " << c.arguments.back();
+    }
+}
+
 TEST(CommandLine, ModuleDirectoryIsTheTextBeforeTheLastSlash) {
     EXPECT_EQ(moduleDirectoryOf("/A/B/panoview"), "/A/B");
     EXPECT_EQ(moduleDirectoryOf("/panoview"), "");

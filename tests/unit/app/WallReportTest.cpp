@@ -1,6 +1,7 @@
 // What the running copy tells about the wall: the status document (text and
 // JSON) and the metrics text from a scripted wall, a token that never shows,
-// the monitors a reload names, the answers' statuses, where the metrics file
+// the monitors a reload names and the words it refuses, the answers'
+// statuses, where the metrics file
 // goes and what a failing folder costs.
 #include "app/WallReport.h"
 #include "DebugCapture.h"
@@ -167,8 +168,15 @@ TEST(WallReload, TheEntriesARequestNames) {
         std::vector<size_t> entries;
     };
     const Case cases[] = {
-        {"", true, {0, 1}},         {"WALL0", true, {0}}, {"1", true, {1}},
-        {"2", false, {}} /* off */, {"WALL9", false, {}},
+        {"", true, {0, 1}},
+        {"WALL0", true, {0}},
+        {"1", true, {1}},
+        {"2", false, {}} /* off */,
+        {"WALL9", false, {}},
+        {"1 WALL0", true, {0, 1}},
+        {"WALL0\t0  WALL0", true, {0}},
+        {" \t ", true, {0, 1}},
+        {"WALL0 WALL9", false, {}},
     };
     for (const Case& c : cases) {
         std::vector<size_t> entries;
@@ -179,6 +187,68 @@ TEST(WallReload, TheEntriesARequestNames) {
             EXPECT_NE(why.find("WALL0"), std::string::npos) << "names the monitors: " << why;
         }
     }
+}
+
+// The words of a reload and their answers: an empty or blank argument is
+// refused, several words reload each page once, and one unknown word
+// refuses them all, quoted back so that nothing reaches a terminal raw.
+TEST(RemoteAnswers, ReloadWords) {
+    bool up = true;
+    std::vector<size_t> reloaded;
+    RemoteServices services;
+    services.snapshot = [] { return scriptedWall(); };
+    services.wallUp = [&] { return up; };
+    services.reload = [&](size_t entry) { return reloaded.push_back(entry), true; };
+    const std::string pages = "; the monitors with pages: WALL0, WALL\"1\"; nothing reloaded";
+    const std::string blank =
+        "the monitor name is empty or blank; nothing reloaded (--reload alone reloads every page)";
+    struct Case {
+        std::string request;
+        bool up;
+        int status;
+        std::string text;
+        std::vector<size_t> reloaded;
+    };
+    const Case cases[] = {
+        {"reload", true, 0, "reloaded WALL0 WALL\"1\"", {0, 1}},
+        {"reload ", true, 2, blank, {}},
+        {"reload  \t ", true, 2, blank, {}},
+        {"reload ", false, 2, blank, {}},
+        {"reload WALL0", true, 0, "reloaded WALL0", {0}},
+        {"reload 1", true, 0, "reloaded WALL\"1\"", {1}},
+        {"reload WALL0 1", true, 0, "reloaded WALL0 WALL\"1\"", {0, 1}},
+        {"reload 1\tWALL0", true, 0, "reloaded WALL0 WALL\"1\"", {0, 1}},
+        {"reload  WALL0 WALL0 0 ", true, 0, "reloaded WALL0", {0}},
+        {"reload WALL0 WALL9", true, 2, "no page on a monitor \"WALL9\"" + pages, {}},
+        {"reload WALL9 2 WALL9 WALL0",
+         true,
+         2,
+         "no page on the monitors \"WALL9\", \"2\"" + pages,
+         {}},
+        {"reload \x1b]0;owned\x07\x1b[2J",
+         true,
+         2,
+         "no page on a monitor \"\\x1b]0;owned\\x07\\x1b[2J\"" + pages,
+         {}},
+        {"reload WALL0\r", true, 2, "no page on a monitor \"WALL0\\r\"" + pages, {}},
+        {"reload a\"b\\c", true, 2, "no page on a monitor \"a\\\"b\\\\c\"" + pages, {}},
+        {"reload \x7f\xc3\xa9", true, 2, "no page on a monitor \"\\x7f\\xc3\\xa9\"" + pages, {}},
+        {"reload WALL0", false, 2, "not signed in: no page to reload", {}},
+    };
+    for (const Case& c : cases) {
+        up = c.up;
+        reloaded.clear();
+        const RemoteAnswer answer = answerRequest(c.request, services);
+        EXPECT_EQ(answer.status, c.status) << c.request;
+        EXPECT_EQ(answer.text, c.text) << c.request;
+        EXPECT_EQ(reloaded, c.reloaded) << c.request;
+    }
+    // A line feed never comes in a request line, but a word given to the
+    // monitor lookup may hold one.
+    std::vector<size_t> entries;
+    std::string why;
+    EXPECT_FALSE(entriesNamed(scriptedWall().monitors, "a\nb", entries, why));
+    EXPECT_EQ(why.rfind("no page on a monitor \"a\\nb\";", 0), 0u) << why;
 }
 
 TEST(RemoteAnswers, StatusOfEachRequest) {
