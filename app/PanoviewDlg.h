@@ -91,7 +91,8 @@ struct PanoviewDlgServices {
     std::function<void()> stopBrowsers;
     // Ends the page browsers an earlier run left (Launcher::endLeftoverBrowsers).
     std::function<void()> endLeftoverBrowsers;
-    // Ends the process with the status; does not return in the program.
+    // Ends the run with the status: the program's event loops end and it
+    // winds down as after a logout; nothing of the window runs after it.
     std::function<void(int status)> exitProcess;
 };
 

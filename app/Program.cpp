@@ -60,7 +60,7 @@ Program::~Program() = default;
 int Program::run() {
     CPanoviewApp app(startupServices());
     app.InitInstance(commandLineTail_);
-    return 0;
+    return exitStatus_;
 }
 
 StartupServices Program::startupServices() {
@@ -338,9 +338,15 @@ PanoviewDlgServices Program::mainWindowServices() {
     services.stopBrowsers = [this] { launcher_->StopBrowsers(); };
     services.endLeftoverBrowsers = [this] { launcher_->endLeftoverBrowsers(); };
     // Exit ends the process here, past every destructor of the program.
+    // Exit ends the run the way a logout does: every event loop ends (a
+    // question's or a menu's too), and the program winds down in order on
+    // the UI thread. Ending the process from inside the menu's loop instead
+    // ran the destructors of static objects while Qt's X11 reader thread,
+    // the display watch and the open dialogs still used the heap.
     services.exitProcess = [this](int status) {
+        exitStatus_ = status;
         stopListeningForCommands();
-        std::exit(status);
+        platform::endEventLoops();
     };
     return services;
 }

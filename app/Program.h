@@ -93,6 +93,7 @@ private:
 
     int argc_;
     char** argv_;
+    int exitStatus_ = 0; // what Exit asked the process to end with
     const std::string commandLineTail_;
     std::unique_ptr<QApplication> application_;
 

@@ -60,16 +60,17 @@ void handle(int number, std::function<void()> command) {
 
 } // namespace
 
-void quitOnTerminationSignals() {
+void endEventLoops() {
     // exit, not quit: quit does nothing unless the application's own loop
     // runs, and a modal dialog runs a loop of its own.
-    auto end = [] {
-        terminating = true;
-        QCoreApplication::exit(0);
-    };
-    handle(SIGTERM, end);
-    handle(SIGINT, end);
-    handle(SIGHUP, end);
+    terminating = true;
+    QCoreApplication::exit(0);
+}
+
+void quitOnTerminationSignals() {
+    handle(SIGTERM, endEventLoops);
+    handle(SIGINT, endEventLoops);
+    handle(SIGHUP, endEventLoops);
 }
 
 bool takeTerminationRequest() {
