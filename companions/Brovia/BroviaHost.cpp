@@ -8,11 +8,13 @@
 // (mode 0600, peers of another user refused), starts CHROMIUM over the
 // DevTools pipe with one fresh profile in kiosk mode, and relays each
 // Brovia's DevTools messages (HostRelay.h). A Brovia whose connection ends
-// has its window closed at once. When the last Brovia has gone (or none came
-// within 20 s of the start) the host removes its socket, ends Chromium,
-// removes the profile and ends with status 0; when Chromium ends, the host
-// drops every connection (each Brovia then ends with a failure) and ends
-// with status 1. Its lines go to $XDG_STATE_HOME/panoview/brovia-host.log.
+// has its window closed at once; one whose unfinished message would take
+// more than its share of memory is dropped (one line). When the last Brovia
+// has gone (or none came within 20 s of the start) the host removes its
+// socket, ends Chromium, removes the profile and ends with status 0; when
+// Chromium ends, the host drops every connection (each Brovia then ends with
+// a failure) and ends with status 1. Its lines go to
+// $XDG_STATE_HOME/panoview/brovia-host.log.
 #include "ChromiumLaunch.h"
 #include "HostRelay.h"
 
@@ -35,7 +37,6 @@ using Clock = std::chrono::steady_clock;
 struct Connection {
     int fd = -1;
     std::string pending; // bytes the socket did not take yet
-    devtools::MessageSplitter splitter;
 };
 
 // Puts out what the descriptor takes now (a pipe or a socket; SIGPIPE is
@@ -171,12 +172,14 @@ int main(int argc, char** argv) {
             bool ended = (fds[i].revents & (POLLERR | POLLNVAL)) != 0;
             if (!ended && (fds[i].revents & (POLLIN | POLLHUP))) {
                 const ssize_t n = read(c.fd, buffer, sizeof buffer);
-                if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN))
+                if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN)) {
                     ended = true;
-                else if (n > 0)
-                    for (const std::string& m : c.splitter.feed({buffer, size_t(n)}))
-                        relay.fromClient(c.fd, m);
-                ended = ended || c.splitter.overflowed();
+                } else if (n > 0) {
+                    if (const auto why = relay.fromClientBytes(c.fd, {buffer, size_t(n)})) {
+                        say("a page's connection dropped: " + *why);
+                        ended = true;
+                    }
+                }
             }
             if (!ended && (fds[i].revents & POLLOUT))
                 flushTo(c.fd, c.pending);

@@ -28,6 +28,14 @@ public:
     explicit MessageSplitter(size_t limit = 64u << 20) : limit_(limit) {}
     std::vector<std::string> feed(std::string_view bytes);
     bool overflowed() const { return overflowed_; }
+    // The bytes of the unfinished message held so far.
+    size_t buffered() const { return partial_.size(); }
+    // What buffered() would be after feeding the bytes (without the limit).
+    size_t bufferedAfter(std::string_view bytes) const {
+        const size_t end = bytes.rfind('\0');
+        return end == std::string_view::npos ? partial_.size() + bytes.size()
+                                             : bytes.size() - end - 1;
+    }
 
 private:
     std::string partial_;

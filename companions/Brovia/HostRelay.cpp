@@ -34,7 +34,9 @@ std::optional<Names> relayed(const std::string& method) {
 
 } // namespace
 
-HostRelay::HostRelay(Port port) : port_(std::move(port)) {}
+HostRelay::HostRelay(Port port) : HostRelay(std::move(port), Limits()) {}
+
+HostRelay::HostRelay(Port port, Limits limits) : port_(std::move(port)), limits_(limits) {}
 
 void HostRelay::start() {
     Json::Value message(Json::objectValue);
@@ -44,7 +46,33 @@ void HostRelay::start() {
 }
 
 void HostRelay::connected(Client client) {
-    clients_[client];
+    clients_.try_emplace(client).first->second.splitter =
+        devtools::MessageSplitter(limits_.message);
+}
+
+std::optional<std::string> HostRelay::fromClientBytes(Client client, std::string_view bytes) {
+    auto me = clients_.find(client);
+    if (me == clients_.end())
+        return std::nullopt;
+    devtools::MessageSplitter& splitter = me->second.splitter;
+    const size_t before = splitter.buffered();
+    const size_t after = splitter.bufferedAfter(bytes);
+    if (after > limits_.message)
+        return "a message beyond " + std::to_string(limits_.message) + " bytes";
+    // Only a connection whose unfinished message grows can go beyond the
+    // limit of all.
+    if (after > before && unfinished_ - before + after > limits_.unfinished)
+        return "its unfinished message would take the unfinished messages of all pages beyond " +
+               std::to_string(limits_.unfinished) + " bytes";
+    const std::vector<std::string> messages = splitter.feed(bytes);
+    unfinished_ = unfinished_ - before + splitter.buffered();
+    // A whole message beyond the limit among the bytes stops the splitter.
+    const bool overflowed = splitter.overflowed();
+    for (const std::string& message : messages)
+        fromClient(client, message);
+    if (overflowed)
+        return "a message beyond " + std::to_string(limits_.message) + " bytes";
+    return std::nullopt;
 }
 
 size_t HostRelay::targetsOf(Client client) const {
@@ -198,6 +226,7 @@ void HostRelay::disconnected(Client client) {
     if (me == clients_.end())
         return;
     const std::set<std::string> targets = std::move(me->second.targets);
+    unfinished_ -= me->second.splitter.buffered();
     clients_.erase(me);
     for (auto it = pending_.begin(); it != pending_.end(); ++it)
         if (it->second.client == client)

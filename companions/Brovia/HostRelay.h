@@ -11,9 +11,14 @@
 //   events    an event of a session, or of a target, goes to its owner
 //             only; other browser events go nowhere;
 //   the end   a connection that ends has its targets closed at once (its
-//             windows go with them).
+//             windows go with them);
+//   memory    the unfinished message of each connection is held up to a
+//             limit of its own, and all of them together up to a limit over
+//             every connection: a connection that would go beyond either is
+//             to be dropped, and the others go on.
 //
-// Plain C++: the caller moves the bytes (messages without their NUL byte).
+// Plain C++: the caller moves the bytes (a connection's as read, the
+// browser's as messages without their NUL byte).
 #pragma once
 
 #include "DevTools.h"
@@ -33,18 +38,31 @@ public:
         std::function<void(Client client, const std::string& message)> toClient;
     };
 
+    struct Limits {
+        size_t message = 64u << 20;     // one connection's unfinished message
+        size_t unfinished = 128u << 20; // all connections' unfinished messages
+    };
+
     explicit HostRelay(Port port);
+    HostRelay(Port port, Limits limits);
 
     // The pipe is open: the browser is asked to tell of its targets.
     void start();
     void connected(Client client);
     void fromClient(Client client, std::string_view message);
+    // Bytes read from the connection: each message they end goes on as
+    // fromClient's. Why the connection must be dropped when its unfinished
+    // message would go beyond its limit, or beyond what is left of the limit
+    // of all connections together (its bytes are not taken then).
+    std::optional<std::string> fromClientBytes(Client client, std::string_view bytes);
     void fromBrowser(std::string_view message);
     // Closes every target of the connection.
     void disconnected(Client client);
 
     size_t clients() const { return clients_.size(); }
     size_t targetsOf(Client client) const;
+    // The bytes of all connections' unfinished messages.
+    size_t unfinishedBytes() const { return unfinished_; }
 
 private:
     static constexpr Client kGone = -1; // a connection that ended
@@ -56,6 +74,7 @@ private:
     struct Owned {
         std::set<std::string> targets, sessions;
         std::set<long long> windows;
+        devtools::MessageSplitter splitter;
     };
 
     void sendToBrowser(Client client, const Json::Value& clientId, const std::string& method,
@@ -67,6 +86,8 @@ private:
     std::optional<Client> ownerOfSession(const std::string& sessionId) const;
 
     Port port_;
+    Limits limits_;
+    size_t unfinished_ = 0; // the sum of the clients' splitters' buffered()
     std::map<Client, Owned> clients_;
     std::map<int, Pending> pending_;
     int nextId_ = 1;

@@ -1,7 +1,8 @@
 // Several pages in one shared Chromium, through brovia-host's relay: a
 // scripted browser behind the real HostRelay, one real PageWatch per page.
 // A hung page is recovered in a window of its own while the others run on,
-// and each connection is kept to what it made.
+// each connection is kept to what it made, and the unfinished messages held
+// for the connections stay within their bounds.
 #include "HostRelay.h"
 #include "PageWatch.h"
 
@@ -11,6 +12,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 
 using namespace std::chrono_literals;
@@ -312,6 +314,79 @@ TEST(SharedBrowser, ConnectionsAreKeptToTheirOwnTargets) {
     EXPECT_EQ(wall.browser.closed, std::vector<std::string>{mine});
     EXPECT_EQ(wall.relay.targetsOf(2), 1u);
     EXPECT_EQ(wall.relay.clients(), 1u);
+}
+
+} // namespace
+
+namespace {
+
+// The relay with small limits and a browser that only counts what reaches
+// it: each connection's unfinished message at most 100 bytes, all of them
+// together at most 250.
+struct BoundedRelay {
+    std::vector<std::string> toBrowser;
+    HostRelay relay{
+        {[this](const std::string& m) { toBrowser.push_back(m); }, [](int, const std::string&) {}},
+        HostRelay::Limits{100, 250}};
+    BoundedRelay() {
+        for (int client = 1; client <= 4; ++client)
+            relay.connected(client);
+    }
+};
+
+// A command of `size` bytes, its closing brace left off.
+std::string unfinishedCommand(size_t size) {
+    std::string text = R"({"id":1,"method":"Browser.getVersion","params":{"pad":")";
+    text += std::string(size - text.size() - 2, 'x');
+    return text + "\"}";
+}
+
+// The unfinished messages of all connections together stay within their
+// bound: the connection that would go beyond it is the one to drop, and
+// every other goes on, its message delivered once it ends; each message
+// keeps to the bound of one connection as well.
+TEST(SharedBrowser, UnfinishedMessagesOfAllConnectionsStayWithinTheirBound) {
+    BoundedRelay r;
+    EXPECT_FALSE(r.relay.fromClientBytes(1, unfinishedCommand(90)));
+    EXPECT_FALSE(r.relay.fromClientBytes(2, unfinishedCommand(90)));
+    EXPECT_EQ(r.relay.unfinishedBytes(), 180u);
+
+    // 180 + 80 > 250: the third connection goes, and what it sent is not
+    // held.
+    const auto dropped = r.relay.fromClientBytes(3, unfinishedCommand(80));
+    ASSERT_TRUE(dropped);
+    EXPECT_NE(dropped->find("250"), std::string::npos) << *dropped;
+    EXPECT_EQ(r.relay.unfinishedBytes(), 180u);
+    r.relay.disconnected(3);
+
+    // The first two run on: their messages end and reach the browser.
+    EXPECT_FALSE(r.relay.fromClientBytes(1, std::string("}") + '\0'));
+    EXPECT_FALSE(r.relay.fromClientBytes(2, std::string("}") + '\0'));
+    EXPECT_EQ(r.toBrowser.size(), 2u);
+    EXPECT_EQ(r.relay.unfinishedBytes(), 0u);
+
+    // Room made by ended messages and by gone connections is room again.
+    EXPECT_FALSE(r.relay.fromClientBytes(4, unfinishedCommand(80)));
+    EXPECT_FALSE(r.relay.fromClientBytes(1, unfinishedCommand(90)));
+    EXPECT_TRUE(r.relay.fromClientBytes(2, unfinishedCommand(90)));
+    r.relay.disconnected(2);
+    r.relay.disconnected(1);
+    EXPECT_EQ(r.relay.unfinishedBytes(), 80u);
+    r.relay.connected(5);
+    EXPECT_FALSE(r.relay.fromClientBytes(5, unfinishedCommand(90)));
+    EXPECT_EQ(r.relay.unfinishedBytes(), 170u);
+
+    // One message beyond a connection's own bound drops it, whether it grows
+    // over reads or comes whole in one.
+    r.relay.connected(6);
+    r.relay.connected(7);
+    EXPECT_FALSE(r.relay.fromClientBytes(6, unfinishedCommand(60)));
+    EXPECT_TRUE(r.relay.fromClientBytes(6, std::string(41, 'x')));
+    EXPECT_TRUE(r.relay.fromClientBytes(7, unfinishedCommand(101) + "}" + '\0'));
+    for (int client : {4, 5, 6, 7})
+        r.relay.disconnected(client);
+    EXPECT_EQ(r.relay.unfinishedBytes(), 0u);
+    EXPECT_EQ(r.toBrowser.size(), 2u);
 }
 
 } // namespace
