@@ -25,6 +25,11 @@ int showWithChromium(const std::string& chromium, const PagePlacement& page);
 // Shows the page in a window of the one Chromium the wall's Brovias share
 // (brovia-host, started by the first Brovia that needs it), watched as
 // showWithChromium does; returns when the host has gone, with status 1.
+// Where no host answers (its program is missing or cannot run, it ends or
+// refuses before it listens, none listens within 20 s, or it drops the page
+// or its browser does not answer before the page's first load ended), the
+// page gets a Chromium of its own as with showWithChromium, after one line
+// in the log that says why; the next start tries the host again.
 int showThroughHost(const std::string& chromium, const PagePlacement& page);
 // Whether the page goes to the shared browser: BROVIA_SHARED is not "0",
 // no zoom of its own is asked for (a browser's zoom is all its pages'), and

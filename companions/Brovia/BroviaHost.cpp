@@ -7,13 +7,18 @@
 // SOCKET.lock (a second host ends at once with status 0), listens at SOCKET
 // (mode 0600, peers of another user refused), starts CHROMIUM over the
 // DevTools pipe with one fresh profile in kiosk mode, and relays each
-// Brovia's DevTools messages (HostRelay.h). A Brovia whose connection ends
-// has its window closed at once; one whose unfinished message would take
-// more than its share of memory is dropped (one line). When the last Brovia
-// has gone (or none came within 20 s of the start) the host removes its
-// socket, ends Chromium, removes the profile and ends with status 0; when
-// Chromium ends, the host drops every connection (each Brovia then ends with
-// a failure) and ends with status 1. Its lines go to
+// Brovia's DevTools messages (HostRelay.h). On the descriptor that
+// BROVIA_HOST_SAYS_FD names, when set, it says in one line whether it
+// listens, that another host holds the lock, or why it cannot serve, and
+// closes it (kHostListening). A Brovia
+// whose connection ends has its window closed at once; one whose unfinished
+// message would take more than its share of memory is dropped (one line).
+// When the last Brovia has gone (or none came within 20 s of the start) the
+// host removes its socket, ends Chromium, removes the profile and ends with
+// status 0; when Chromium ends, the host drops every connection (each Brovia
+// then ends with a failure, or, where the page's first load had not ended,
+// shows it with a Chromium of its own) and ends with status 1. SIGTERM, SIGINT and
+// SIGHUP end it the same way, and then with that signal. Its lines go to
 // $XDG_STATE_HOME/panoview/brovia-host.log.
 #include "ChromiumLaunch.h"
 #include "HostRelay.h"
@@ -71,13 +76,33 @@ int main(int argc, char** argv) {
     }
     const std::string path = argv[1];
     const std::string chromium = argv[2];
+    // Where the Brovia that started the host learns whether it listens; kept
+    // from Chromium.
+    int says = -1;
+    if (const char* named = std::getenv("BROVIA_HOST_SAYS_FD"); named && *named) {
+        char* end = nullptr;
+        const long fd = std::strtol(named, &end, 10);
+        if (*end == '\0' && fd > 2 && fd < 65536 && fcntl(int(fd), F_SETFD, FD_CLOEXEC) == 0)
+            says = int(fd);
+        unsetenv("BROVIA_HOST_SAYS_FD");
+    }
+    const auto tell = [&says](const std::string& word) {
+        if (says < 0)
+            return;
+        const std::string line = word + "\n";
+        (void)!write(says, line.data(), line.size());
+        close(says);
+        says = -1;
+    };
     signal(SIGPIPE, SIG_IGN);
     // One host per socket: the lock is held for the host's life and taken
     // before the socket is touched, so two Brovias starting hosts at once
     // end with one.
-    const int lock = open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    const int lock =
+        open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (lock < 0 || flock(lock, LOCK_EX | LOCK_NB) != 0) {
-        return 0; // another host runs (its log stays as it is)
+        tell(lock < 0 ? "cannot open " + path + ".lock: " + std::strerror(errno) : kHostElsewhere);
+        return lock < 0 ? 1 : 0; // another host runs (its log stays as it is)
     }
     const int log = openLog("brovia-host");
     if (log >= 0)
@@ -85,17 +110,24 @@ int main(int argc, char** argv) {
     StateReports lines;
     lines.setLog(log);
     auto say = [&lines](const std::string& text) { lines.line("brovia-host: " + text + "\n"); };
+    catchEndingSignals();
+    removeProfilesOfEndedOwners(profileBase());
 
     const int listener = platform::listenPrivateSocket(path, "brovia-host", 64);
     if (listener < 0) {
         say("cannot listen at " + path);
+        tell("cannot listen at " + path);
         return 1;
     }
-    const std::string profile = freshProfileFolder();
+    const std::string profile = freshProfileFolder(profileBase());
     int toBrowser[2], fromBrowser[2];
     if (profile.empty() || pipe2(toBrowser, O_CLOEXEC) != 0 || pipe2(fromBrowser, O_CLOEXEC) != 0) {
         say("no profile folder or pipe");
+        tell("no profile folder or pipe");
         unlink(path.c_str());
+        std::error_code ec;
+        if (!profile.empty())
+            std::filesystem::remove_all(profile, ec);
         return 1;
     }
     std::vector<std::string> args = chromiumBaseArguments(chromium, profile, 0);
@@ -103,17 +135,21 @@ int main(int argc, char** argv) {
     // without bars or the full-screen bubble.
     args.push_back("--no-startup-window");
     args.push_back("--kiosk");
-    const pid_t browser = startBrowser(args, log, toBrowser[0], fromBrowser[1]);
+    const pid_t browser = startBrowser(args, chromiumEnvironment(profile, environ), log,
+                                       toBrowser[0], fromBrowser[1]);
     close(toBrowser[0]);
     close(fromBrowser[1]);
     if (browser < 0) {
         say("cannot start " + chromium);
+        tell("cannot start " + chromium);
         unlink(path.c_str());
-        std::filesystem::remove_all(profile);
+        std::error_code ec;
+        std::filesystem::remove_all(profile, ec);
         return 1;
     }
     removeProfileWhenBroviaEnds(profile, browser);
     say("Chromium " + std::to_string(browser) + " for " + path);
+    tell(kHostListening);
     fcntl(toBrowser[1], F_SETFL, fcntl(toBrowser[1], F_GETFL) | O_NONBLOCK);
 
     std::string toChromium;
@@ -146,11 +182,16 @@ int main(int argc, char** argv) {
         }
         std::vector<pollfd> fds = {{listener, POLLIN, 0},
                                    {fromBrowser[0], POLLIN, 0},
-                                   {toBrowser[1], short(toChromium.empty() ? 0 : POLLOUT), 0}};
+                                   {toBrowser[1], short(toChromium.empty() ? 0 : POLLOUT), 0},
+                                   {endingDescriptor(), POLLIN, 0}};
         for (const auto& [fd, c] : connections)
             fds.push_back({fd, short(POLLIN | (c.pending.empty() ? 0 : POLLOUT)), 0});
         if (poll(fds.data(), fds.size(), 1000) < 0 && errno != EINTR)
             break;
+        if (endingSignal()) {
+            say("signal " + std::to_string(endingSignal()) + "; every page goes");
+            break;
+        }
         if (fds[1].revents) {
             const ssize_t n = read(fromBrowser[0], buffer, sizeof buffer);
             if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN)) {
@@ -164,7 +205,7 @@ int main(int argc, char** argv) {
         }
         if (fds[2].revents)
             flushTo(toBrowser[1], toChromium);
-        for (size_t i = 3; i < fds.size(); ++i) {
+        for (size_t i = 4; i < fds.size(); ++i) {
             if (!fds[i].revents)
                 continue;
             auto it = connections.find(fds[i].fd);
@@ -215,5 +256,7 @@ int main(int argc, char** argv) {
     endBrowser(browser);
     std::error_code ec;
     std::filesystem::remove_all(profile, ec);
+    if (endingSignal())
+        endAsSignalled();
     return status;
 }

@@ -1,8 +1,9 @@
 // What Brovia and the page browsers' host (brovia-host) share to run
-// Chromium and watch a page over the DevTools protocol: the fresh profile,
-// the command line, the start of the browser as a child that dies with its
-// parent, the logs, the state reports and the loop that drives a page's
-// watch over a pipe or the host's socket.
+// Chromium and watch a page over the DevTools protocol: the fresh profile
+// and its removal, Chromium's command line and environment, the start of
+// the browser as a child that dies with its parent, the ending signals, the
+// logs, the state reports, the loop that drives a page's watch over a pipe
+// or the host's socket, and the start of the host.
 #pragma once
 
 #include "Brovia.h"
@@ -10,6 +11,7 @@
 #include "PageWatch.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -19,9 +21,53 @@
 #include <unistd.h>
 #include <vector>
 
-// A new profile folder under $TMPDIR (or /tmp) with the wall's preferences;
-// empty when it cannot be made.
-std::string freshProfileFolder();
+// The profiles. Each Chromium of the wall gets a fresh profile folder, named
+// after the process that owns it, which removes it however it ends: on its
+// own, on SIGTERM, SIGINT or SIGHUP (once the browser is gone), and after
+// SIGKILL through a small process that outlives it
+// (removeProfileWhenBroviaEnds); what a killed owner leaves anyway goes at
+// the next start of a page browser (removeProfilesOfEndedOwners).
+
+// The folder that holds the profiles: the user's private folder
+// (platform::privateRuntimeFolder, /tmp/panoview-<uid> made 0700 and
+// checked), else $TMPDIR (or /tmp).
+std::string profileBase();
+// What a profile holds beside Chromium's own: the first profile's
+// preferences, Chromium's temporary folders, its crash dumps and, where the
+// session has no HOME, its home (chromiumEnvironment).
+inline constexpr const char* kProfileFolders[] = {"Default", "tmp",          "crash",
+                                                  "home",    "home/.config", "home/.cache"};
+// A new profile folder in base, named brovia-profile-<pid>-<start>-XXXXXX
+// after this process (its id, and its start time, which tells it from a
+// later process with the same id) and made by mkdtemp: mode 0700, a name no
+// one can guess. It holds kProfileFolders and the wall's preferences; empty
+// when it cannot be made.
+std::string freshProfileFolder(const std::string& base);
+// Removes the profiles in base whose owner has ended (its process is gone or
+// a zombie, or the id now names a later process): folders of this user
+// with a profile's name, never following a link. How many went.
+int removeProfilesOfEndedOwners(const std::string& base);
+// The environment Chromium starts with: this process's, with TMPDIR in the
+// profile (the folders Chromium makes there go with it) and, unless the
+// session names a place of its own, its crash dumps there too
+// (BREAKPAD_DUMP_LOCATION). Without HOME, also HOME, XDG_CONFIG_HOME and
+// XDG_CACHE_HOME in the profile, where Chromium would otherwise write to
+// /tmp/.config and /tmp/.cache, which every user shares. With HOME, the
+// user's configuration and caches stay: fonts' configuration, the sound
+// server's cookie, the certificates in ~/.pki, and the caches of fonts and
+// GPU shaders that make each start faster; Chromium keeps its own caches in
+// a profile outside ~/.config.
+std::vector<std::string> chromiumEnvironment(const std::string& profile,
+                                             const char* const* environment);
+
+// What /proc/<pid>/stat tells of a process.
+struct ProcessStat {
+    char state = 0; // R, S, D, Z (ended, not reaped yet), ...
+    pid_t parent = 0;
+    unsigned long long startTime = 0; // clock ticks after boot
+};
+std::optional<ProcessStat> processStat(pid_t pid);
+
 // Chromium's command line for one page in app mode over the rectangle.
 std::vector<std::string> chromiumArguments(const std::string& chromium, const PagePlacement& page,
                                            const std::string& profile);
@@ -39,12 +85,27 @@ std::string browserLogPath(const std::string& name);
 // /dev/null when it cannot be made.
 int openBrowserLog(const PagePlacement& page);
 int openLog(const std::string& name);
-// Starts the browser as a child that gets SIGKILL when its parent ends,
-// reading commands from descriptor 3 and writing messages to 4.
-pid_t startBrowser(const std::vector<std::string>& args, int log, int commands, int messages);
+// Starts the browser with the environment as a child that gets SIGKILL when
+// its parent ends, reading commands from descriptor 3 and writing messages
+// to 4.
+pid_t startBrowser(const std::vector<std::string>& args,
+                   const std::vector<std::string>& environment, int log, int commands,
+                   int messages);
 // Removes the profile once this process has ended and the browser is gone,
 // even when this process is killed.
 void removeProfileWhenBroviaEnds(const std::string& profile, pid_t browser);
+
+// SIGTERM, SIGINT and SIGHUP while a page browser or the host runs Chromium:
+// each is noted and makes a descriptor readable, so that the loop in charge
+// ends the browser and removes the profile before the process ends with the
+// signal (endAsSignalled).
+void catchEndingSignals();
+// The signal that came, or 0.
+int endingSignal();
+// Readable once a signal came; -1 before catchEndingSignals.
+int endingDescriptor();
+// Ends the process with the signal that came, as its default action does.
+[[noreturn]] void endAsSignalled();
 
 // Where each change of the page's state goes: the browser log always, and
 // the descriptor BROVIA_REPORT_FD names when Panoview gave one. The
@@ -115,9 +176,44 @@ struct PipeEnds {
     }
 };
 
-// Drives the page's watch until the other end closes (false: the browser or
-// the host ended) or stops answering (true). With a window the page lives
-// in a shared browser: it asks for its own window over the rectangle and
-// never ends renderers by process (see PageWatch::ownWindow).
-bool watchPage(pid_t browser, const PagePlacement& page, PipeEnds& pipe, StateReports& reports,
-               const std::optional<PageWindow>& window);
+// Drives the page's watch until the other end closes (the browser or the
+// host ended), stops answering or an ending signal comes. With a window the
+// page lives in a shared browser: it asks for its own window over the
+// rectangle and never ends renderers by process (see PageWatch::ownWindow).
+enum class WatchEnd { BrowserEnded, BrowserHung, Signalled };
+struct WatchOutcome {
+    WatchEnd end = WatchEnd::BrowserEnded;
+    std::string why; // what went unanswered, when the browser hung
+    // The page's first load ended one way or another (it came up, failed,
+    // crashed, ...): the browser had the page.
+    bool firstLoadEnded = false;
+};
+WatchOutcome watchPage(pid_t browser, const PagePlacement& page, PipeEnds& pipe,
+                       StateReports& reports, const std::optional<PageWindow>& window);
+
+// Begins a page browser that runs Chromium: catches the ending signals (after
+// the reports took their descriptor), removes the profiles of ended page
+// browsers and opens the page's log for the reports; the log's descriptor.
+int beginPage(const PagePlacement& page, StateReports& reports);
+// Shows the page with a Chromium of its own (showWithChromium after
+// beginPage); closes the log.
+int showInOwnChromium(const std::string& chromium, const PagePlacement& page, StateReports& reports,
+                      int log);
+
+// Starting the page browsers' host. The host started by a Brovia says on the
+// descriptor its environment names (BROVIA_HOST_SAYS_FD) one line, then
+// closes it:
+// kHostListening once it listens, kHostElsewhere when another host holds
+// the lock (it ends then), or why it cannot serve (and ends).
+inline constexpr const char* kHostListening = "listening";
+inline constexpr const char* kHostElsewhere = "another host runs";
+struct HostConnection {
+    int fd = -1;        // connected to the host
+    std::string whyNot; // else why no host answers (empty: an ending signal)
+};
+// Connects to the host at the socket, starting `program` (at most once a
+// second) while none listens. No host answers when the program cannot run
+// (missing, not an executable file: found before any wait), a host it
+// started ends before it listens or refuses, or none listens within `wait`.
+HostConnection connectToHost(const std::string& program, const std::string& socket,
+                             const std::string& chromium, std::chrono::milliseconds wait);

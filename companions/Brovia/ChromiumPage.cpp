@@ -21,23 +21,6 @@
 #include <unistd.h>
 #include <vector>
 
-std::string freshProfileFolder() {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/brovia-profile-XXXXXX";
-    if (!mkdtemp(pattern.data()))
-        return {};
-    // A wall shows pages unattended: the profile starts with the offers to
-    // translate pages and to save passwords switched off, notifications
-    // refused without asking, and a clean last exit (no restore bubble).
-    std::error_code ec;
-    std::filesystem::create_directory(pattern + "/Default", ec);
-    std::ofstream(pattern + "/Default/Preferences")
-        << R"({"translate":{"enabled":false},"credentials_enable_service":false,)"
-           R"("profile":{"password_manager_enabled":false,"exit_type":"Normal",)"
-           R"("exited_cleanly":true,"default_content_setting_values":{"notifications":2}}})";
-    return pattern;
-}
-
 std::vector<std::string> chromiumArguments(const std::string& chromium, const PagePlacement& page,
                                            const std::string& profile) {
     std::vector<std::string> args = chromiumBaseArguments(chromium, profile, page.zoomPercent);
@@ -144,7 +127,18 @@ int openLog(const std::string& name) {
     const std::string path = browserLogPath(name);
     std::error_code ec;
     std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+    // A new file (mkostemp: O_EXCL, mode 0600) renamed over the last
+    // launch's: nothing of a folder that is not Brovia's own (the state
+    // folder under /tmp of a user without a home) is ever opened or followed.
+    std::string made = path + ".XXXXXX";
+    int fd = mkostemp(made.data(), O_CLOEXEC);
+    if (fd >= 0 && rename(made.c_str(), path.c_str()) != 0) {
+        const int error = errno;
+        unlink(made.c_str());
+        close(fd);
+        fd = -1;
+        errno = error;
+    }
     if (fd < 0) {
         std::fprintf(stderr, "Brovia: cannot write the browser log %s: %s\n", path.c_str(),
                      std::strerror(errno));
@@ -154,14 +148,20 @@ int openLog(const std::string& name) {
 }
 
 // Starts the browser as a child that dies with Brovia: killing Brovia (as the
-// wall's stop does, by name) ends the browser and, with it, its helpers. Its
-// standard output and error go to log; it reads DevTools commands from
+// wall's stop does, by name) ends the browser and, with it, its helpers. It
+// gets the environment given (chromiumEnvironment); its standard output and
+// error go to log; it reads DevTools commands from
 // descriptor 3 (commands) and writes its messages to descriptor 4 (messages).
-pid_t startBrowser(const std::vector<std::string>& args, int log, int commands, int messages) {
-    std::vector<char*> argv;
+pid_t startBrowser(const std::vector<std::string>& args,
+                   const std::vector<std::string>& environment, int log, int commands,
+                   int messages) {
+    std::vector<char*> argv, envp;
     for (const auto& a : args)
         argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
+    for (const auto& e : environment)
+        envp.push_back(const_cast<char*>(e.c_str()));
+    envp.push_back(nullptr);
     const pid_t parent = getpid();
     pid_t pid = fork();
     if (pid == 0) {
@@ -178,8 +178,9 @@ pid_t startBrowser(const std::vector<std::string>& args, int log, int commands, 
         const int out = fcntl(messages, F_DUPFD_CLOEXEC, 10);
         if (in < 0 || out < 0 || dup2(in, 3) < 0 || dup2(out, 4) < 0)
             _exit(126);
-        signal(SIGPIPE, SIG_DFL);
-        execv(argv[0], argv.data());
+        for (int caught : {SIGPIPE, SIGTERM, SIGINT, SIGHUP})
+            signal(caught, SIG_DFL);
+        execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }
     return pid;
@@ -215,10 +216,9 @@ void removeProfileWhenBroviaEnds(const std::string& profile, pid_t browser) {
     // fds[1] stays open, close-on-exec, until Brovia ends.
 }
 
-// The processes below the browser (its zygotes, their renderers), from
-// /proc: every renderer of this browser gets SIGKILL. One page per browser,
-// so every renderer is the page's (or an idle spare).
-static void endRenderersOf(pid_t browser) {
+// The processes below the browser (its zygotes, their renderers, its GPU
+// and utility processes), from /proc, the browser first.
+static std::vector<pid_t> browserProcesses(pid_t browser) {
     std::vector<std::pair<pid_t, pid_t>> parents; // (pid, parent)
     if (DIR* proc = opendir("/proc")) {
         while (dirent* entry = readdir(proc)) {
@@ -226,15 +226,8 @@ static void endRenderersOf(pid_t browser) {
             const long pid = std::strtol(entry->d_name, &end, 10);
             if (*end != '\0' || pid <= 0)
                 continue;
-            std::ifstream stat("/proc/" + std::string(entry->d_name) + "/stat");
-            std::string text((std::istreambuf_iterator<char>(stat)), {});
-            const size_t close = text.rfind(')');
-            if (close == std::string::npos)
-                continue;
-            char state = 0;
-            long parent = 0;
-            if (std::sscanf(text.c_str() + close + 1, " %c %ld", &state, &parent) == 2)
-                parents.emplace_back(pid_t(pid), pid_t(parent));
+            if (const std::optional<ProcessStat> stat = processStat(pid_t(pid)))
+                parents.emplace_back(pid_t(pid), stat->parent);
         }
         closedir(proc);
     }
@@ -243,6 +236,13 @@ static void endRenderersOf(pid_t browser) {
         for (auto [pid, parent] : parents)
             if (parent == below[i])
                 below.push_back(pid);
+    return below;
+}
+
+// Every renderer of this browser gets SIGKILL. One page per browser, so
+// every renderer is the page's (or an idle spare).
+static void endRenderersOf(pid_t browser) {
+    const std::vector<pid_t> below = browserProcesses(browser);
     for (size_t i = 1; i < below.size(); ++i) {
         std::ifstream cmdline("/proc/" + std::to_string(below[i]) + "/cmdline");
         std::string words((std::istreambuf_iterator<char>(cmdline)), {});
@@ -251,12 +251,64 @@ static void endRenderersOf(pid_t browser) {
     }
 }
 
-// Drives the page's watch until the browser closes its end of the pipe
-// (it ended) or stops answering; true for the latter.
-bool watchPage(pid_t browser, const PagePlacement& page, PipeEnds& pipe, StateReports& reports,
-               const std::optional<PageWindow>& window) {
+// Ends the browser and every process below it at once (SIGKILL), the
+// browser first so that it starts no other: none of them is left to write
+// to the profile once it is removed.
+static void endBrowserAndItsProcesses(pid_t browser) {
+    for (pid_t pid : browserProcesses(browser))
+        kill(pid, SIGKILL);
+}
+
+namespace {
+
+volatile sig_atomic_t endingSignal_ = 0;
+int endingPipe_[2] = {-1, -1};
+
+void noteEndingSignal(int caught) {
+    const int saved = errno;
+    if (endingSignal_ == 0)
+        endingSignal_ = caught;
+    (void)!write(endingPipe_[1], "", 1);
+    errno = saved;
+}
+
+} // namespace
+
+void catchEndingSignals() {
+    if (endingPipe_[0] >= 0 || pipe2(endingPipe_, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    struct sigaction action {};
+    action.sa_handler = noteEndingSignal;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    for (int caught : {SIGTERM, SIGINT, SIGHUP})
+        sigaction(caught, &action, nullptr);
+}
+
+int endingSignal() {
+    return endingSignal_;
+}
+
+int endingDescriptor() {
+    return endingPipe_[0];
+}
+
+void endAsSignalled() {
+    const int caught = endingSignal_ ? int(endingSignal_) : SIGTERM;
+    signal(caught, SIG_DFL);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, caught);
+    pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+    raise(caught);
+    _exit(128 + caught);
+}
+
+WatchOutcome watchPage(pid_t browser, const PagePlacement& page, PipeEnds& pipe,
+                       StateReports& reports, const std::optional<PageWindow>& window) {
     AddressProbe address;
-    bool browserHung = false;
+    WatchOutcome outcome;
+    bool hung = false, reported = false;
     PageWatchPort port;
     port.send = [&pipe](const std::string& m) { pipe.send(m); };
     port.askAddress = [&address](const std::string& url) { address.start(url); };
@@ -264,16 +316,22 @@ bool watchPage(pid_t browser, const PagePlacement& page, PipeEnds& pipe, StateRe
         reports.line("Brovia: ending the page's renderer\n");
         endRenderersOf(browser);
     };
-    port.report = [&reports](const PageReport& r) { reports.report(r); };
+    // The watch reports its first load at once; any report after it tells
+    // what the browser made of the page.
+    port.report = [&](const PageReport& r) {
+        outcome.firstLoadEnded = outcome.firstLoadEnded || reported;
+        reported = true;
+        reports.report(r);
+    };
     port.wallClockMs = [] {
         return std::chrono::duration_cast<std::chrono::milliseconds>(
                    std::chrono::system_clock::now().time_since_epoch())
             .count();
     };
     port.browserHung = [&](const std::string& why) {
-        if (!browserHung)
-            reports.line("Brovia: the browser does not answer: " + why + "\n");
-        browserHung = true;
+        if (!hung)
+            outcome.why = why;
+        hung = true;
     };
     PageWatch watch(page.url, port);
     if (window)
@@ -281,30 +339,31 @@ bool watchPage(pid_t browser, const PagePlacement& page, PipeEnds& pipe, StateRe
     using Clock = devtools::Clock;
     watch.start(Clock::now());
     char buffer[65536];
-    while (!browserHung) {
+    while (!hung && !endingSignal()) {
         Clock::time_point now = Clock::now();
         watch.tick(now);
-        if (browserHung)
+        if (hung)
             break;
         int timeout = 1000;
         if (auto wake = watch.nextWake())
             timeout = int(std::clamp<int64_t>(
                 std::chrono::duration_cast<std::chrono::milliseconds>(*wake - now).count() + 1, 0,
                 1000));
-        curl_waitfd fds[2] = {{pipe.messages, CURL_WAIT_POLLIN, 0},
+        curl_waitfd fds[3] = {{pipe.messages, CURL_WAIT_POLLIN, 0},
+                              {endingDescriptor(), CURL_WAIT_POLLIN, 0},
                               {pipe.commands, CURL_WAIT_POLLOUT, 0}};
-        curl_multi_poll(address.multi(), fds, pipe.pending.empty() ? 1 : 2, timeout, nullptr);
+        curl_multi_poll(address.multi(), fds, pipe.pending.empty() ? 2 : 3, timeout, nullptr);
         if (fds[0].revents) {
             const ssize_t n = read(pipe.messages, buffer, sizeof buffer);
             if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN))
-                return false; // the browser ended
+                return outcome; // the browser ended
             if (n > 0) {
                 now = Clock::now();
                 for (const std::string& message : pipe.splitter.feed({buffer, size_t(n)}))
                     watch.received(message, now);
                 if (pipe.splitter.overflowed()) {
-                    reports.line("Brovia: a DevTools message beyond any reasonable size\n");
-                    return true;
+                    outcome.why = "a DevTools message beyond any reasonable size";
+                    hung = true;
                 }
             }
         }
@@ -313,31 +372,48 @@ bool watchPage(pid_t browser, const PagePlacement& page, PipeEnds& pipe, StateRe
         if (auto answer = address.perform())
             watch.addressAnswered(*answer, Clock::now());
     }
-    return true;
+    outcome.end = endingSignal() ? WatchEnd::Signalled : WatchEnd::BrowserHung;
+    return outcome;
+}
+
+int beginPage(const PagePlacement& page, StateReports& reports) {
+    catchEndingSignals();
+    removeProfilesOfEndedOwners(profileBase());
+    const int log = openBrowserLog(page);
+    reports.setLog(log);
+    return log;
 }
 
 int showWithChromium(const std::string& chromium, const PagePlacement& page) {
     StateReports reports;
-    std::string profile = freshProfileFolder();
-    if (profile.empty()) {
-        std::perror("Brovia: profile folder");
-        return 1;
-    }
+    const int log = beginPage(page, reports);
+    return showInOwnChromium(chromium, page, reports, log);
+}
+
+int showInOwnChromium(const std::string& chromium, const PagePlacement& page, StateReports& reports,
+                      int log) {
+    const std::string profile = freshProfileFolder(profileBase());
     int toBrowser[2], fromBrowser[2];
-    if (pipe2(toBrowser, O_CLOEXEC) != 0 || pipe2(fromBrowser, O_CLOEXEC) != 0) {
-        std::perror("Brovia: pipe");
-        std::filesystem::remove_all(profile);
+    if (profile.empty() || pipe2(toBrowser, O_CLOEXEC) != 0 || pipe2(fromBrowser, O_CLOEXEC) != 0) {
+        reports.line("Brovia: no profile folder or pipe: " + std::string(std::strerror(errno)) +
+                     "\n");
+        std::error_code ec;
+        if (!profile.empty())
+            std::filesystem::remove_all(profile, ec);
+        close(log);
         return 1;
     }
-    const int log = openBrowserLog(page);
-    reports.setLog(log);
     pid_t browser =
-        startBrowser(chromiumArguments(chromium, page, profile), log, toBrowser[0], fromBrowser[1]);
+        startBrowser(chromiumArguments(chromium, page, profile),
+                     chromiumEnvironment(profile, environ), log, toBrowser[0], fromBrowser[1]);
     close(toBrowser[0]);
     close(fromBrowser[1]);
     if (browser < 0) {
-        std::perror("Brovia: fork");
-        std::filesystem::remove_all(profile);
+        reports.line("Brovia: cannot start the browser: " + std::string(std::strerror(errno)) +
+                     "\n");
+        std::error_code ec;
+        std::filesystem::remove_all(profile, ec);
+        close(log);
         return 1;
     }
     removeProfileWhenBroviaEnds(profile, browser);
@@ -356,8 +432,13 @@ int showWithChromium(const std::string& chromium, const PagePlacement& page) {
     PipeEnds pipe;
     pipe.commands = toBrowser[1];
     pipe.messages = fromBrowser[0];
-    if (watchPage(browser, page, pipe, reports, std::nullopt))
-        kill(browser, SIGKILL); // hung: ended, so that the wall starts a fresh Brovia
+    const WatchOutcome outcome = watchPage(browser, page, pipe, reports, std::nullopt);
+    if (outcome.end == WatchEnd::BrowserHung)
+        reports.line("Brovia: the browser does not answer: " + outcome.why + "\n");
+    // Hung: ended, so that the wall starts a fresh Brovia. Signalled: ended
+    // at once, so that its profile can go.
+    if (outcome.end != WatchEnd::BrowserEnded)
+        endBrowserAndItsProcesses(browser);
     fit.join();
 
     int status = fitStatus;
@@ -369,10 +450,11 @@ int showWithChromium(const std::string& chromium, const PagePlacement& page) {
     }
     close(toBrowser[1]);
     close(fromBrowser[0]);
-    if (log >= 0)
-        close(log);
+    close(log);
     std::error_code ec;
     std::filesystem::remove_all(profile, ec);
+    if (endingSignal())
+        endAsSignalled();
     if (ended == browser && WIFEXITED(status))
         return WEXITSTATUS(status);
     return 1;

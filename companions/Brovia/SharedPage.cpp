@@ -6,10 +6,18 @@
 #include <chrono>
 #include <climits>
 #include <csignal>
+#include <poll.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
+#include <vector>
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// How long a Brovia waits for a host that neither listens nor says why.
+constexpr std::chrono::seconds kHostWait{20};
 
 // brovia-host beside Brovia's own executable, unless BROVIA_HOST names one.
 std::string hostProgram() {
@@ -23,9 +31,36 @@ std::string hostProgram() {
     return path.substr(0, path.rfind('/') + 1) + "brovia-host";
 }
 
+// Why the program cannot run as the host; empty when it can.
+std::string whyNotRunnable(const std::string& program) {
+    struct stat st {};
+    if (stat(program.c_str(), &st) != 0)
+        return std::strerror(errno);
+    if (!S_ISREG(st.st_mode))
+        return "not a file";
+    if (access(program.c_str(), X_OK) != 0)
+        return std::strerror(errno);
+    return {};
+}
+
 // Starts the host in a session of its own, not a child of this Brovia:
-// killing this Brovia, or its process group, leaves it running.
-void startHost(const std::string& program, const std::string& socket, const std::string& chromium) {
+// killing this Brovia, or its process group, leaves it running. The host
+// gets the write end of a pipe as its descriptor 3 (BROVIA_HOST_SAYS_FD), on
+// which it says whether it listens; the read end, or -1.
+int startHost(const std::string& program, const std::string& socket, const std::string& chromium) {
+    // The wall's report descriptor is this Brovia's, not the host's.
+    std::vector<char*> environment;
+    for (char** entry = environ; *entry; ++entry)
+        if (std::strncmp(*entry, "BROVIA_REPORT_FD=", 17) != 0 &&
+            std::strncmp(*entry, "BROVIA_HOST_SAYS_FD=", 20) != 0)
+            environment.push_back(*entry);
+    char says[] = "BROVIA_HOST_SAYS_FD=3";
+    environment.push_back(says);
+    environment.push_back(nullptr);
+    const char* const argv[] = {"brovia-host", socket.c_str(), chromium.c_str(), nullptr};
+    int said[2];
+    if (pipe2(said, O_CLOEXEC) != 0)
+        return -1;
     const pid_t first = fork();
     if (first == 0) {
         setsid();
@@ -37,40 +72,96 @@ void startHost(const std::string& program, const std::string& socket, const std:
                 dup2(null, STDERR_FILENO);
             }
             // Nothing of this Brovia's stays open in the host, the report
-            // descriptor included.
-            for (int fd = 3; fd < 1024; ++fd)
+            // descriptor included; the pipe's end moves out of the way of 3
+            // first, and dup2 clears close-on-exec on the copy.
+            const int end = fcntl(said[1], F_DUPFD_CLOEXEC, 10);
+            if (end < 0 || dup2(end, 3) < 0)
+                _exit(127);
+            for (int fd = 4; fd < 1024; ++fd)
                 close(fd);
-            signal(SIGPIPE, SIG_DFL);
-            execl(program.c_str(), "brovia-host", socket.c_str(), chromium.c_str(),
-                  static_cast<char*>(nullptr));
+            for (int caught : {SIGPIPE, SIGTERM, SIGINT, SIGHUP})
+                signal(caught, SIG_DFL);
+            execve(program.c_str(), const_cast<char* const*>(argv), environment.data());
+            const char* why = std::strerror(errno);
+            (void)!write(3, "cannot run it: ", 15);
+            (void)!write(3, why, std::strlen(why));
             _exit(127);
         }
         _exit(0);
     }
-    if (first > 0)
-        waitpid(first, nullptr, 0);
+    close(said[1]);
+    if (first < 0) {
+        close(said[0]);
+        return -1;
+    }
+    waitpid(first, nullptr, 0);
+    return said[0];
 }
 
-// The host's socket, connected: the running host's, or a new host's. A host
-// that is ending may still hold the lock a moment, so the start is tried
-// again each second. -1 when none answers within 20 s.
-int connectToHost(const std::string& socket, const std::string& chromium) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    std::chrono::steady_clock::time_point lastStart;
-    while (std::chrono::steady_clock::now() < until) {
-        const int fd = platform::connectPrivateSocket(socket);
-        if (fd >= 0)
-            return fd;
-        if (std::chrono::steady_clock::now() - lastStart > std::chrono::seconds(1)) {
-            startHost(hostProgram(), socket, chromium);
-            lastStart = std::chrono::steady_clock::now();
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+// Reads what the host says until it closes its end: the line, or nullopt
+// while it has not closed it yet.
+std::optional<std::string> hostSaid(int fd, std::string& words) {
+    char buffer[512];
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN))
+        return std::nullopt;
+    if (n > 0) {
+        if (words.size() < 512)
+            words.append(buffer, size_t(n));
+        return std::nullopt;
     }
-    return -1;
+    return words.substr(0, words.find('\n'));
 }
 
 } // namespace
+
+HostConnection connectToHost(const std::string& program, const std::string& socket,
+                             const std::string& chromium, std::chrono::milliseconds wait) {
+    const auto until = Clock::now() + wait;
+    Clock::time_point lastStart;
+    int said = -1; // what the host started last says, until it closes it
+    std::string words;
+    const auto gone = [&said](HostConnection connection) {
+        if (said >= 0)
+            close(said);
+        return connection;
+    };
+    while (Clock::now() < until) {
+        if (endingSignal())
+            return gone({});
+        if (const int fd = platform::connectPrivateSocket(socket); fd >= 0)
+            return gone({fd, {}});
+        // A host that is ending may still hold the lock a moment, so the
+        // start is tried again each second.
+        if (said < 0 && Clock::now() - lastStart > std::chrono::seconds(1)) {
+            if (const std::string why = whyNotRunnable(program); !why.empty())
+                return {-1, program + ": " + why};
+            said = startHost(program, socket, chromium);
+            if (said < 0)
+                return {-1, "cannot start " + program + ": " + std::strerror(errno)};
+            words.clear();
+            lastStart = Clock::now();
+        }
+        if (said < 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+            continue;
+        }
+        pollfd fds[2] = {{said, POLLIN, 0}, {endingDescriptor(), POLLIN, 0}};
+        if (poll(fds, 2, 25) <= 0 || !fds[0].revents)
+            continue;
+        if (const std::optional<std::string> line = hostSaid(said, words)) {
+            close(said);
+            said = -1;
+            if (*line != kHostListening && *line != kHostElsewhere)
+                return {-1, line->empty() ? program + " ended before it listened"
+                                          : program + ": " + *line};
+        }
+    }
+    return gone(
+        {-1, program + " did not answer within " +
+                 std::to_string(std::chrono::duration_cast<std::chrono::seconds>(wait).count()) +
+                 " s"});
+}
 
 bool pageGoesToSharedBrowser(const PagePlacement& page) {
     const char* shared = std::getenv("BROVIA_SHARED");
@@ -85,27 +176,42 @@ std::string hostSocketPath() {
 
 int showThroughHost(const std::string& chromium, const PagePlacement& page) {
     StateReports reports;
-    const int log = openBrowserLog(page);
-    reports.setLog(log);
+    const int log = beginPage(page, reports);
     signal(SIGPIPE, SIG_IGN);
-    const int fd = connectToHost(hostSocketPath(), chromium);
-    if (fd < 0) {
-        reports.line("Brovia: no page browsers' host answers at " + hostSocketPath() + "\n");
-        return 1;
+    const HostConnection host = connectToHost(hostProgram(), hostSocketPath(), chromium, kHostWait);
+    if (endingSignal())
+        endAsSignalled();
+    std::string whyNot = host.whyNot;
+    if (host.fd >= 0) {
+        fcntl(host.fd, F_SETFL, fcntl(host.fd, F_GETFL) | O_NONBLOCK);
+        PipeEnds pipe;
+        pipe.commands = host.fd;
+        pipe.messages = host.fd;
+        PageWindow window{page.left, page.top, page.width(), page.height()};
+        const WatchOutcome outcome = watchPage(-1, page, pipe, reports, window);
+        close(host.fd);
+        if (endingSignal())
+            endAsSignalled();
+        if (outcome.firstLoadEnded) {
+            reports.line(outcome.end == WatchEnd::BrowserHung
+                             ? "Brovia: the shared browser does not answer: " + outcome.why +
+                                   "; ending\n"
+                             : "Brovia: the page browsers' host has gone; ending\n");
+            close(log);
+            // Ended either way with a failure: the wall starts this page
+            // again, and the first Brovia that finds no host starts a new
+            // one.
+            return 1;
+        }
+        // The host took the page but never had it: it refused it, or its
+        // browser ended or hung before the page's first load ended.
+        whyNot = outcome.end == WatchEnd::BrowserHung
+                     ? "the shared browser does not answer: " + outcome.why
+                     : "the host closed the connection before the page's first load";
     }
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-    PipeEnds pipe;
-    pipe.commands = fd;
-    pipe.messages = fd;
-    PageWindow window{page.left, page.top, page.width(), page.height()};
-    if (watchPage(-1, page, pipe, reports, window))
-        reports.line("Brovia: the shared browser does not answer; ending\n");
-    else
-        reports.line("Brovia: the page browsers' host has gone; ending\n");
-    close(fd);
-    if (log >= 0)
-        close(log);
-    // Ended either way with a failure: the wall starts this page again, and
-    // the first Brovia that finds no host starts a new one.
-    return 1;
+    // No host can show the page now: a Chromium of its own shows it, as with
+    // BROVIA_SHARED=0. The next start of this Brovia tries the host again.
+    reports.line("Brovia: no page browsers' host (" + whyNot +
+                 "): the page gets a Chromium of its own\n");
+    return showInOwnChromium(chromium, page, reports, log);
 }

@@ -9,9 +9,13 @@
 // With Chromium installed (/usr/bin/chromium, or the program BROVIA_CHROMIUM
 // names) the page opens in Chromium: a rectangle that is a whole monitor in
 // a full-screen window of the one Chromium all Brovias of the session share
-// (brovia-host; BROVIA_SHARED=0 gives each Brovia its own), any other in
-// Chromium's app mode over the rectangle, without window-manager
-// decorations; Chromium's own diagnostics go to
+// (brovia-host; BROVIA_SHARED=0 gives each Brovia its own, and so does a
+// host that cannot be had, with one line in the log that says why), any
+// other in Chromium's app mode over the rectangle, without window-manager
+// decorations. Each Chromium has a fresh profile in the user's private
+// folder, its temporary folders inside it, and the profile goes when Brovia
+// ends, also on SIGTERM, SIGINT or SIGHUP (Brovia then ends with the
+// signal); Chromium's own diagnostics go to
 // $XDG_STATE_HOME/panoview/brovia-<left>,<top>.log (default under
 // ~/.local/state), started afresh at each launch. BROVIA_NO_CHROMIUM=1 asks
 // for the plain window instead, which shows the address over the rectangle.

@@ -1,5 +1,6 @@
 // Brovia refuses every rectangle X11 cannot show before it opens a window or
-// starts a browser, and keeps Chromium's own diagnostics off its terminal.
+// starts a browser, keeps Chromium's own diagnostics off its terminal, and
+// leaves nothing of Chromium's behind, however it ends.
 #include "BroviaRun.h"
 #include "TempDir.h"
 
@@ -7,7 +8,11 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <chrono>
+#include <filesystem>
+#include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -155,6 +160,113 @@ TEST(Brovia, PageStateLinesGoToTheDescriptorTheWallGives) {
             EXPECT_EQ(log.find("inherited"), std::string::npos) << log;
         }
         EXPECT_EQ(TempDir::readFile(reports), c.delivered ? "page loading 1 0 starting\n" : "");
+    }
+}
+
+} // namespace
+
+namespace {
+
+// Chromium starts with its temporary folders and crash dumps in its profile
+// and, where the session has no HOME, its home, configuration and caches
+// there too; with HOME, the user's stay. All of it goes with the profile
+// when Brovia ends.
+TEST(Brovia, ChromiumKeepsWhatItWritesForItselfInItsProfile) {
+    TempDir dir;
+    dir.write("fake-chromium", "#!/bin/sh\n"
+                               "for a; do case $a in --user-data-dir=*)"
+                               " echo \"PROFILE=${a#--user-data-dir=}\" > \"$0.env\";; esac; done\n"
+                               "env >> \"$0.env\"\n"
+                               "exit 3\n");
+    chmod(dir.file("fake-chromium").c_str(), 0755);
+    for (const bool home : {false, true}) {
+        SCOPED_TRACE(home ? "with HOME" : "without HOME");
+        const int status = runBrovia(rectangle("0", "0", "10", "10"), [&] {
+            unsetenv("DISPLAY");
+            unsetenv("XDG_CACHE_HOME");
+            unsetenv("BREAKPAD_DUMP_LOCATION");
+            if (home) {
+                setenv("HOME", dir.file("home").c_str(), 1);
+                setenv("XDG_CONFIG_HOME", dir.file("config").c_str(), 1);
+            } else {
+                unsetenv("HOME");
+                unsetenv("XDG_CONFIG_HOME");
+            }
+            setenv("XDG_STATE_HOME", dir.file("state").c_str(), 1);
+            setenv("BROVIA_CHROMIUM", dir.file("fake-chromium").c_str(), 1);
+        });
+        EXPECT_EQ(status, 3);
+        std::map<std::string, std::string> env;
+        const std::string text = dir.read("fake-chromium.env");
+        for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
+            const std::string line = text.substr(at, end - at);
+            env.emplace(line.substr(0, line.find('=')), line.substr(line.find('=') + 1));
+        }
+        const std::string p = env["PROFILE"];
+        ASSERT_FALSE(p.empty()) << text;
+        EXPECT_EQ(env["TMPDIR"], p + "/tmp");
+        EXPECT_EQ(env["BREAKPAD_DUMP_LOCATION"], p + "/crash");
+        EXPECT_EQ(env["HOME"], home ? dir.file("home") : p + "/home");
+        EXPECT_EQ(env["XDG_CONFIG_HOME"], home ? dir.file("config") : p + "/home/.config");
+        EXPECT_EQ(env.count("XDG_CACHE_HOME"), home ? 0u : 1u);
+        EXPECT_FALSE(std::filesystem::exists(p)) << p;
+    }
+}
+
+// SIGTERM, SIGINT and SIGHUP while Chromium starts: Brovia ends the browser,
+// removes the profile and the temporary folders Chromium made, and ends with
+// the signal.
+TEST(Brovia, AnEndingSignalLeavesNoProfileNorTemporaryFolderBehind) {
+    using namespace std::chrono_literals;
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        TempDir dir;
+        // The stand-in notes its profile, makes a temporary folder as
+        // Chromium does, and waits to be ended.
+        dir.write("fake-chromium", "#!/bin/sh\n"
+                                   "for a; do case $a in --user-data-dir=*)"
+                                   " echo \"${a#--user-data-dir=}\" > \"$0.profile\";; esac; done\n"
+                                   "mktemp -d > \"$0.new\" && mv \"$0.new\" \"$0.tmp\"\n"
+                                   "exec sleep 120\n");
+        chmod(dir.file("fake-chromium").c_str(), 0755);
+        int status = 0;
+        // The wall's stop in another suite may end this Brovia with SIGKILL
+        // (see runBrovia): such a run is run again.
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            std::filesystem::remove(dir.file("fake-chromium.tmp"));
+            const pid_t brovia = fork();
+            if (brovia == 0) {
+                unsetenv("DISPLAY");
+                setenv("XDG_STATE_HOME", dir.file("state").c_str(), 1);
+                setenv("BROVIA_CHROMIUM", dir.file("fake-chromium").c_str(), 1);
+                std::vector<std::string> args = rectangle("0", "0", "10", "10");
+                std::vector<char*> argv{const_cast<char*>(BROVIA_PROGRAM)};
+                for (auto& a : args)
+                    argv.push_back(a.data());
+                argv.push_back(nullptr);
+                execv(argv[0], argv.data());
+                _exit(127);
+            }
+            const auto guard = std::chrono::steady_clock::now() + 60s;
+            while (!std::filesystem::exists(dir.file("fake-chromium.tmp")) &&
+                   waitpid(brovia, &status, WNOHANG) == 0 &&
+                   std::chrono::steady_clock::now() < guard)
+                std::this_thread::sleep_for(10ms);
+            kill(brovia, signal);
+            waitpid(brovia, &status, 0);
+            if (!WIFSIGNALED(status) || WTERMSIG(status) != SIGKILL)
+                break;
+        }
+        ASSERT_TRUE(WIFSIGNALED(status)) << status;
+        EXPECT_EQ(WTERMSIG(status), signal);
+        std::string profile = dir.read("fake-chromium.profile");
+        std::string temporary = dir.read("fake-chromium.tmp");
+        profile.erase(profile.find_last_not_of('\n') + 1);
+        temporary.erase(temporary.find_last_not_of('\n') + 1);
+        ASSERT_FALSE(profile.empty());
+        EXPECT_EQ(temporary.rfind(profile + "/tmp/", 0), 0u) << temporary;
+        // Gone by the time Brovia has ended.
+        EXPECT_FALSE(std::filesystem::exists(profile)) << profile;
     }
 }
 
