@@ -19,8 +19,9 @@ bin=$root/build/bin
 minutes=${1:-10}
 ((minutes >= 1)) || { echo "usage: bench/soak.sh MINUTES" >&2; exit 2; }
 work=$(mktemp -d)
-export TMPDIR=$work/tmp XDG_STATE_HOME=$work/state BROVIA_NO_CHROMIUM=0
-mkdir -p "$TMPDIR" "$XDG_STATE_HOME"
+export XDG_STATE_HOME=$work/state BROVIA_NO_CHROMIUM=0
+mkdir -p "$XDG_STATE_HOME"
+profiles=/tmp/panoview-$(id -u) # where the wall's Chromium profiles live
 mkdir -m 700 "$work/run"
 tmp_before=$(ls -A /tmp | sort)
 
@@ -202,8 +203,8 @@ kill -TERM $pv
 waitfor 100 test ! -d /proc/$pv || true
 sleep 2
 left_processes=$( (mine Brovia; mine brovia-host; mine panoview) | wc -l)
-left_chromium=$(pgrep -f -- "--user-data-dir=$TMPDIR" | wc -l || true)
-left_profiles=$(find "$TMPDIR" -mindepth 1 -maxdepth 1 | wc -l)
+left_chromium=$(pgrep -f -- "--user-data-dir=$profiles/" | wc -l || true)
+left_profiles=$(find "$profiles" -mindepth 1 -maxdepth 1 -name 'brovia-profile-*' 2>/dev/null | wc -l)
 left_sockets=$(find "$work/run" -type s | wc -l)
 left_tmp=$(comm -13 <(echo "$tmp_before") <(ls -A /tmp | sort) | grep -v "^xwall-" | wc -l || true)
 
