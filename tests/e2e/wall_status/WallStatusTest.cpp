@@ -366,10 +366,68 @@ TEST_F(WallStatus, TheRunningCopyAnswersScriptsAboutItsWall) {
     EXPECT_EQ(heard.find("monitors"), std::string::npos) << heard;
     EXPECT_NE(panoview.stderrText().find("a request of another user refused"), std::string::npos);
 
+    // The --reload words as a script passes them: an empty or blank word is
+    // refused, several monitors are reloaded together, an unknown word
+    // refuses them all and comes back with its control bytes escaped.
+    struct Words {
+        std::string words;
+        int status;
+        std::string answer;
+    };
+    const Words table[] = {
+        {"", 2, "empty or blank"},
+        {" \t", 2, "empty or blank"},
+        {"WALL0 WALL1", 0, "reloaded WALL0 WALL1"},
+        {"WALL0 WALL9", 2, "\"WALL9\""},
+        {"\x1b[2J", 2, "\"\\x1b[2J\""},
+    };
+    for (const Words& w : table) {
+        const Answer a = ask({"--reload", w.words});
+        EXPECT_EQ(a.status, w.status) << w.words << ": " << a.out;
+        EXPECT_NE(a.out.find(w.answer), std::string::npos) << w.words << ": " << a.out;
+        EXPECT_EQ(a.out.find('\x1b'), std::string::npos) << "a raw control byte came back";
+    }
+
+    // Clients that connect and stay silent hold nothing up: with 200 of them
+    // held open, --login is answered (the signed-in dialog shows) and the
+    // keep-alive keeps its ticks.
+    std::vector<int> silent;
+    for (int i = 0; i < 200; ++i) {
+        int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un a{};
+        a.sun_family = AF_UNIX;
+        std::snprintf(a.sun_path, sizeof a.sun_path, "%s", socket.c_str());
+        if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0)
+            silent.push_back(fd);
+        else
+            close(fd);
+    }
+    EXPECT_GE(silent.size(), 64u);
+    const auto loginAsked = Clock::now();
+    const Answer shown = askAtOnce({"--login"});
+    const double loginMs =
+        std::chrono::duration<double, std::milli>(Clock::now() - loginAsked).count();
+    EXPECT_EQ(shown.status, 0) << shown.out;
+    EXPECT_LT(loginMs, 10000) << "a guard far above the 2 s a request may take";
+    const int64_t lastTick = status()["keepAlive"]["atMs"].asInt64();
+    int64_t nextTick = lastTick;
+    EXPECT_TRUE(waitFor(
+        [&] {
+            nextTick = status()["keepAlive"]["atMs"].asInt64();
+            return nextTick != lastTick;
+        },
+        60s));
+    EXPECT_LT(nextTick - lastTick, 45000) << "a keep-alive tick was missed";
+    std::cout << "200 silent connections: --login answered in " << loginMs
+              << " ms; keep-alive ticks " << (nextTick - lastTick) << " ms apart" << std::endl;
+    for (int fd : silent)
+        close(fd);
+
     // The metrics file itself holds no token either.
     EXPECT_EQ(e2e::readFile(dir.file("metrics/panoview.prom")).find(token), std::string::npos);
     panoview.signal(SIGTERM);
     EXPECT_EQ(panoview.wait(), 0) << panoview.stderrText();
+    EXPECT_FALSE(std::filesystem::exists(socket)) << "the command socket goes with the program";
     exporter.child->signal(SIGTERM);
     exporter.child->wait();
 }
