@@ -14,88 +14,13 @@
 # Not a test: run it by hand (after make build), e.g.
 #   bench/soak.sh 60        # minutes
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-bin=$root/build/bin
 minutes=${1:-10}
 ((minutes >= 1)) || { echo "usage: bench/soak.sh MINUTES" >&2; exit 2; }
-work=$(mktemp -d)
-export XDG_STATE_HOME=$work/state BROVIA_NO_CHROMIUM=0
-mkdir -p "$XDG_STATE_HOME"
-profiles=/tmp/panoview-$(id -u) # where the wall's Chromium profiles live
-mkdir -m 700 "$work/run"
+source "$(dirname "$0")/support/wall.sh"
 tmp_before=$(ls -A /tmp | sort)
-
-mine() { # processes of this run's copies of a program
-    local p
-    for p in $(pgrep -x "$1" || true); do
-        [[ $(readlink "/proc/$p/exe" 2>/dev/null) == "$work/$1" ]] && echo "$p"
-    done
-    return 0
-}
-family() {
-    local c
-    echo "$1"
-    for c in $(pgrep -P "$1" || true); do family "$c"; done
-}
-pids=()
-cleanup() {
-    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-    for p in $(mine Brovia) $(mine brovia-host); do kill -KILL "$p" 2>/dev/null || true; done
-    [[ -n ${DISPLAY:-} ]] && "$root/scripts/xwall" stop "$DISPLAY" >/dev/null 2>&1 || true
-    [[ -n ${KEEP:-} ]] && echo "kept $work" || rm -rf "$work"
-}
-trap cleanup EXIT
-now() { date +%s; }
-waitfor() { # tenths of a second, command...
-    local n=$1
-    shift
-    for ((i = 0; i < n; i++)); do "$@" >/dev/null 2>&1 && return 0; sleep 0.1; done
-    return 1
-}
-
-out=$("$root/scripts/xwall" start --monitors 1280x720,1280x720,1280x720 --primary 1 --panel 1:32 --owner $$)
-export "${out?}"
-service() { # the cloud service, and a second one that serves the pages
-    "$bin/cloud-service" 0 "$root/companions/cloud-service/accounts.json" >"$work/$1.out" 2>/dev/null &
-    pids+=($!)
-    eval "$1_pid=$!"
-    waitfor 200 test -s "$work/$1.out"
-    eval "$1=http://127.0.0.1:$(head -n 1 "$work/$1.out")"
-}
-service svc
-service web
-cp "$bin/panoview" "$bin/Brovia" "$bin/brovia-host" "$work/"
-page() { echo "$web/$1?token=%s&flag=multiscreen"; }
-cat >"$work/Panoview.config" <<CONFIG
-{"userid": "admin", "address": "$svc", "factoryid": "F001", "web": "$web",
- "srurl": [{"pri": "true", "url": "$(page KnitUI/W_Factory.html)"},
-           {"pri": "false", "url": "$(page HosieryUI/A_MachineMonitor.html)"},
-           {"pri": "false", "url": "$(page EmbrUI/D_OrderSchedule.html)"}]}
-CONFIG
-export XDG_RUNTIME_DIR=$work/run PANOVIEW_METRICS=$work/panoview.prom
-env -u DBUS_SESSION_BUS_ADDRESS "$work/panoview" >"$work/panoview.log" 2>&1 &
-pv=$!
-pids+=($pv)
-ask() { "$work/panoview" "$@" 2>&1; }
-status_calls=0
-status() {
-    status_calls=$((status_calls + 1))
-    ask --status
-}
-all_live() {
-    local s
-    s=$(status) || return 1
-    [[ $(awk '$1 == "entry" && $5 != "live"' <<<"$s" | wc -l) -eq 0 &&
-        $(awk '$1 == "entry"' <<<"$s" | wc -l) -eq 3 ]]
-}
-dialog=""
-find_dialog() { dialog=$(xdotool search --onlyvisible --name '^Loomhaven监控' | head -n 1); [[ -n $dialog ]]; }
-waitfor 300 find_dialog || { echo "no login dialog" >&2; exit 1; }
-sleep 0.5
-xdotool windowactivate --sync "$dialog" 2>/dev/null || true
-xdotool mousemove --window "$dialog" 134 266 click 1
-xdotool type --delay 30 123456
-xdotool key Return
+wall_setup
+panoview_start
+sign_in
 waitfor 600 all_live || { echo "the wall did not light" >&2; status >&2; exit 1; }
 
 sample() { # resident KiB, descriptors, threads of Panoview
@@ -196,9 +121,7 @@ watch_pages
 read -r rss1 fds1 threads1 <<<"$(sample)"
 
 # --- sign-out, exit and what is left -------------------------------------------------
-ask --login >/dev/null || true
-waitfor 100 find_dialog && xdotool windowactivate --sync "$dialog" key Return 2>/dev/null || true
-waitfor 300 test -z "$(mine Brovia)" || true
+sign_out || true
 kill -TERM $pv
 waitfor 100 test ! -d /proc/$pv || true
 sleep 2
