@@ -53,6 +53,10 @@ bool startsFullScreen(const PagePlacement& page);
 // when the browser ended meanwhile (its wait status in `status`).
 bool fitBrowserWindow(pid_t browser, const PagePlacement& page, int& status);
 
-// Shows a frameless window exactly over the rectangle with the address in it,
-// until the window is closed or the process is ended; its exit status.
-int showPlainWindow(int argc, char** argv, const PagePlacement& page);
+// Shows a frameless window exactly over the rectangle with the address in it
+// (its token as "***"), until the window is closed or the process is ended;
+// its exit status. The page's log says what the window shows. With
+// `noBrowser` empty the plain window was asked for and the page is reported
+// live; else it says what was looked for and not found, which goes to the
+// log as one line and the page is reported in the state no-browser.
+int showPlainWindow(int argc, char** argv, const PagePlacement& page, const std::string& noBrowser);

@@ -9,6 +9,7 @@
 #include "Brovia.h"
 #include "DevTools.h"
 #include "PageWatch.h"
+#include "common/HiddenToken.h"
 
 #include <cerrno>
 #include <chrono>
@@ -17,6 +18,7 @@
 #include <fcntl.h>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <sys/types.h>
 #include <unistd.h>
 #include <vector>
@@ -135,22 +137,29 @@ public:
         if (!refused_.empty())
             line(refused_);
     }
-    void report(const PageReport& r) {
-        const std::string text = formatPageReport(r);
+    // The session token of the page's address: never written, "***" in its
+    // place (a page's detail may quote an address that carries it).
+    void hideToken(std::string_view token) { token_ = token; }
+    void report(const PageReport& r) { reportLine(formatPageReport(r)); }
+    // A report line as formatPageReport makes them.
+    void reportLine(const std::string& formatted) {
+        const std::string text = hideTokenIn(formatted, token_);
         line("Brovia: " + text);
         if (fd_ >= 0 && write(fd_, text.data(), text.size()) != ssize_t(text.size()))
             line("Brovia: the report line did not go out: " + std::string(std::strerror(errno)) +
                  "\n");
     }
     void line(const std::string& text) {
+        const std::string hidden = hideTokenIn(text, token_);
         if (log_ >= 0)
-            (void)!write(log_, text.data(), text.size());
+            (void)!write(log_, hidden.data(), hidden.size());
     }
 
 private:
     int log_ = -1;
     int fd_ = -1;
     std::string refused_;
+    std::string token_;
 };
 
 // Brovia's end of the DevTools pipe: messages out without blocking (what
@@ -190,6 +199,19 @@ struct WatchOutcome {
 };
 WatchOutcome watchPage(pid_t browser, const PagePlacement& page, PipeEnds& pipe,
                        StateReports& reports, const std::optional<PageWindow>& window);
+
+// A page's own Chromium starts at an empty page of its app window
+// (kBlankApp) and is given the page's address over the pipe, never on its
+// command line, where every local user could read it: Brovia attaches to
+// the window's page, has it show about:blank (an empty page the watch
+// takes for a load not come yet, as a page that Chromium has only begun),
+// asks for the address there and detaches; the watch then finds the page's
+// first load under way. Each step waits at most `wait` for its answer.
+// Nullopt once the address is asked for; else how the pipe ended first (the
+// browser ended, does not answer or refuses, or an ending signal came).
+inline constexpr const char* kBlankApp = "data:,";
+std::optional<WatchOutcome> giveThePageItsAddress(PipeEnds& pipe, const std::string& url,
+                                                  std::chrono::milliseconds wait);
 
 // Begins a page browser that runs Chromium: catches the ending signals (after
 // the reports took their descriptor), removes the profiles of ended page

@@ -12,6 +12,8 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <json/json.h>
+#include <memory>
 #include <poll.h>
 #include <pwd.h>
 #include <string>
@@ -26,7 +28,9 @@ std::vector<std::string> chromiumArguments(const std::string& chromium, const Pa
     std::vector<std::string> args = chromiumBaseArguments(chromium, profile, page.zoomPercent);
     args.insert(
         args.begin() + 1,
-        {"--app=" + page.url,
+        // The address goes over the pipe (giveThePageItsAddress): the
+        // command line of every process is readable by every local user.
+        {std::string("--app=") + kBlankApp,
          "--window-position=" + std::to_string(page.left) + "," + std::to_string(page.top),
          "--window-size=" + std::to_string(page.width()) + "," + std::to_string(page.height())});
     // A page over a whole monitor is mapped full screen there, as the window
@@ -317,10 +321,15 @@ WatchOutcome watchPage(pid_t browser, const PagePlacement& page, PipeEnds& pipe,
         endRenderersOf(browser);
     };
     // The watch reports its first load at once; any report after it tells
-    // what the browser made of the page.
+    // what the browser made of the page. The first may have been said
+    // before the watch started: not said twice.
+    std::optional<PageReport> last;
     port.report = [&](const PageReport& r) {
+        if (last == r)
+            return;
         outcome.firstLoadEnded = outcome.firstLoadEnded || reported;
         reported = true;
+        last = r;
         reports.report(r);
     };
     port.wallClockMs = [] {
@@ -334,8 +343,18 @@ WatchOutcome watchPage(pid_t browser, const PagePlacement& page, PipeEnds& pipe,
         hung = true;
     };
     PageWatch watch(page.url, port);
-    if (window)
+    if (window) {
+        // A window of the shared browser is made with the address, which
+        // goes over the host's socket.
         watch.ownWindow(*window);
+    } else {
+        // The page is loading from now on, as the watch says when it
+        // starts, and this is said at once.
+        port.report({PageCondition::Loading, 1, 0, "starting"});
+        if (std::optional<WatchOutcome> ended =
+                giveThePageItsAddress(pipe, page.url, std::chrono::seconds(10)))
+            return *ended;
+    }
     using Clock = devtools::Clock;
     watch.start(Clock::now());
     char buffer[65536];
@@ -376,9 +395,119 @@ WatchOutcome watchPage(pid_t browser, const PagePlacement& page, PipeEnds& pipe,
     return outcome;
 }
 
+namespace {
+
+// Brovia's own commands before the watch starts, numbered far beyond the
+// watch's: a late reply is a stranger's to the watch, which drops it.
+constexpr int kFirstOwnCommand = 1 << 30;
+
+Json::Value parsedMessage(const std::string& text) {
+    Json::CharReaderBuilder builder;
+    const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    Json::Value message;
+    std::string errors;
+    if (!reader->parse(text.data(), text.data() + text.size(), &message, &errors) ||
+        !message.isObject())
+        return Json::Value(Json::objectValue);
+    return message;
+}
+
+} // namespace
+
+std::optional<WatchOutcome> giveThePageItsAddress(PipeEnds& pipe, const std::string& url,
+                                                  std::chrono::milliseconds wait) {
+    using Clock = std::chrono::steady_clock;
+    enum class Step { Discovering, Attaching, Blanking };
+    Step step = Step::Discovering;
+    int id = kFirstOwnCommand;
+    Clock::time_point until;
+    std::string waitingFor;
+    const auto send = [&](const char* method, const Json::Value& params,
+                          const std::string& session) {
+        Json::Value command(Json::objectValue);
+        command["id"] = ++id;
+        command["method"] = method;
+        command["params"] = params;
+        if (!session.empty())
+            command["sessionId"] = session;
+        Json::StreamWriterBuilder writer;
+        writer["indentation"] = "";
+        pipe.send(Json::writeString(writer, command));
+        until = Clock::now() + wait;
+        waitingFor = method;
+    };
+    const auto hung = [](const std::string& why) {
+        return WatchOutcome{WatchEnd::BrowserHung, why, false};
+    };
+    Json::Value discover(Json::objectValue);
+    discover["discover"] = true;
+    // Discovery tells of the targets there are and of those to come: the
+    // app window's page, whenever Chromium has made it.
+    send("Target.setDiscoverTargets", discover, {});
+    waitingFor = "the app window's page";
+    std::string session;
+    char buffer[65536];
+    while (!endingSignal()) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+        if (left <= 0)
+            return hung(waitingFor + " unanswered");
+        pollfd fds[3] = {{pipe.messages, POLLIN, 0},
+                         {endingDescriptor(), POLLIN, 0},
+                         {pipe.commands, POLLOUT, 0}};
+        if (poll(fds, pipe.pending.empty() ? 2 : 3, int(std::min<long long>(left, 1000))) <= 0)
+            continue;
+        if (fds[2].revents)
+            pipe.flush();
+        if (!fds[0].revents)
+            continue;
+        const ssize_t n = read(pipe.messages, buffer, sizeof buffer);
+        if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN))
+            return WatchOutcome{}; // the browser ended
+        if (n < 0)
+            continue;
+        for (const std::string& text : pipe.splitter.feed({buffer, size_t(n)})) {
+            const Json::Value message = parsedMessage(text);
+            const bool answer = message["id"].isInt() && message["id"].asInt() == id;
+            if (answer && message.isMember("error"))
+                return hung(waitingFor + " refused: " + message["error"]["message"].asString());
+            if (step == Step::Discovering && message["method"] == "Target.targetCreated" &&
+                message["params"]["targetInfo"]["type"] == "page") {
+                Json::Value attach(Json::objectValue);
+                attach["targetId"] = message["params"]["targetInfo"]["targetId"];
+                attach["flatten"] = true;
+                send("Target.attachToTarget", attach, {});
+                step = Step::Attaching;
+            } else if (step == Step::Attaching && answer) {
+                session = message["result"]["sessionId"].asString();
+                if (session.empty())
+                    return hung("Target.attachToTarget gave no session");
+                Json::Value blank(Json::objectValue);
+                blank["url"] = "about:blank";
+                send("Page.navigate", blank, session);
+                step = Step::Blanking;
+            } else if (step == Step::Blanking && answer) {
+                // Neither answer is waited for: the load takes as long as
+                // the page's server, and the watch finds it under way.
+                Json::Value navigate(Json::objectValue);
+                navigate["url"] = url;
+                send("Page.navigate", navigate, session);
+                Json::Value detach(Json::objectValue);
+                detach["sessionId"] = session;
+                send("Target.detachFromTarget", detach, {});
+                return std::nullopt;
+            }
+        }
+        if (pipe.splitter.overflowed())
+            return hung("a DevTools message beyond any reasonable size");
+    }
+    return WatchOutcome{WatchEnd::Signalled, {}, false};
+}
+
 int beginPage(const PagePlacement& page, StateReports& reports) {
     catchEndingSignals();
     removeProfilesOfEndedOwners(profileBase());
+    reports.hideToken(tokenOfAddress(page.url));
     const int log = openBrowserLog(page);
     reports.setLog(log);
     return log;

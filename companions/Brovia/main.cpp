@@ -18,13 +18,24 @@
 // signal); Chromium's own diagnostics go to
 // $XDG_STATE_HOME/panoview/brovia-<left>,<top>.log (default under
 // ~/.local/state), started afresh at each launch. BROVIA_NO_CHROMIUM=1 asks
-// for the plain window instead, which shows the address over the rectangle.
+// for the plain window instead, which shows the address over the rectangle
+// (its token as "***") and is reported live. Without Chromium (the program
+// named, or /usr/bin/chromium, missing or not executable) the plain window
+// shows all the same, one line in the log names what was looked for, and
+// the page is reported in the state no-browser.
+//
+// The session token of the address is Brovia's alone: it is hidden from
+// Brovia's command line once read, never on Chromium's (the page's own
+// Chromium gets the address over its DevTools pipe, the shared one over the
+// host's socket), and "***" in every line Brovia writes.
 #include "Brovia.h"
+#include "common/HiddenToken.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <unistd.h>
 
 namespace {
@@ -71,11 +82,27 @@ bool parseArguments(int argc, char** argv, PagePlacement& page) {
     return page.width() > 0 && page.height() > 0;
 }
 
+// /proc/<pid>/cmdline, which every local user may read, is read by the
+// kernel from this process's own memory, where exec laid out its words; what
+// Brovia writes over the address there is what every reader sees from then
+// on. This is safe: the address was copied into the page first, each word
+// keeps its place and length (the token's bytes become '*', no word is cut
+// or added), and Qt, given argv later, finds the same words. Between exec
+// and this line the token is still readable, for the moment Brovia takes to
+// start.
+void hideTokenFromCommandLine(int argc, char** argv) {
+    for (int i = 1; i + 1 < argc; ++i)
+        if (std::strcmp(argv[i], "/url") == 0)
+            starTokenInPlace(argv[i + 1]);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     PagePlacement page;
-    if (!parseArguments(argc, argv, page)) {
+    const bool understood = parseArguments(argc, argv, page);
+    hideTokenFromCommandLine(argc, argv);
+    if (!understood) {
         std::fprintf(stderr, "usage: Brovia /left L /top T /bottom B /right R /url U [/zoom P]\n"
                              "       (right > left, bottom > top, each from -32768 to 32767;\n"
                              "       P a percent from 25 to 500)\n");
@@ -88,11 +115,18 @@ int main(int argc, char** argv) {
     const char* noChromium = std::getenv("BROVIA_NO_CHROMIUM");
     const char* chosen = std::getenv("BROVIA_CHROMIUM");
     const char* chromium = chosen && *chosen ? chosen : "/usr/bin/chromium";
-    if (!(noChromium && std::strcmp(noChromium, "1") == 0) && access(chromium, X_OK) == 0)
-        return pageGoesToSharedBrowser(page) ? showThroughHost(chromium, page)
-                                             : showWithChromium(chromium, page);
+    std::string noBrowser;
+    if (!(noChromium && std::strcmp(noChromium, "1") == 0)) {
+        if (access(chromium, X_OK) == 0)
+            return pageGoesToSharedBrowser(page) ? showThroughHost(chromium, page)
+                                                 : showWithChromium(chromium, page);
+        const int why = errno;
+        noBrowser = std::string("no Chromium at ") + chromium + " (" +
+                    (chosen && *chosen ? "BROVIA_CHROMIUM" : "the default") +
+                    "): " + std::strerror(why);
+    }
     // The plain window is an X11 client even in a Wayland session, so that it
     // lies exactly over its rectangle, unless the operator chose otherwise.
     setenv("QT_QPA_PLATFORM", "xcb", 0);
-    return showPlainWindow(argc, argv, page);
+    return showPlainWindow(argc, argv, page, noBrowser);
 }

@@ -3,10 +3,12 @@
 // browsers' host, and a Chromium of the page's own where no host answers.
 #include "ChromiumLaunch.h"
 #include "TempDir.h"
+#include "common/HiddenToken.h"
 
 #include "platform/CommandSocket.h"
 
 #include <gtest/gtest.h>
+#include <json/json.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -14,6 +16,10 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -326,7 +332,7 @@ TEST(BroviaHost, WithoutAHostThePageGetsAChromiumOfItsOwnAndOneLineSaysWhy) {
         ASSERT_TRUE(WIFEXITED(status));
         EXPECT_EQ(WEXITSTATUS(status), 3); // the stand-in's
         const std::string log = TempDir::readFile(dir.file("state/panoview/brovia-0,0.log"));
-        EXPECT_NE(log.find("own chromium --app=http://h/p\n"), std::string::npos) << log;
+        EXPECT_NE(log.find("own chromium --app=data:,\n"), std::string::npos) << log;
         std::vector<std::string> said;
         for (size_t at = 0, end; (end = log.find('\n', at)) != std::string::npos; at = end + 1)
             if (log.compare(at, 8, "Brovia: ") == 0 && log.compare(at, 13, "Brovia: page ") != 0)
@@ -335,6 +341,249 @@ TEST(BroviaHost, WithoutAHostThePageGetsAChromiumOfItsOwnAndOneLineSaysWhy) {
         EXPECT_EQ(said[0].rfind("Brovia: no page browsers' host (", 0), 0u) << said[0];
         EXPECT_NE(said[0].find(c.why + ": the page gets a Chromium of its own"), std::string::npos)
             << said[0];
+    }
+}
+
+} // namespace
+
+namespace {
+
+// The token of an address, hidden as "***" in texts and as '*' over its
+// own bytes in a command line.
+TEST(HiddenToken, TheTokenOfAnAddressIsFoundAndHidden) {
+    struct Case {
+        std::string address;
+        std::string token;
+        std::string hidden;
+        std::string starred;
+    };
+    const Case cases[] = {
+        {"http://site/KnitUI/W_Factory.html?token=AbC-12&flag=multiscreen", "AbC-12",
+         "http://site/KnitUI/W_Factory.html?token=***&flag=multiscreen",
+         "http://site/KnitUI/W_Factory.html?token=******&flag=multiscreen"},
+        {"http://site/p?flag=multiscreen&token=AbC-12", "AbC-12",
+         "http://site/p?flag=multiscreen&token=***", "http://site/p?flag=multiscreen&token=******"},
+        {"http://site/p?token=AbC-12#token=x", "AbC-12", "http://site/p?token=***#token=x",
+         "http://site/p?token=******#token=x"},
+        // Each token parameter goes; an empty one stays empty.
+        {"http://site/p?token=&token=Zz9", "Zz9", "http://site/p?token=&token=***",
+         "http://site/p?token=&token=***"},
+        // Only a parameter named token: not one whose name ends so, not the
+        // path.
+        {"http://site/token=abc/p?mytoken=abc&xtoken=abc", "",
+         "http://site/token=abc/p?mytoken=abc&xtoken=abc",
+         "http://site/token=abc/p?mytoken=abc&xtoken=abc"},
+        {"http://site/p", "", "http://site/p", "http://site/p"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.address);
+        EXPECT_EQ(tokenOfAddress(c.address), c.token);
+        EXPECT_EQ(addressWithTokenHidden(c.address), c.hidden);
+        std::string starred = c.address;
+        starTokenInPlace(starred.data());
+        EXPECT_EQ(starred, c.starred);
+    }
+    EXPECT_EQ(
+        hideTokenIn("the page answered 401 at http://s/p?token=AbC-12 (AbC-12AbC-12)", "AbC-12"),
+        "the page answered 401 at http://s/p?token=*** (******)");
+    EXPECT_EQ(hideTokenIn("nothing to hide", ""), "nothing to hide");
+}
+
+// What Brovia writes of its page, the page's state on the wall's
+// descriptor and every line of its log, quotes the page's address with its
+// token as "***" (a 401, a login page of another origin).
+TEST(HiddenToken, NoLineOfBroviasHoldsTheToken) {
+    const std::string url = "http://h/p?token=AbC-12&flag=multiscreen";
+    TempDir dir;
+    const int log = open(dir.file("log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int reported = open(dir.file("reports").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    setenv("BROVIA_REPORT_FD", std::to_string(reported).c_str(), 1);
+    StateReports reports;
+    unsetenv("BROVIA_REPORT_FD");
+    reports.hideToken(tokenOfAddress(url));
+    reports.setLog(log);
+    reports.report({PageCondition::NeedsSignIn, 1, 0, "the page answered 401 at " + url});
+    reports.line("Brovia: landed on http://sso/login?back=" + url + "\n");
+    close(log);
+    close(reported);
+    const std::string hidden = "http://h/p?token=***&flag=multiscreen";
+    EXPECT_EQ(dir.read("reports"), "page sign-in 1 0 the page answered 401 at " + hidden + "\n");
+    EXPECT_EQ(dir.read("log"), "Brovia: page sign-in 1 0 the page answered 401 at " + hidden +
+                                   "\nBrovia: landed on http://sso/login?back=" + hidden + "\n");
+}
+
+// A scripted Chromium on the other ends of a page's pipe: each command it
+// reads goes to `answer`, which writes what Chromium would; it runs until
+// Brovia closes its end.
+class ScriptedChromium {
+public:
+    using Answer = std::function<void(ScriptedChromium&, const Json::Value& command)>;
+    explicit ScriptedChromium(Answer answer) : answer_(std::move(answer)) {
+        int toBrowser[2], fromBrowser[2];
+        if (pipe2(toBrowser, O_CLOEXEC) != 0 || pipe2(fromBrowser, O_CLOEXEC) != 0)
+            throw std::runtime_error("pipe");
+        ends.commands = toBrowser[1];
+        ends.messages = fromBrowser[0];
+        commands_ = toBrowser[0];
+        messages_ = fromBrowser[1];
+        thread_ = std::thread([this] { run(); });
+    }
+    ~ScriptedChromium() { finish(); }
+    // Brovia's end closed; the commands Chromium read, in order.
+    const std::vector<Json::Value>& finish() {
+        if (ends.commands >= 0)
+            close(ends.commands);
+        ends.commands = -1;
+        if (thread_.joinable())
+            thread_.join();
+        if (ends.messages >= 0)
+            close(ends.messages);
+        ends.messages = -1;
+        return seen_;
+    }
+    void say(Json::Value message) {
+        if (messages_ < 0)
+            return;
+        Json::StreamWriterBuilder writer;
+        writer["indentation"] = "";
+        const std::string text = Json::writeString(writer, message) + '\0';
+        (void)!write(messages_, text.data(), text.size());
+    }
+    void reply(const Json::Value& command, Json::Value result) {
+        Json::Value message(Json::objectValue);
+        message["id"] = command["id"];
+        message["result"] = std::move(result);
+        if (command.isMember("sessionId"))
+            message["sessionId"] = command["sessionId"];
+        say(message);
+    }
+    void refuse(const Json::Value& command, const std::string& why) {
+        Json::Value message(Json::objectValue);
+        message["id"] = command["id"];
+        message["error"]["message"] = why;
+        say(message);
+    }
+    void end() {
+        if (messages_ >= 0)
+            close(messages_);
+        messages_ = -1;
+    }
+
+    PipeEnds ends;
+
+private:
+    void run() {
+        devtools::MessageSplitter splitter;
+        char buffer[4096];
+        ssize_t n;
+        while ((n = read(commands_, buffer, sizeof buffer)) > 0)
+            for (const std::string& text : splitter.feed({buffer, size_t(n)})) {
+                Json::Value command;
+                std::istringstream(text) >> command;
+                seen_.push_back(command);
+                answer_(*this, command);
+            }
+        close(commands_);
+        end();
+    }
+
+    Answer answer_;
+    int commands_ = -1;
+    int messages_ = -1;
+    std::vector<Json::Value> seen_;
+    std::thread thread_;
+};
+
+Json::Value targetCreated(const std::string& id, const std::string& type) {
+    Json::Value event(Json::objectValue);
+    event["method"] = "Target.targetCreated";
+    event["params"]["targetInfo"]["targetId"] = id;
+    event["params"]["targetInfo"]["type"] = type;
+    return event;
+}
+
+// A Chromium that shows its app window's page as it should.
+void showsItsPage(ScriptedChromium& chromium, const Json::Value& command) {
+    const std::string method = command["method"].asString();
+    if (method == "Target.setDiscoverTargets") {
+        chromium.reply(command, Json::Value(Json::objectValue));
+        chromium.say(targetCreated("B1", "browser"));
+        chromium.say(targetCreated("W1", "service_worker"));
+        chromium.say(targetCreated("P1", "page"));
+    } else if (method == "Target.attachToTarget") {
+        Json::Value result(Json::objectValue);
+        result["sessionId"] = "S-" + command["params"]["targetId"].asString();
+        chromium.reply(command, result);
+    } else {
+        chromium.reply(command, Json::Value(Json::objectValue));
+    }
+}
+
+// A page's own Chromium is told its address over the pipe, on the app
+// window's page, after that page was made empty for the watch; a browser
+// that ends, refuses or stays silent meanwhile is told apart.
+TEST(BroviaAddress, TheAddressGoesToTheAppWindowsPageOverThePipe) {
+    const std::string url = "http://h/KnitUI/W_Factory.html?token=AbC-12&flag=multiscreen";
+    {
+        SCOPED_TRACE("shows its page");
+        ScriptedChromium chromium(showsItsPage);
+        EXPECT_FALSE(giveThePageItsAddress(chromium.ends, url, 120s).has_value());
+        const std::vector<Json::Value>& seen = chromium.finish();
+        std::vector<std::string> told;
+        for (const Json::Value& command : seen)
+            told.push_back(command["method"].asString() + " " +
+                           command.get("sessionId", "-").asString() + " " +
+                           command["params"].get("targetId", "").asString() +
+                           command["params"].get("url", "").asString() +
+                           command["params"].get("sessionId", "").asString());
+        const std::vector<std::string> expected = {
+            "Target.setDiscoverTargets - ", "Target.attachToTarget - P1",
+            "Page.navigate S-P1 about:blank", "Page.navigate S-P1 " + url,
+            "Target.detachFromTarget - S-P1"};
+        EXPECT_EQ(told, expected);
+        EXPECT_TRUE(seen[1]["params"]["flatten"].asBool());
+    }
+    struct Case {
+        const char* what;
+        ScriptedChromium::Answer answer;
+        std::chrono::milliseconds wait;
+        WatchEnd end;
+        std::string why;
+    };
+    const Case cases[] = {
+        {"ends before its page", [](ScriptedChromium& c, const Json::Value&) { c.end(); }, 120s,
+         WatchEnd::BrowserEnded, ""},
+        {"refuses the attach",
+         [](ScriptedChromium& c, const Json::Value& command) {
+             if (command["method"] == "Target.attachToTarget")
+                 c.refuse(command, "No target with given id found");
+             else
+                 showsItsPage(c, command);
+         },
+         120s, WatchEnd::BrowserHung,
+         "Target.attachToTarget refused: No target with given id found"},
+        {"makes no page",
+         [](ScriptedChromium& c, const Json::Value& command) {
+             c.reply(command, Json::Value(Json::objectValue));
+         },
+         50ms, WatchEnd::BrowserHung, "the app window's page unanswered"},
+        {"answers no navigation",
+         [](ScriptedChromium& c, const Json::Value& command) {
+             if (command["method"] != "Page.navigate")
+                 showsItsPage(c, command);
+         },
+         50ms, WatchEnd::BrowserHung, "Page.navigate unanswered"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScriptedChromium chromium(c.answer);
+        const std::optional<WatchOutcome> ended = giveThePageItsAddress(chromium.ends, url, c.wait);
+        ASSERT_TRUE(ended.has_value());
+        EXPECT_EQ(ended->end, c.end);
+        EXPECT_EQ(ended->why, c.why);
+        // The address went nowhere.
+        for (const Json::Value& command : chromium.finish())
+            EXPECT_NE(command["params"].get("url", "").asString(), url);
     }
 }
 

@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/stat.h>
 
 #include <chrono>
@@ -103,11 +104,10 @@ TEST(Brovia, ChromiumDiagnosticsGoToALogPerDisplayPositionStartedAfreshEachLaunc
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(runWithFakeChromium(dir, c.env, "first launch"), 3);
-        EXPECT_EQ(browserLines(TempDir::readFile(c.log)),
-                  "first launch --app=http://h/p\nto-stdout\n");
+        EXPECT_EQ(browserLines(TempDir::readFile(c.log)), "first launch --app=data:,\nto-stdout\n");
         EXPECT_EQ(runWithFakeChromium(dir, c.env, "second launch"), 3);
         EXPECT_EQ(browserLines(TempDir::readFile(c.log)),
-                  "second launch --app=http://h/p\nto-stdout\n");
+                  "second launch --app=data:,\nto-stdout\n");
         // Brovia's own lines there: the page's state as it changes.
         EXPECT_NE(TempDir::readFile(c.log).find("Brovia: page loading 1 0 starting\n"),
                   std::string::npos);
@@ -267,6 +267,150 @@ TEST(Brovia, AnEndingSignalLeavesNoProfileNorTemporaryFolderBehind) {
         EXPECT_EQ(temporary.rfind(profile + "/tmp/", 0), 0u) << temporary;
         // Gone by the time Brovia has ended.
         EXPECT_FALSE(std::filesystem::exists(profile)) << profile;
+    }
+}
+
+} // namespace
+
+namespace {
+
+constexpr const char* kToken = "6f1c2a9e-77b0-4d2e-9c3f-0a1b2c3d4e5f";
+
+// The words of a command line as /proc/<pid>/cmdline gives them (NUL after
+// each).
+std::vector<std::string> words(const std::string& cmdline) {
+    std::vector<std::string> result;
+    for (size_t at = 0, end; (end = cmdline.find('\0', at)) != std::string::npos; at = end + 1)
+        result.push_back(cmdline.substr(at, end - at));
+    return result;
+}
+
+// The session token leaves Brovia only over the DevTools pipe: Chromium's
+// command line and environment never hold it, Brovia's own command line
+// (read by its Chromium while Brovia waits for it) shows the same words with
+// the token's bytes as '*', and neither the log nor the report lines hold it.
+TEST(Brovia, TheSessionTokenIsOnNoCommandLineInNoEnvironmentAndInNoLine) {
+    const std::string token = kToken;
+    const std::string stars(token.size(), '*');
+    struct Case {
+        std::string url;
+        std::string shown; // the address on Brovia's command line afterwards
+    };
+    const Case cases[] = {
+        {"http://h/KnitUI/W_Factory.html?token=" + token + "&flag=multiscreen",
+         "http://h/KnitUI/W_Factory.html?token=" + stars + "&flag=multiscreen"},
+        {"http://h/p?flag=multiscreen&token=" + token,
+         "http://h/p?flag=multiscreen&token=" + stars},
+        {"http://h/p?token=" + token + "#top", "http://h/p?token=" + stars + "#top"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.url);
+        TempDir dir;
+        dir.write("fake-chromium", "#!/bin/sh\n"
+                                   "printf '%s\\n' \"$@\" > \"$0.args\"\n"
+                                   "env > \"$0.env\"\n"
+                                   "cat /proc/$PPID/cmdline > \"$0.parent\"\n"
+                                   "exit 3\n");
+        chmod(dir.file("fake-chromium").c_str(), 0755);
+        std::vector<std::string> args = rectangle("0", "0", "10", "10");
+        args.back() = c.url;
+        const int status = runBrovia(args, [&] {
+            unsetenv("DISPLAY");
+            setenv("XDG_STATE_HOME", dir.file("state").c_str(), 1);
+            setenv("BROVIA_CHROMIUM", dir.file("fake-chromium").c_str(), 1);
+            setenv("BROVIA_REPORT_FD", "7", 1);
+            const int fd = open(dir.file("reports").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            dup2(fd, 7);
+        });
+        EXPECT_EQ(status, 3);
+        const std::string chromiumArgs = dir.read("fake-chromium.args");
+        EXPECT_NE(chromiumArgs.find("--app=data:,\n"), std::string::npos) << chromiumArgs;
+        const std::vector<std::string> brovia = words(dir.read("fake-chromium.parent"));
+        std::vector<std::string> expected = {BROVIA_PROGRAM};
+        expected.insert(expected.end(), args.begin(), args.end());
+        expected.back() = c.shown;
+        EXPECT_EQ(brovia, expected);
+        const std::string log = TempDir::readFile(dir.file("state") + "/panoview/brovia-0,0.log");
+        EXPECT_NE(log.find("Brovia: page loading 1 0 starting\n"), std::string::npos) << log;
+        for (const std::string& text :
+             {chromiumArgs, dir.read("fake-chromium.env"), log, dir.read("reports")})
+            EXPECT_EQ(text.find(token), std::string::npos) << text;
+    }
+}
+
+// Without Chromium the page shows in a plain window with its token as "***",
+// said in the log; a plain window asked for (BROVIA_NO_CHROMIUM=1) is live,
+// one that stands in for a missing browser is in the state no-browser, with
+// one line that names what was looked for. Either way Brovia's command line
+// no longer shows the token while its window is up.
+TEST(Brovia, APlainWindowShowsTheAddressWithItsTokenHidden) {
+    using namespace std::chrono_literals;
+    const std::string token = kToken;
+    const std::string url = "http://h/KnitUI/W_Factory.html?token=" + token + "&flag=multiscreen";
+    const std::string hidden = "http://h/KnitUI/W_Factory.html?token=***&flag=multiscreen";
+    TempDir dir;
+    const std::string missing = dir.file("no-such-chromium");
+    struct Case {
+        const char* what;
+        std::vector<std::pair<std::string, std::string>> env;
+        std::string report;
+        std::string why; // the log's line before what the window shows; empty: none
+    };
+    const Case cases[] = {
+        {"asked for", {{"BROVIA_NO_CHROMIUM", "1"}}, "page live 1 0 plain window\n", ""},
+        {"missing browser",
+         {{"BROVIA_CHROMIUM", missing}},
+         "page no-browser 1 0 no Chromium at " + missing +
+             " (BROVIA_CHROMIUM): No such file or directory\n",
+         "Brovia: no Chromium at " + missing +
+             " (BROVIA_CHROMIUM): No such file or directory; the page shows in a plain "
+             "window\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string state = dir.file(std::string("state-") + c.what);
+        int reports[2];
+        ASSERT_EQ(pipe(reports), 0);
+        std::vector<std::string> args = rectangle("0", "0", "10", "10");
+        args.back() = url;
+        std::vector<char*> argv{const_cast<char*>(BROVIA_PROGRAM)};
+        for (auto& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        const pid_t brovia = fork();
+        if (brovia == 0) {
+            unsetenv("DISPLAY");
+            unsetenv("BROVIA_NO_CHROMIUM");
+            setenv("QT_QPA_PLATFORM", "offscreen", 1);
+            setenv("XDG_STATE_HOME", state.c_str(), 1);
+            setenv("BROVIA_REPORT_FD", "7", 1);
+            for (const auto& [name, value] : c.env)
+                setenv(name.c_str(), value.c_str(), 1);
+            dup2(reports[1], 7);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        close(reports[1]);
+        // The report comes once the window shows; a Brovia that ends first
+        // closes the pipe.
+        std::string line;
+        char ch = 0;
+        pollfd ready{reports[0], POLLIN, 0};
+        while (poll(&ready, 1, 60000) == 1 && read(reports[0], &ch, 1) == 1 && ch != '\n')
+            line += ch;
+        close(reports[0]);
+        const std::vector<std::string> shown =
+            words(TempDir::readFile("/proc/" + std::to_string(brovia) + "/cmdline"));
+        kill(brovia, SIGTERM);
+        waitpid(brovia, nullptr, 0);
+        EXPECT_EQ(line + "\n", c.report);
+        ASSERT_EQ(shown.size(), args.size() + 1);
+        EXPECT_EQ(shown.back(), "http://h/KnitUI/W_Factory.html?token=" +
+                                    std::string(token.size(), '*') + "&flag=multiscreen");
+        const std::string log = TempDir::readFile(state + "/panoview/brovia-0,0.log");
+        EXPECT_EQ(log,
+                  c.why + "Brovia: the plain window shows " + hidden + "\nBrovia: " + c.report);
+        EXPECT_EQ(log.find(token), std::string::npos) << log;
     }
 }
 
