@@ -111,7 +111,7 @@ int main(int argc, char** argv) {
     lines.setLog(log);
     auto say = [&lines](const std::string& text) { lines.line("brovia-host: " + text + "\n"); };
     catchEndingSignals();
-    removeProfilesOfEndedOwners(profileBase());
+    removeProfilesOfEndedOwners();
 
     const int listener = platform::listenPrivateSocket(path, "brovia-host", 64);
     if (listener < 0) {

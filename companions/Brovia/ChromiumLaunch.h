@@ -32,8 +32,14 @@
 
 // The folder that holds the profiles: the user's private folder
 // (platform::privateRuntimeFolder, /tmp/panoview-<uid> made 0700 and
-// checked), else $TMPDIR (or /tmp).
+// checked), else $TMPDIR (or /tmp), the first whose path leaves Chromium
+// room for what it makes below a profile (leavesRoomForChromium).
 std::string profileBase();
+// Whether the deepest path Chromium makes below a profile in that folder (the
+// socket in its temporary folder) fits a socket address.
+bool leavesRoomForChromium(const std::string& base);
+// The folders a profile may be in, in the order profileBase tries them.
+std::vector<std::string> profileBases();
 // What a profile holds beside Chromium's own: the first profile's
 // preferences, Chromium's temporary folders, its crash dumps and, where the
 // session has no HOME, its home (chromiumEnvironment).
@@ -49,6 +55,8 @@ std::string freshProfileFolder(const std::string& base);
 // a zombie, or the id now names a later process): folders of this user
 // with a profile's name, never following a link. How many went.
 int removeProfilesOfEndedOwners(const std::string& base);
+// The same in every folder a profile may be in (profileBases).
+int removeProfilesOfEndedOwners();
 // The environment Chromium starts with: this process's, with TMPDIR in the
 // profile (the folders Chromium makes there go with it) and, unless the
 // session names a place of its own, its crash dumps there too

@@ -506,7 +506,7 @@ std::optional<WatchOutcome> giveThePageItsAddress(PipeEnds& pipe, const std::str
 
 int beginPage(const PagePlacement& page, StateReports& reports) {
     catchEndingSignals();
-    removeProfilesOfEndedOwners(profileBase());
+    removeProfilesOfEndedOwners();
     reports.hideToken(tokenOfAddress(page.url));
     const int log = openBrowserLog(page);
     reports.setLog(log);

@@ -3,6 +3,7 @@
 #include "platform/Instance.h"
 #include "platform/linux/Fd.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -67,19 +68,56 @@ std::optional<ProcessStat> processStat(pid_t pid) {
     return stat;
 }
 
-std::string profileBase() {
-    const std::string folder = platform::privateRuntimeFolder();
-    if (!folder.empty())
-        return folder;
+// The name pattern of this process's profiles: the prefix, the process id,
+// its start time in ticks and six letters for mkdtemp. Without /proc no
+// owner can be told apart, and none is removed.
+static std::string profileName() {
+    const std::optional<ProcessStat> self = processStat(getpid());
+    return kProfilePrefix + std::to_string(getpid()) + "-" +
+           std::to_string(self ? self->startTime : 0) + "-XXXXXX";
+}
+
+bool leavesRoomForChromium(const std::string& base) {
+    // What Chromium puts below a profile at the deepest: its temporary
+    // folder (TMPDIR, inside the profile) with the socket that keeps one
+    // browser per profile, "tmp/org.chromium.Chromium.XXXXXX/SingletonSocket";
+    // a socket's path has room for 107 bytes, and a longer one ends Chromium
+    // at its start. The profile's own name is this process's (profileName).
+    constexpr size_t kBelowProfile = sizeof "/tmp/org.chromium.Chromium.XXXXXX/SingletonSocket" - 1;
+    return base.size() + 1 + profileName().size() + kBelowProfile <= 107;
+}
+
+std::vector<std::string> profileBases() {
     const char* tmp = std::getenv("TMPDIR");
-    return tmp && tmp[0] == '/' ? tmp : "/tmp";
+    std::vector<std::string> bases;
+    for (const std::string& base :
+         {platform::privateRuntimeFolder(), std::string(tmp && tmp[0] == '/' ? tmp : ""),
+          std::string("/tmp")})
+        if (!base.empty() && std::find(bases.begin(), bases.end(), base) == bases.end())
+            bases.push_back(base);
+    return bases;
+}
+
+std::string profileBase() {
+    // The user's private folder where its path leaves Chromium room; with a
+    // long process id and start time, or its fallback in a long home folder,
+    // it may not. Then a profile gets a name no one can guess in a shorter
+    // shared folder (mkdtemp).
+    for (const std::string& base : profileBases())
+        if (leavesRoomForChromium(base))
+            return base;
+    return "/tmp";
+}
+
+int removeProfilesOfEndedOwners() {
+    int removed = 0;
+    for (const std::string& base : profileBases())
+        removed += removeProfilesOfEndedOwners(base);
+    return removed;
 }
 
 std::string freshProfileFolder(const std::string& base) {
-    // Without /proc no owner can be told apart, and none is removed.
-    const std::optional<ProcessStat> self = processStat(getpid());
-    std::string pattern = base + "/" + kProfilePrefix + std::to_string(getpid()) + "-" +
-                          std::to_string(self ? self->startTime : 0) + "-XXXXXX";
+    std::string pattern = base + "/" + profileName();
     if (!mkdtemp(pattern.data()))
         return {};
     for (const char* folder : kProfileFolders)

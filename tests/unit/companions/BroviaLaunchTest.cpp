@@ -587,4 +587,24 @@ TEST(BroviaAddress, TheAddressGoesToTheAppWindowsPageOverThePipe) {
     }
 }
 
+// Chromium ends at its start when the socket in its temporary folder (inside
+// the profile) has no room in a socket address: a private folder in a long
+// home folder is passed over for a shorter one.
+TEST(BroviaProfiles, AProfileLeavesChromiumRoomForItsSocket) {
+    EXPECT_TRUE(leavesRoomForChromium("/tmp"));
+    EXPECT_FALSE(leavesRoomForChromium("/home/operator-of-the-knitting-hall/.cache/panoview-run"));
+    TempDir base;
+    const std::string profile = freshProfileFolder(base.path());
+    ASSERT_FALSE(profile.empty());
+    const std::string deepest = profile + "/tmp/org.chromium.Chromium.XXXXXX/SingletonSocket";
+    EXPECT_EQ(deepest.size() <= 107, leavesRoomForChromium(base.path())) << deepest;
+
+    const char* saved = std::getenv("XDG_RUNTIME_DIR");
+    const std::string keep = saved ? saved : "";
+    unsetenv("XDG_RUNTIME_DIR");
+    EXPECT_TRUE(leavesRoomForChromium(profileBase())) << profileBase();
+    if (saved)
+        setenv("XDG_RUNTIME_DIR", keep.c_str(), 1);
+}
+
 } // namespace
