@@ -39,6 +39,23 @@ test-tsan: bootstrap build-tsan/build.ninja
 	cmake --build build-tsan -j $(JOBS)
 	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS) --timeout 900 -L 'unit|integration'
 
+# The Windows build in build-windows (cmake/mingw-i686.cmake): the core
+# library and the unit suites of the logic, cross-built with mingw-w64 against
+# cJSON, jsoncpp and GoogleTest built from Debian's sources into
+# build-windows/deps; test-windows runs those suites under Wine.
+.PHONY: windows test-windows
+WINDOWS_DEPS := $(CURDIR)/build-windows/deps
+
+windows: bootstrap
+	scripts/windows-deps $(WINDOWS_DEPS)
+	test -f build-windows/build.ninja || cmake -S . -B build-windows $(CMAKE_GEN) \
+	  --toolchain cmake/mingw-i686.cmake -DPANOVIEW_WINDOWS_DEPS=$(WINDOWS_DEPS) \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build-windows -j $(JOBS)
+
+test-windows: windows
+	cd build-windows && ctest --output-on-failure -j $(JOBS) --timeout 600
+
 # The Debian package, build/panoview_<version>_<arch>.deb.
 package: build
 	cd build && cpack

@@ -6,13 +6,13 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <optional>
 
 #include <cinttypes>
 #include <cstdio>
-#include <ctime>
 
 namespace {
 
@@ -29,15 +29,20 @@ void replaceAll(std::string& text, const std::string& what, const std::string& w
         text.replace(at, what.size(), with);
 }
 
-// UTC in ISO 8601 ("2026-12-08T22:13:26Z"); empty for 0 (never).
+// UTC in ISO 8601 ("2026-12-08T22:13:26Z"); empty for 0 (never). The
+// calendar of std::chrono needs no C library's time conversion.
 std::string isoTime(int64_t ms) {
     if (ms <= 0)
         return {};
-    const time_t seconds = static_cast<time_t>(ms / 1000);
-    tm utc{};
-    gmtime_r(&seconds, &utc);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    namespace chrono = std::chrono;
+    const chrono::sys_seconds moment{chrono::seconds(ms / 1000)};
+    const chrono::sys_days day = chrono::floor<chrono::days>(moment);
+    const chrono::year_month_day date(day);
+    const chrono::hh_mm_ss time(moment - day);
+    char text[48];
+    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", int(date.year()),
+                  unsigned(date.month()), unsigned(date.day()), int(time.hours().count()),
+                  int(time.minutes().count()), int(time.seconds().count()));
     return text;
 }
 

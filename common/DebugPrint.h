@@ -23,6 +23,14 @@ void OutputDebugText(std::string_view text);
 // Wide diagnostic text, converted to UTF-8 before it is written.
 void OutputDebugTextW(std::wstring_view text);
 
+// The printf dialect DebugPrint's formats are checked against: the C99 one
+// (%zu, %lld) that std::vsnprintf follows. The Windows build names it
+// gnu_printf, since there the compiler takes "printf" for the older dialect
+// of the system's C library.
+#ifndef PANOVIEW_PRINTF_FORMAT
+#define PANOVIEW_PRINTF_FORMAT printf
+#endif
+
 // Formats one printf-style line into a zero-filled 1024-byte buffer (at most
 // 1023 characters; a longer line is cut there) and hands it to the sink.
-void DebugPrint(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void DebugPrint(const char* format, ...) __attribute__((format(PANOVIEW_PRINTF_FORMAT, 1, 2)));

@@ -97,11 +97,25 @@ std::string sanitize(std::string_view bytes) {
     return out;
 }
 
+// A 16-bit wchar_t holds UTF-16 (Windows): a character above U+FFFF is a
+// high surrogate followed by a low one. A 32-bit wchar_t holds the code point.
+constexpr bool kWideIsUtf16 = sizeof(wchar_t) == 2;
+
 std::string fromWide(std::wstring_view wide) {
     std::string out;
     out.reserve(wide.size());
-    for (wchar_t wc : wide)
-        append(out, static_cast<char32_t>(wc));
+    for (size_t i = 0; i < wide.size(); ++i) {
+        char32_t cp = static_cast<char32_t>(wide[i]);
+        if (kWideIsUtf16 && cp >= 0xD800 && cp <= 0xDBFF && i + 1 < wide.size()) {
+            const char32_t low = static_cast<char32_t>(wide[i + 1]);
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+                ++i;
+            }
+        }
+        // A surrogate left alone becomes U+FFFD.
+        append(out, cp);
+    }
     return out;
 }
 
@@ -113,7 +127,12 @@ std::wstring toWide(std::string_view bytes) {
         char32_t cp;
         if (!decodeOne(bytes, pos, cp))
             cp = kReplacement;
-        out += static_cast<wchar_t>(cp);
+        if (kWideIsUtf16 && cp >= 0x10000) {
+            out += static_cast<wchar_t>(0xD800 + ((cp - 0x10000) >> 10));
+            out += static_cast<wchar_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+        } else {
+            out += static_cast<wchar_t>(cp);
+        }
     }
     return out;
 }

@@ -11,8 +11,9 @@ namespace utf8 {
 // desktop's UTF-8 to UTF-16 to narrow transcoding would leave it.
 std::string sanitize(std::string_view bytes);
 
-// Wide text (UTF-32 wchar_t on Linux) to UTF-8; invalid code points become
-// U+FFFD.
+// Wide text (UTF-32 where wchar_t has 32 bits, as on Linux; UTF-16 where it
+// has 16, as on Windows) to UTF-8; invalid code points and surrogates that
+// are not a pair become U+FFFD.
 std::string fromWide(std::wstring_view wide);
 
 // UTF-8 to wide text; invalid sequences become U+FFFD.

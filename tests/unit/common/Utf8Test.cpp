@@ -21,6 +21,17 @@ TEST(Utf8, WideRoundTrip) {
     EXPECT_EQ(utf8::toWide("\xFF"), L"\uFFFD");
 }
 
+// Characters beyond U+FFFF are one wchar_t or a surrogate pair, as wide
+// text holds them on the platform; a surrogate that is not part of a pair is
+// no character.
+TEST(Utf8, WideTextBeyondTheBasicPlane) {
+    EXPECT_EQ(utf8::fromWide(L"\U0001F600x"), "\xF0\x9F\x98\x80x");
+    EXPECT_EQ(utf8::toWide("\xF0\x9F\x98\x80x"), L"\U0001F600x");
+    EXPECT_EQ(utf8::fromWide(std::wstring{wchar_t(0xD83D), L'x'}), "\xEF\xBF\xBDx");
+    EXPECT_EQ(utf8::fromWide(std::wstring{wchar_t(0xDE00), wchar_t(0xD83D)}),
+              "\xEF\xBF\xBD\xEF\xBF\xBD");
+}
+
 TEST(Utf8, CutNeverSplitsACharacter) {
     std::string text = "ab\xE4\xB8\xAD\xE6\x96\x87"; // "ab" + two 3-byte characters
     EXPECT_EQ(utf8::cutAtCharBoundary(text, 31), text);
