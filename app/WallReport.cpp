@@ -16,10 +16,14 @@
 
 namespace {
 
-// Every state a page can be in, as the metrics list them.
-const char* const kStates[] = {"loading", "live",     "retrying",   "crashed", "hung",
-                               "sign-in", "starting", "restarting", "off"};
-const char* const kReloadReasons[] = {"crashed", "hung", "retrying", "command"};
+// Every state a page can be in, as the metrics list them: what a page
+// browser reports, then the wall's own.
+std::vector<std::string_view> pageStates() {
+    std::vector<std::string_view> states(std::begin(kPageStateNames), std::end(kPageStateNames));
+    for (std::string_view own : {"starting", "restarting", "off"})
+        states.push_back(own);
+    return states;
+}
 
 void replaceAll(std::string& text, const std::string& what, const std::string& with) {
     if (what.empty())
@@ -116,12 +120,12 @@ std::string statusText(const WallSnapshot& s) {
     text += "\n";
     for (const MonitorStatus& m : s.monitors) {
         text += "entry " + std::to_string(m.entry) + " " + (m.name.empty() ? "-" : m.name) + " " +
-                rectText(m.monitor) + " " + m.state;
+                rectText(m.monitor) + " " + m.state + (m.reason.empty() ? "" : ":" + m.reason);
         if (m.count > 0)
             text += " " + std::to_string(m.count);
         if (m.sinceMs > 0)
             text += " since " + isoTime(m.sinceMs) + " (" + age(s.nowMs, m.sinceMs) + ")";
-        if (m.state == "retrying" && m.nextAttemptMs > 0)
+        if (m.nextAttemptMs > 0)
             text += ", next attempt " + isoTime(m.nextAttemptMs);
         text += m.pid ? " pid " + std::to_string(m.pid) : std::string(" no browser");
         text += " restarts " + std::to_string(m.restarts) + " " + m.address;
@@ -158,6 +162,7 @@ std::string statusJson(const WallSnapshot& s) {
         v["address"] = m.address;
         v["pid"] = m.pid;
         v["state"] = m.state;
+        v["reason"] = m.reason;
         v["count"] = m.count;
         v["since"] = timeJson(m.sinceMs);
         v["sinceMs"] = Json::Int64(m.sinceMs);
@@ -165,7 +170,8 @@ std::string statusJson(const WallSnapshot& s) {
         v["detail"] = m.detail;
         v["restarts"] = Json::UInt64(m.restarts);
         Json::Value reloads(Json::objectValue);
-        for (const char* reason : kReloadReasons) {
+        for (const std::string_view name : kPageReloadReasons) {
+            const std::string reason(name);
             auto it = m.reloads.find(reason);
             reloads[reason] = Json::UInt64(it == m.reloads.end() ? 0 : it->second);
         }
@@ -204,8 +210,8 @@ std::string metricsText(const WallSnapshot& s) {
         out += "panoview_page_live{" + label(*m) + "} " + (m->state == "live" ? "1" : "0") + "\n";
     family("panoview_page_state", "gauge", "1 for the state the monitor's page is in.");
     for (const MonitorStatus* m : shown)
-        for (const char* state : kStates)
-            out += "panoview_page_state{" + label(*m) + ",state=\"" + state + "\"} " +
+        for (const std::string_view state : pageStates())
+            out += "panoview_page_state{" + label(*m) + ",state=\"" + std::string(state) + "\"} " +
                    (m->state == state ? "1" : "0") + "\n";
     family("panoview_page_restarts_total", "counter",
            "Page browsers started again after they ended.");
@@ -214,7 +220,8 @@ std::string metricsText(const WallSnapshot& s) {
             "panoview_page_restarts_total{" + label(*m) + "} " + std::to_string(m->restarts) + "\n";
     family("panoview_page_reloads_total", "counter", "Pages loaded again, by reason.");
     for (const MonitorStatus* m : shown)
-        for (const char* reason : kReloadReasons) {
+        for (const std::string_view name : kPageReloadReasons) {
+            const std::string reason(name);
             auto it = m->reloads.find(reason);
             out += "panoview_page_reloads_total{" + label(*m) + ",reason=\"" + reason + "\"} " +
                    std::to_string(it == m->reloads.end() ? 0 : it->second) + "\n";

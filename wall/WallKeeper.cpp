@@ -111,14 +111,6 @@ void WallKeeper::browserEnded(uint32_t pid) {
 
 namespace {
 
-// The reload reason a reported state stands for (named as the state is);
-// empty for none.
-std::string_view reloadReason(PageCondition condition) {
-    const bool reloaded = condition == PageCondition::Crashed || condition == PageCondition::Hung ||
-                          condition == PageCondition::Retrying;
-    return reloaded ? pageConditionName(condition) : std::string_view();
-}
-
 int64_t epochMs(std::chrono::system_clock::time_point t) {
     if (t == std::chrono::system_clock::time_point{})
         return 0;
@@ -140,7 +132,7 @@ void WallKeeper::pageReport(uint32_t pid, std::string_view bytes) {
         if (watched && (live || wasLive))
             history_[assignment].lastLive = now;
         wasLive = live;
-        if (const std::string reason(reloadReason(report.condition)); !reason.empty()) {
+        if (const std::string reason(pageReloadReason(report)); !reason.empty()) {
             uint64_t& seen = reloadsOf_[pid][reason];
             seen = std::max<uint64_t>(seen, report.count);
         }
@@ -214,6 +206,7 @@ std::vector<MonitorStatus> WallKeeper::monitors() const {
         }
         if (const auto page = m.pid ? pages_.of(m.pid) : std::nullopt) {
             m.state = std::string(pageConditionName(page->last.condition));
+            m.reason = page->last.reason;
             m.count = page->last.count;
             m.nextAttemptMs = page->last.nextAttemptMs;
             m.detail = page->last.detail;

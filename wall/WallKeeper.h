@@ -30,12 +30,13 @@ struct MonitorStatus {
     // "restarting" (the browser ended and is started again), "off" (the
     // wall is down or the page has no monitor).
     std::string state;
-    uint32_t count = 0;        // the reported state's count
-    int64_t nextAttemptMs = 0; // for "retrying"
+    std::string reason;        // what brought the state about (wall/PageReport.h), or empty
+    uint32_t count = 0;        // the reported state's count (the reason's, with a reason)
+    int64_t nextAttemptMs = 0; // when the page is loaded again next; 0 for no load due
     std::string detail;
     int64_t sinceMs = 0;
     uint64_t restarts = 0;                   // browsers started again after an end
-    std::map<std::string, uint64_t> reloads; // by reason: crashed, hung, retrying, command
+    std::map<std::string, uint64_t> reloads; // by reason (kPageReloadReasons)
     int64_t lastLiveMs = 0;                  // the last moment the page was known live
 };
 

@@ -1,8 +1,24 @@
 #include "AddressProbe.h"
 
 namespace {
-size_t ignoreBody(char*, size_t size, size_t count, void*) {
-    return size * count;
+// The status line and the headers are in: the body is not needed.
+size_t stopAtTheBody(char*, size_t, size_t, void*) {
+    return 0;
+}
+
+// The server was there and spoke TLS, but the probe could not trust it.
+bool handshakeFailed(CURLcode result) {
+    switch (result) {
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+        return true;
+    default:
+        return false;
+    }
 }
 } // namespace
 
@@ -31,16 +47,15 @@ void AddressProbe::start(const std::string& url) {
     if (!easy_)
         return;
     curl_easy_setopt(easy_, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(easy_, CURLOPT_NOBODY, 1L);
+    curl_easy_setopt(easy_, CURLOPT_HTTPGET, 1L);
     curl_easy_setopt(easy_, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
-    curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(easy_, CURLOPT_MAXREDIRS, 10L);
+    curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT_MS, 5000L);
     curl_easy_setopt(easy_, CURLOPT_TIMEOUT_MS, 10000L);
     curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy_, CURLOPT_FORBID_REUSE, 1L);
     curl_easy_setopt(easy_, CURLOPT_USERAGENT, "Brovia");
-    curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, ignoreBody);
+    curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, stopAtTheBody);
     curl_multi_add_handle(multi_, easy_);
 }
 
@@ -60,6 +75,8 @@ std::optional<AddressAnswer> AddressProbe::perform() {
         if (result == CURLE_OK || status > 0) {
             answer.kind = AddressAnswer::Kind::Status;
             answer.status = static_cast<int>(status);
+        } else if (handshakeFailed(result)) {
+            answer.kind = AddressAnswer::Kind::Handshake;
         } else if (result == CURLE_COULDNT_CONNECT || result == CURLE_COULDNT_RESOLVE_HOST ||
                    result == CURLE_COULDNT_RESOLVE_PROXY) {
             answer.kind = AddressAnswer::Kind::Unreachable;

@@ -1,7 +1,10 @@
 // One plain HTTP request to a page's address, to learn whether its server
 // answers again before the browser is sent to load the page: libcurl's
 // multi interface, so that Brovia's one loop waits on it beside the DevTools
-// pipe and never blocks. A HEAD request: the status is all that counts.
+// pipe and never blocks. A GET, as the browser's load asks, given up at the
+// first byte of the body: that anything answers is all that counts (a
+// server that refuses HEAD answers 405 or 501 all the same), and so is a TLS
+// handshake that fails over the certificate. Redirects are not followed.
 #pragma once
 
 #include "PageWatch.h"

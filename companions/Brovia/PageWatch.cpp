@@ -1,9 +1,13 @@
 #include "PageWatch.h"
 
+#include "common/HiddenToken.h"
+
 #include <json/reader.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <memory>
 #include <regex>
 
@@ -51,7 +55,164 @@ int64_t millis(Clock::duration d) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(d).count();
 }
 
+// A load refused over the server's certificate, as Chromium names it.
+bool certificateError(const std::string& errorText) {
+    return startsWith(errorText, "net::ERR_CERT_");
+}
+
+// What a text of the page (a dialog's message) says, cut to one short line.
+std::string quote(const std::string& text) {
+    std::string out;
+    for (char ch : text.substr(0, 80))
+        out += static_cast<unsigned char>(ch) < 0x20 ? ' ' : ch;
+    return "\"" + out + (text.size() > 80 ? "...\"" : "\"");
+}
+
+// The bytes of base64 text (as a screenshot's data comes); empty for text
+// that is not base64.
+std::string fromBase64(std::string_view text) {
+    std::string out;
+    uint32_t bits = 0;
+    int held = 0;
+    for (char ch : text) {
+        int v;
+        if (ch >= 'A' && ch <= 'Z')
+            v = ch - 'A';
+        else if (ch >= 'a' && ch <= 'z')
+            v = ch - 'a' + 26;
+        else if (ch >= '0' && ch <= '9')
+            v = ch - '0' + 52;
+        else if (ch == '+')
+            v = 62;
+        else if (ch == '/')
+            v = 63;
+        else if (ch == '=')
+            break;
+        else
+            return {};
+        bits = (bits << 6) | static_cast<uint32_t>(v);
+        held += 6;
+        if (held >= 8) {
+            held -= 8;
+            out += static_cast<char>((bits >> held) & 0xff);
+        }
+    }
+    return out;
+}
+
+uint32_t bigEndian32(const unsigned char* p) {
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+}
+
+int paeth(int a, int b, int c) {
+    const int p = a + b - c;
+    const int pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+    return pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
+}
+
 } // namespace
+
+std::optional<uint32_t> PageWatch::singleColour(std::string_view png) {
+    static const unsigned char signature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    const auto* bytes = reinterpret_cast<const unsigned char*>(png.data());
+    if (png.size() < 8 || !std::equal(signature, signature + 8, bytes))
+        return std::nullopt;
+    uint32_t width = 0, height = 0;
+    int channels = 0;
+    std::string packed;
+    for (size_t at = 8; at + 12 <= png.size();) {
+        const uint32_t length = bigEndian32(bytes + at);
+        const std::string_view type = png.substr(at + 4, 4);
+        if (length > png.size() - at - 12)
+            return std::nullopt;
+        const unsigned char* data = bytes + at + 8;
+        if (type == "IHDR" && length >= 13) {
+            width = bigEndian32(data);
+            height = bigEndian32(data + 4);
+            const int depth = data[8], colourType = data[9], interlace = data[12];
+            channels = colourType == 0   ? 1
+                       : colourType == 4 ? 2
+                       : colourType == 2 ? 3
+                       : colourType == 6 ? 4
+                                         : 0;
+            if (depth != 8 || interlace != 0 || channels == 0 || width == 0 || height == 0 ||
+                width > 4096 || height > 4096)
+                return std::nullopt;
+        } else if (type == "IDAT") {
+            packed.append(png.substr(at + 8, length));
+        } else if (type == "IEND") {
+            break;
+        }
+        at += 12 + size_t(length);
+    }
+    if (channels == 0 || packed.empty())
+        return std::nullopt;
+    const size_t stride = size_t(width) * channels;
+    std::string raw((stride + 1) * height, '\0');
+    uLongf rawSize = static_cast<uLongf>(raw.size());
+    if (uncompress(reinterpret_cast<Bytef*>(raw.data()), &rawSize,
+                   reinterpret_cast<const Bytef*>(packed.data()),
+                   static_cast<uLong>(packed.size())) != Z_OK ||
+        rawSize != raw.size())
+        return std::nullopt;
+    // Undo each row's filter into the row itself, then compare every pixel
+    // with the first.
+    std::vector<unsigned char> previous(stride, 0), row(stride);
+    std::optional<uint32_t> colour;
+    for (uint32_t y = 0; y < height; ++y) {
+        const auto* line = reinterpret_cast<const unsigned char*>(raw.data()) + y * (stride + 1);
+        const int filter = line[0];
+        for (size_t x = 0; x < stride; ++x) {
+            const int a = x >= size_t(channels) ? row[x - channels] : 0;
+            const int b = previous[x];
+            const int c = x >= size_t(channels) ? previous[x - channels] : 0;
+            int predicted = 0;
+            switch (filter) {
+            case 0:
+                break;
+            case 1:
+                predicted = a;
+                break;
+            case 2:
+                predicted = b;
+                break;
+            case 3:
+                predicted = (a + b) / 2;
+                break;
+            case 4:
+                predicted = paeth(a, b, c);
+                break;
+            default:
+                return std::nullopt;
+            }
+            row[x] = static_cast<unsigned char>(line[1 + x] + predicted);
+        }
+        for (size_t x = 0; x < stride; x += channels) {
+            const unsigned char* p = row.data() + x;
+            uint32_t rgba = 0;
+            switch (channels) {
+            case 1:
+                rgba = uint32_t(p[0]) << 24 | uint32_t(p[0]) << 16 | uint32_t(p[0]) << 8 | 0xff;
+                break;
+            case 2:
+                rgba = uint32_t(p[0]) << 24 | uint32_t(p[0]) << 16 | uint32_t(p[0]) << 8 | p[1];
+                break;
+            case 3:
+                rgba = uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | 0xff;
+                break;
+            default:
+                rgba = bigEndian32(p);
+            }
+            if (colour && *colour != rgba)
+                return std::nullopt;
+            colour = rgba;
+        }
+        previous.swap(row);
+    }
+    return colour;
+}
+
+namespace {} // namespace
 
 const char* PageWatch::wallScript() {
     // Runs in every document of the page (and once in the one already shown
@@ -82,6 +243,11 @@ const char* PageWatch::wallScript() {
   for (const type of ['mousemove', 'mousedown', 'wheel', 'touchstart'])
     addEventListener(type, moved, {capture: true, passive: true});
   timer = setTimeout(hide, 3000);
+  // A wall has no one to press a print dialog's buttons: printing does
+  // nothing, and Brovia is told.
+  window.print = () => {
+    try { __broviaPrinted(String(location.href)); } catch (e) {}
+  };
 })();)JS";
 }
 
@@ -89,7 +255,7 @@ PageWatch::PageWatch(std::string url, PageWatchPort port, PageWatchTimings timin
     : url_(std::move(url)), port_(std::move(port)), t_(timings),
       session_([this](const std::string& m) { port_.send(m); },
                [this](const devtools::Event& e) { event(e); }),
-      backoff_(t_.firstRetry) {}
+      homeOrigin_(originOf(url_)), backoff_(t_.firstRetry) {}
 
 void PageWatch::call(const std::string& method, const Json::Value& params,
                      Clock::time_point deadline,
@@ -206,8 +372,26 @@ void PageWatch::setUp(Clock::time_point now) {
             hung("a set-up call went unanswered", r.at);
     };
     const Clock::time_point deadline = now + t_.callDeadline;
-    for (const char* domain : {"Page.enable", "Network.enable", "Inspector.enable"})
+    for (const char* domain :
+         {"Page.enable", "Network.enable", "Inspector.enable", "Runtime.enable"})
         call(domain, Json::Value(), deadline, hungIfUnanswered);
+    // A server's user name and password box is cancelled: each request is
+    // paused on its way out and let go at once (Fetch.requestPaused), its
+    // authentication asked of the watch (Fetch.authRequired).
+    Json::Value fetch(Json::objectValue);
+    fetch["handleAuthRequests"] = true;
+    fetch["patterns"][0]["urlPattern"] = "*";
+    call("Fetch.enable", fetch, deadline, hungIfUnanswered);
+    // Downloads go nowhere; Chromium still tells of each. A browser that
+    // several pages share refuses the call to a page's watch: its host
+    // denies them for all.
+    Json::Value downloads(Json::objectValue);
+    downloads["behavior"] = "deny";
+    downloads["eventsEnabled"] = true;
+    session_.call("Browser.setDownloadBehavior", downloads, {}, deadline, nullptr);
+    Json::Value binding(Json::objectValue);
+    binding["name"] = kPrintBinding;
+    call("Runtime.addBinding", binding, deadline, hungIfUnanswered);
     Json::Value script(Json::objectValue);
     script["source"] = wallScript();
     call("Page.addScriptToEvaluateOnNewDocument", script, deadline, hungIfUnanswered);
@@ -268,9 +452,9 @@ void PageWatch::inspect(const devtools::Reply& reply) {
     else if (committed_ && status >= 500)
         loadFailed("the page answered " + std::to_string(status), reply.at);
     else if (committed_ && loginPageOfAnotherOrigin(url_, href))
-        needsSignIn("landed on " + href);
+        needsSignIn("landed on " + addressWithTokenHidden(href));
     else if (committed_ && complete)
-        becameLive();
+        becameLive(reply.at);
 }
 
 // A new load of the page begins: what the last one left is forgotten (a
@@ -287,8 +471,12 @@ void PageWatch::beginLoad(Clock::time_point now) {
     probeAt_ = now + t_.probeEvery;
     mainLoader_.clear();
     retryAt_.reset();
+    away_ = false;
     recoverUntil_.reset();
     stallAt_ = now + t_.stallAfter;
+    shotAt_.reset();
+    shooting_ = false;
+    stillSince_.reset();
 }
 
 void PageWatch::navigate(Clock::time_point now) {
@@ -311,6 +499,7 @@ void PageWatch::navigate(Clock::time_point now) {
                  loadFailed("the navigation was refused: " + r.error, r.at);
              } else if (error.isString() && !error.asString().empty()) {
                  loadFailed(error.asString(), r.at);
+                 return;
              } else {
                  mainLoader_ = r.result["loaderId"].asString();
                  withRenderer_ = !r.result["isDownload"].asBool();
@@ -319,8 +508,19 @@ void PageWatch::navigate(Clock::time_point now) {
 }
 
 void PageWatch::loadFailed(const std::string& why, Clock::time_point now) {
+    retryFor(PageCondition::Retrying, certificateError(why) ? "certificate" : "", why, now);
+}
+
+// The page is loaded again on the back-off; the report names the state and
+// the reason and when that load comes.
+void PageWatch::retryFor(PageCondition condition, const std::string& reason, const std::string& why,
+                         Clock::time_point now) {
     scheduleRetry(now);
-    report(PageCondition::Retrying, why, port_.wallClockMs() + millis(*retryAt_ - now));
+    report(condition, why, wallClockAt(*retryAt_, now), reason);
+}
+
+int64_t PageWatch::wallClockAt(Clock::time_point at, Clock::time_point now) const {
+    return port_.wallClockMs() + millis(at - now);
 }
 
 void PageWatch::scheduleRetry(Clock::time_point now) {
@@ -332,17 +532,152 @@ void PageWatch::scheduleRetry(Clock::time_point now) {
     probing_ = false;
     recoverUntil_.reset();
     asking_ = false;
+    askFirst_ = true;
+    away_ = false;
+    shotAt_.reset();
+    shooting_ = false;
     retryAt_ = now + backoff_;
     backoff_ = std::min<Clock::duration>(backoff_ * 2, t_.longestRetry);
 }
 
-void PageWatch::becameLive() {
+void PageWatch::becameLive(Clock::time_point now) {
     phase_ = Phase::Live;
     signIn_ = false;
     liveSinceNavigation_ = true;
     backoff_ = t_.firstRetry;
     stallAt_.reset();
+    shotAt_ = now + t_.shotEvery;
+    stillSince_.reset();
     report(PageCondition::Live, "");
+}
+
+// The main frame left for another origin: loaded back later, unless it
+// comes back by itself first.
+void PageWatch::wandered(const std::string& url, Clock::time_point now) {
+    ++generation_;
+    phase_ = Phase::Retrying;
+    stallAt_.reset();
+    probeAt_.reset();
+    probing_ = false;
+    shotAt_.reset();
+    shooting_ = false;
+    asking_ = false;
+    askFirst_ = false; // its server answered a moment ago
+    away_ = true;
+    retryAt_ = now + t_.wanderedFor;
+    report(PageCondition::Wandered, "the page went to " + addressWithTokenHidden(url),
+           wallClockAt(*retryAt_, now));
+}
+
+// The page's target went without a crash: the page closed its own window
+// (or the watch closed it to end a hang). The page is loaded in a new one.
+void PageWatch::targetWent(Clock::time_point now) {
+    ++generation_;
+    sessionId_.clear();
+    targetId_.clear();
+    firstAttach_ = false;
+    if (closingOwnTarget_)
+        report(PageCondition::Loading, "a new window for the page");
+    else
+        report(PageCondition::Closed, "the page closed its window");
+    closingOwnTarget_ = false;
+    attach(now);
+}
+
+void PageWatch::dialogOpened(const Json::Value& params, Clock::time_point now) {
+    const std::string type = params["type"].asString();
+    // Leaving is what a beforeunload dialog asks; every other dialog is
+    // answered as its Cancel or Close button would.
+    const bool accept = type == "beforeunload";
+    Json::Value answer(Json::objectValue);
+    answer["accept"] = accept;
+    call("Page.handleJavaScriptDialog", answer, now + t_.callDeadline, nullptr);
+    reportEvent("dialog", "a " + (type.empty() ? std::string("JavaScript") : type) +
+                              " dialog was answered (" + (accept ? "leave" : "cancel") +
+                              "): " + quote(params["message"].asString()));
+}
+
+void PageWatch::authRequired(const Json::Value& params, Clock::time_point now) {
+    Json::Value answer(Json::objectValue);
+    answer["requestId"] = params["requestId"];
+    answer["authChallengeResponse"]["response"] = "CancelAuth";
+    call("Fetch.continueWithAuth", answer, now + t_.callDeadline, nullptr);
+    const bool mainDocument = params["resourceType"].asString() == "Document" &&
+                              params["frameId"].asString() == targetId_;
+    if (mainDocument && (phase_ == Phase::Loading || phase_ == Phase::Live))
+        retryFor(PageCondition::NeedsSignIn, "auth",
+                 "the server asked for a user name and password at " +
+                     addressWithTokenHidden(params["request"]["url"].asString()),
+                 now);
+}
+
+void PageWatch::downloadBegan(const Json::Value& params, Clock::time_point now) {
+    const std::string guid = params["guid"].asString();
+    if (!guid.empty() && guid == lastDownload_)
+        return; // told by the page and by the browser
+    lastDownload_ = guid;
+    if (phase_ == Phase::Loading || phase_ == Phase::Live)
+        retryFor(PageCondition::Retrying, "download",
+                 "a download was refused: " + addressWithTokenHidden(params["url"].asString()),
+                 now);
+}
+
+// A small picture of what the page shows, for the still rule: the viewport
+// at 64 pixels wide.
+void PageWatch::shoot(Clock::time_point now) {
+    shooting_ = true;
+    shotAt_ = now + t_.shotEvery;
+    const uint64_t generation = generation_;
+    call("Page.getLayoutMetrics", Json::Value(), now + t_.callDeadline,
+         [this, generation](const devtools::Reply& r) {
+             if (generation != generation_)
+                 return;
+             const Json::Value& view = r.result["cssVisualViewport"];
+             const double width = view["clientWidth"].asDouble();
+             const double height = view["clientHeight"].asDouble();
+             if (!r.ok || width < 1 || height < 1) {
+                 shooting_ = false;
+                 return;
+             }
+             Json::Value params(Json::objectValue);
+             params["format"] = "png";
+             params["clip"]["x"] = view["pageX"].asDouble();
+             params["clip"]["y"] = view["pageY"].asDouble();
+             params["clip"]["width"] = width;
+             params["clip"]["height"] = height;
+             params["clip"]["scale"] = 64.0 / width;
+             call("Page.captureScreenshot", params, r.at + t_.callDeadline,
+                  [this, generation](const devtools::Reply& shot) {
+                      if (generation == generation_)
+                          pictured(shot);
+                  });
+         });
+}
+
+void PageWatch::pictured(const devtools::Reply& reply) {
+    shooting_ = false;
+    if (phase_ != Phase::Live || signIn_)
+        return;
+    const std::optional<uint32_t> colour =
+        reply.ok ? singleColour(fromBase64(reply.result["data"].asString())) : std::nullopt;
+    if (!colour) {
+        // A picture of more than one colour, or none: not still.
+        stillSince_.reset();
+        return;
+    }
+    if (!stillSince_ || *colour != stillColour_) {
+        stillSince_ = reply.at;
+        stillColour_ = *colour;
+        return;
+    }
+    if (reply.at - *stillSince_ < t_.stillFor)
+        return;
+    char rgb[8];
+    std::snprintf(rgb, sizeof rgb, "#%06x", static_cast<unsigned>(*colour >> 8));
+    report(PageCondition::Still, std::string("the page has shown one colour (") + rgb + ") for " +
+                                     std::to_string(millis(reply.at - *stillSince_) / 60000) +
+                                     " min");
+    navigate(reply.at);
 }
 
 void PageWatch::needsSignIn(const std::string& why) {
@@ -431,20 +766,42 @@ void PageWatch::mainDocumentAnswered(int status, const std::string& url, Clock::
     if (status >= 500)
         loadFailed("the page answered " + std::to_string(status), now);
     else if (status == 401 || status == 403)
-        needsSignIn("the page answered " + std::to_string(status) + " at " + url);
+        needsSignIn("the page answered " + std::to_string(status) + " at " +
+                    addressWithTokenHidden(url));
 }
 
 void PageWatch::landedOn(const std::string& url, Clock::time_point now) {
+    const std::string origin = originOf(url);
+    if (phase_ == Phase::Retrying && away_ && !origin.empty() &&
+        (origin == homeOrigin_ || origin == originOf(url_))) {
+        // Back by itself before it was loaded back: its load event makes it
+        // live.
+        beginLoad(now);
+        phase_ = Phase::Loading;
+        targetsOwnLoad_ = false;
+        committed_ = true;
+        return;
+    }
     if (phase_ != Phase::Loading && phase_ != Phase::Live)
         return;
+    if (phase_ == Phase::Loading && url == "about:blank")
+        return; // the empty document a window starts with, not the load's
+    // The first document of a load of the page's shows where its server
+    // keeps it (a redirect included); later ones in the main frame are the
+    // page's own going.
+    const bool firstOfLoad = phase_ == Phase::Loading && !committed_;
     committed_ = true;
     crashHandled_ = false;
     if (startsWith(url, "chrome-error:"))
         loadFailed("an error page came instead", now);
     else if (loginPageOfAnotherOrigin(url_, url))
-        needsSignIn("landed on " + url);
+        needsSignIn("landed on " + addressWithTokenHidden(url));
     else if (signIn_)
         phase_ = Phase::Loading; // signed in at the wall: its load event makes it live
+    else if (firstOfLoad && isHttp(url))
+        homeOrigin_ = origin;
+    else if (!firstOfLoad && origin != homeOrigin_ && origin != originOf(url_))
+        wandered(url, now);
 }
 
 void PageWatch::event(const devtools::Event& e) {
@@ -456,16 +813,10 @@ void PageWatch::event(const devtools::Event& e) {
                     !targetId_.empty()) ||
                    (e.method == "Target.detachedFromTarget" &&
                     p["sessionId"].asString() == sessionId_ && !sessionId_.empty())) {
-            ++generation_;
-            sessionId_.clear();
-            targetId_.clear();
-            firstAttach_ = false;
-            if (closingOwnTarget_)
-                report(PageCondition::Loading, "a new window for the page");
-            else
-                report(PageCondition::Crashed, "the page went");
-            closingOwnTarget_ = false;
-            attach(e.at);
+            targetWent(e.at);
+        } else if (e.method == "Browser.downloadWillBegin" && !targetId_.empty() &&
+                   p["frameId"].asString() == targetId_) {
+            downloadBegan(p, e.at);
         } else if (e.method == "Target.targetCreated" && phase_ == Phase::Attaching &&
                    targetId_.empty() && p["targetInfo"]["type"].asString() == "page") {
             attachTo(p["targetInfo"]["targetId"].asString(), e.at);
@@ -476,6 +827,25 @@ void PageWatch::event(const devtools::Event& e) {
         return;
     if (e.method == "Inspector.targetCrashed") {
         crashed("the renderer crashed", e.at);
+    } else if (e.method == "Inspector.detached") {
+        if (p["reason"].asString() == "target_closed")
+            targetWent(e.at);
+    } else if (e.method == "Fetch.requestPaused") {
+        // Paused only so that authentication comes to the watch: let go.
+        Json::Value go(Json::objectValue);
+        go["requestId"] = p["requestId"];
+        call("Fetch.continueRequest", go, e.at + t_.callDeadline, nullptr);
+    } else if (e.method == "Fetch.authRequired") {
+        authRequired(p, e.at);
+    } else if (e.method == "Page.javascriptDialogOpening") {
+        dialogOpened(p, e.at);
+    } else if (e.method == "Page.downloadWillBegin") {
+        downloadBegan(p, e.at);
+    } else if (e.method == "Runtime.bindingCalled") {
+        if (p["name"].asString() == kPrintBinding)
+            reportEvent("print", "window.print() on " +
+                                     addressWithTokenHidden(p["payload"].asString()) +
+                                     " was answered without a print preview");
     } else if (e.method == "Network.requestWillBeSent") {
         if (p["type"].asString() == "Document" && p["frameId"].asString() == targetId_ &&
             p["requestId"].asString() == p["loaderId"].asString())
@@ -505,7 +875,7 @@ void PageWatch::event(const devtools::Event& e) {
         wall["expression"] = wallScript();
         call("Runtime.evaluate", wall, e.at + t_.callDeadline, nullptr);
         if (phase_ == Phase::Loading && !signIn_ && committed_)
-            becameLive();
+            becameLive(e.at);
     }
 }
 
@@ -519,12 +889,16 @@ void PageWatch::addressAnswered(const AddressAnswer& answer, Clock::time_point n
     asking_ = false;
     switch (answer.kind) {
     case AddressAnswer::Kind::Status:
-        if (answer.status < 500) {
-            report(PageCondition::Loading, "the address answers " + std::to_string(answer.status));
-            navigate(now);
-            return;
-        }
-        break;
+        // Whatever it answers, the server is up: a HEAD or a GET it refuses
+        // (405, 501) or a 503 of its own may be a page the browser's load
+        // gets all the same, and the load's outcome decides.
+        report(PageCondition::Loading, "the address answers " + std::to_string(answer.status));
+        navigate(now);
+        return;
+    case AddressAnswer::Kind::Handshake:
+        report(PageCondition::Loading, "the address answers, its certificate untrusted");
+        navigate(now);
+        return;
     case AddressAnswer::Kind::Unreachable:
         // Nothing accepted the connection, so no server saw a request:
         // asked again soon, without growing the back-off.
@@ -553,11 +927,11 @@ void PageWatch::tick(Clock::time_point now) {
     }
     if (phase_ == Phase::Retrying && retryAt_ && *retryAt_ <= now && !asking_) {
         retryAt_.reset();
-        if (isHttp(url_)) {
+        if (isHttp(url_) && askFirst_) {
             asking_ = true;
             port_.askAddress(url_);
         } else {
-            report(PageCondition::Loading, "trying again");
+            report(PageCondition::Loading, away_ ? "loaded back" : "trying again");
             navigate(now);
         }
     }
@@ -581,6 +955,12 @@ void PageWatch::tick(Clock::time_point now) {
     }
     if (probed() && !probing_ && probeAt_ && *probeAt_ <= now)
         probe(now);
+    if (shotDue() && *shotAt_ <= now)
+        shoot(now);
+}
+
+bool PageWatch::shotDue() const {
+    return phase_ == Phase::Live && !signIn_ && !shooting_ && shotAt_.has_value();
 }
 
 // A live page is probed, and so is a load whose document is in its renderer:
@@ -606,21 +986,39 @@ std::optional<Clock::time_point> PageWatch::nextWake() const {
         consider(recoverUntil_);
     if (probed() && !probing_)
         consider(probeAt_);
+    if (shotDue())
+        consider(shotAt_);
     return next;
 }
 
-void PageWatch::report(PageCondition condition, const std::string& detail, int64_t nextMs) {
+void PageWatch::report(PageCondition condition, const std::string& detail, int64_t nextMs,
+                       const std::string& reason) {
     const bool steady = condition == PageCondition::Live || condition == PageCondition::Loading ||
                         condition == PageCondition::NeedsSignIn;
-    if (reportedAny_ && steady && condition == reported_)
+    if (reportedAny_ && steady && reason.empty() && condition == reported_ &&
+        reportedReason_.empty())
         return;
     reportedAny_ = true;
     reported_ = condition;
+    reportedReason_ = reason;
+    reportedNextMs_ = nextMs;
     PageReport r;
     r.condition = condition;
-    r.count = ++counts_[condition];
-    r.nextAttemptMs = condition == PageCondition::Retrying ? nextMs : 0;
-    r.detail = detail;
+    r.reason = reason;
+    r.count = ++counts_[reason.empty() ? std::string(pageConditionName(condition)) : reason];
+    r.nextAttemptMs = nextMs;
+    r.detail = hideTokenIn(detail, tokenOfAddress(url_));
+    if (port_.report)
+        port_.report(r);
+}
+
+void PageWatch::reportEvent(const std::string& reason, const std::string& detail) {
+    PageReport r;
+    r.condition = reported_;
+    r.reason = reason;
+    r.count = ++counts_[reason];
+    r.nextAttemptMs = reportedNextMs_;
+    r.detail = hideTokenIn(detail, tokenOfAddress(url_));
     if (port_.report)
         port_.report(r);
 }

@@ -17,12 +17,33 @@
 //             of the main document, an error page), the main document
 //             answered 5xx, or no load event came 30 s after a navigation
 //             (stopped then): try again on a back-off of 2 s doubling to
-//             60 s. Each attempt first asks the address itself with one
-//             plain HTTP request and loads the page only when it answers
-//             below 500; while nothing even accepts the connection the
-//             address is asked every 2 s, which reaches no server;
+//             60 s. A certificate error (net::ERR_CERT_*) is retrying for
+//             the reason `certificate`, a download the page started (refused:
+//             Browser.setDownloadBehavior deny) for `download`. Each attempt
+//             first asks the address itself with one plain HTTP request and
+//             loads the page once anything answers, whatever the status (a
+//             server that refuses HEAD or GET is up all the same: the load's
+//             own outcome decides); while nothing accepts the connection, or
+//             nothing answers, the address is asked again later;
 //   sign-in   the main document answered 401/403, or the page landed on
-//             another origin's login page: reported, left as it is.
+//             another origin's login page: reported, left as it is. A server
+//             that asks for a user name and password (Fetch.authRequired)
+//             gets its box cancelled, and the page is sign-in for the reason
+//             `auth`, loaded again on the back-off;
+//   closed    the page closed its own window (window.close(): its target
+//             went without a crash): loaded again in a new one;
+//   wandered  the main frame went to another origin than the page's own
+//             (not a login page): loaded back 60 s later unless it comes back
+//             by itself;
+//   still     the page's picture (a 64-pixel-wide screenshot a minute) has
+//             been one and the same colour for 5 minutes: loaded again. A
+//             page that draws and does not change is left alone.
+//
+// Nothing modal stays on the page: a JavaScript dialog is answered at once
+// (alert dismissed, confirm and prompt cancelled, beforeunload left), and
+// window.print() is replaced by a no-op that tells the watch; each is one
+// report line with the reason `dialog` or `print` and its count, the state
+// kept.
 //
 // A page that loads and runs (timers, websockets, its own reloads) is never
 // reloaded. Each change of state is reported once (PageReport), never once
@@ -42,6 +63,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 
 struct PageWatchTimings {
     using ms = std::chrono::milliseconds;
@@ -58,6 +80,9 @@ struct PageWatchTimings {
     ms longestRetry{60000};
     ms unreachableRetry{2000}; // nothing accepts the connection
     ms crashWait{3000};        // an ended renderer's crash event
+    ms wanderedFor{60000};     // a main frame on another origin, until loaded back
+    ms shotEvery{60000};       // a live page's screenshot for the still rule
+    ms stillFor{300000};       // one colour this long: loaded again
 };
 
 // What one plain HTTP request to the page address found.
@@ -65,7 +90,11 @@ struct AddressAnswer {
     enum class Kind {
         Unreachable, // no connection: refused, no route, name unknown
         NoAnswer,    // connected, but no reply within the probe's time
-        Status,      // an HTTP status
+        Status,      // an HTTP status, whatever it is
+        // The TLS handshake failed (a certificate the probe does not
+        // trust): a server is there, and the load tells what the browser
+        // makes of it.
+        Handshake,
     };
     Kind kind = Kind::Unreachable;
     int status = 0;
@@ -129,6 +158,13 @@ public:
     // The script Brovia puts into every document of the page: no context
     // menu, and the pointer hidden over the page after 3 s without motion.
     static const char* wallScript();
+    // The binding through which the wall script tells of window.print().
+    static constexpr const char* kPrintBinding = "__broviaPrinted";
+
+    // The colour (0xRRGGBBAA) of a PNG picture whose pixels all have it;
+    // nullopt for a picture of more colours, or bytes it cannot read (8 bits
+    // per sample, grey, grey and alpha, RGB and RGBA, not interlaced).
+    static std::optional<uint32_t> singleColour(std::string_view png);
 
 private:
     enum class Phase {
@@ -155,18 +191,32 @@ private:
 
     void navigate(Clock::time_point now);
     void loadFailed(const std::string& why, Clock::time_point now);
+    void retryFor(PageCondition condition, const std::string& reason, const std::string& why,
+                  Clock::time_point now);
     void scheduleRetry(Clock::time_point now);
-    void becameLive();
+    void becameLive(Clock::time_point now);
+    void wandered(const std::string& url, Clock::time_point now);
+    void targetWent(Clock::time_point now);
+    void dialogOpened(const Json::Value& params, Clock::time_point now);
+    void authRequired(const Json::Value& params, Clock::time_point now);
+    void downloadBegan(const Json::Value& params, Clock::time_point now);
+    void shoot(Clock::time_point now);
+    void pictured(const devtools::Reply& reply);
     void needsSignIn(const std::string& why);
     void crashed(const std::string& why, Clock::time_point now);
     void hung(const std::string& why, Clock::time_point now);
     void recoverNow(Clock::time_point now);
     void probe(Clock::time_point now);
     bool probed() const;
+    bool shotDue() const;
     void mainDocumentAnswered(int status, const std::string& url, Clock::time_point now);
     void landedOn(const std::string& url, Clock::time_point now);
 
-    void report(PageCondition condition, const std::string& detail, int64_t nextMs = 0);
+    void report(PageCondition condition, const std::string& detail, int64_t nextMs = 0,
+                const std::string& reason = {});
+    // The current state again, with an event's reason (dialog, print).
+    void reportEvent(const std::string& reason, const std::string& detail);
+    int64_t wallClockAt(Clock::time_point at, Clock::time_point now) const;
 
     std::string url_;
     std::optional<PageWindow> window_;
@@ -198,10 +248,23 @@ private:
     std::optional<Clock::time_point> stallAt_;
     bool crashHandled_ = false; // a crash is being recovered; its echo ignored
 
+    // The origin the page's own loads land on (the address's, or where its
+    // server sends the load): a main frame elsewhere has wandered.
+    std::string homeOrigin_;
+
     // Retries.
     Clock::duration backoff_;
     std::optional<Clock::time_point> retryAt_;
     bool asking_ = false;
+    bool askFirst_ = true; // the address is asked before the retry's load
+    bool away_ = false;    // retrying since the main frame wandered
+    std::string lastDownload_;
+
+    // The still rule: screenshots of the live page.
+    std::optional<Clock::time_point> shotAt_;
+    bool shooting_ = false;
+    std::optional<Clock::time_point> stillSince_;
+    uint32_t stillColour_ = 0;
 
     // Probes.
     std::optional<Clock::time_point> probeAt_;
@@ -213,7 +276,9 @@ private:
     bool renderersEnded_ = false;
 
     PageCondition reported_ = PageCondition::Loading;
+    std::string reportedReason_;
+    int64_t reportedNextMs_ = 0;
     bool reportedAny_ = false;
-    std::map<PageCondition, uint32_t> counts_;
+    std::map<std::string, uint32_t> counts_; // by state name, or by reason
     uint32_t navigations_ = 0;
 };

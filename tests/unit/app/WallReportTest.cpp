@@ -152,6 +152,66 @@ TEST(WallMetrics, EverySeriesOfEveryMonitorAndNoToken) {
     EXPECT_NE(text.find("# TYPE panoview_page_restarts_total counter\n"), std::string::npos);
 }
 
+// A page that is not itself (away on another site, refused for its
+// certificate, closed, one colour) shows its state and reason, when it is
+// loaded next, and the reason among the reloads, in all three documents.
+TEST(WallStatus, APageThatIsNotItselfSaysWhatItIsInEveryDocument) {
+    struct Case {
+        const char* state;
+        const char* reason;
+        int64_t nextMs;
+        const char* textState;
+        const char* reloadReason;
+    } cases[] = {
+        {"retrying", "certificate", 1765231260000, "retrying:certificate 1", "certificate"},
+        {"retrying", "download", 1765231260000, "retrying:download 1", "download"},
+        {"sign-in", "auth", 1765231260000, "sign-in:auth 1", "auth"},
+        {"wandered", "", 1765231260000, "wandered 1", "wandered"},
+        {"closed", "", 0, "closed 1", "closed"},
+        {"still", "", 0, "still 1", "still"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.textState);
+        WallSnapshot s = scriptedWall();
+        MonitorStatus& m = s.monitors[0];
+        m.state = c.state;
+        m.reason = c.reason;
+        m.count = 1;
+        m.nextAttemptMs = c.nextMs;
+        m.reloads = {{c.reloadReason, 1}};
+        const std::string text = statusText(s);
+        const std::string line = text.substr(text.find("entry 0 "));
+        EXPECT_EQ(line.rfind(std::string("entry 0 WALL0 1024x768+0+0 ") + c.textState, 0), 0u)
+            << line;
+        EXPECT_EQ(line.find(", next attempt 2025-12-08T22:01:00Z") != std::string::npos,
+                  c.nextMs != 0)
+            << line;
+
+        Json::Value doc;
+        Json::CharReaderBuilder reader;
+        std::istringstream in(statusJson(s));
+        std::string errors;
+        ASSERT_TRUE(Json::parseFromStream(reader, in, &doc, &errors)) << errors;
+        EXPECT_EQ(doc["monitors"][0]["state"].asString(), c.state);
+        EXPECT_EQ(doc["monitors"][0]["reason"].asString(), c.reason);
+        EXPECT_EQ(doc["monitors"][0]["reloads"][c.reloadReason].asUInt(), 1u);
+        EXPECT_EQ(doc["monitors"][0]["reloads"]["crashed"].asUInt(), 0u);
+
+        const std::string metrics = metricsText(s);
+        const std::string monitor = "{monitor=\"WALL0\"";
+        EXPECT_EQ(metricSeries(metrics, "panoview_page_live" + monitor + "}"), "0");
+        EXPECT_EQ(
+            metricSeries(metrics, "panoview_page_state" + monitor + ",state=\"" + c.state + "\"}"),
+            "1");
+        EXPECT_EQ(metricSeries(metrics, "panoview_page_reloads_total" + monitor + ",reason=\"" +
+                                            c.reloadReason + "\"}"),
+                  "1");
+        EXPECT_EQ(
+            metricSeries(metrics, "panoview_page_reloads_total" + monitor + ",reason=\"crashed\"}"),
+            "0");
+    }
+}
+
 TEST(WallMetrics, SignedOutBeforeAnyKeepAlive) {
     WallSnapshot s;
     const std::string text = metricsText(s);

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <json/reader.h>
+#include <zlib.h>
 
 #include <deque>
 #include <functional>
@@ -31,9 +32,12 @@ struct Load {
         // Spins in the task that commits the document: Chromium answers
         // Page.navigate, the renderer never sends its frameNavigated.
         SpinsAtCommit,
+        CertificateError, // Chromium refuses the server's certificate
+        AsksPassword,     // the server asks for a user name and password (then 401)
+        Downloads,        // the address answers with a download
     } kind = Kind::Answers;
     int status = 200;
-    std::string landsOn; // the main frame's address after it (default: the page)
+    std::string landsOn{}; // the main frame's address after it (default: the page)
 };
 
 class FakeChromium {
@@ -64,7 +68,8 @@ public:
         watch->start(now);
     }
 
-    static constexpr const char* kUrl = "http://wall.example:8080/KnitUI/W_Factory.html?token=t";
+    static constexpr const char* kUrl =
+        "http://wall.example:8080/KnitUI/W_Factory.html?token=0f4c2a9e7d1b";
 
     // Moves time on in steps of 100 ms, delivering what Chromium sends.
     // Whatever a tick does must have been due by nextWake: Brovia sleeps
@@ -103,9 +108,67 @@ public:
     std::vector<std::string> conditions() const {
         std::vector<std::string> names;
         for (const auto& r : reports)
-            names.push_back(std::string(pageConditionName(r.condition)) + " " +
-                            std::to_string(r.count));
+            names.push_back(pageStateWord(r) + " " + std::to_string(r.count));
         return names;
+    }
+    // What the page does by itself.
+    void dialog(const std::string& type, const std::string& message) {
+        Json::Value p(Json::objectValue);
+        p["type"] = type;
+        p["message"] = message;
+        p["url"] = kUrl;
+        event("Page.javascriptDialogOpening", p, "S");
+    }
+    void print() {
+        Json::Value p(Json::objectValue);
+        p["name"] = "__broviaPrinted";
+        p["payload"] = kUrl;
+        event("Runtime.bindingCalled", p, "S");
+    }
+    // The main frame goes to the address by itself (a link, a script).
+    void goTo(const std::string& url) {
+        Json::Value p(Json::objectValue);
+        p["frame"]["id"] = "T";
+        p["frame"]["loaderId"] = "G" + url;
+        p["frame"]["url"] = url;
+        event("Page.frameNavigated", p, "S");
+        event("Page.loadEventFired", Json::Value(Json::objectValue), "S");
+    }
+    // window.close(): the target goes, its renderer did not crash.
+    void closeWindow() {
+        Json::Value detached(Json::objectValue);
+        detached["reason"] = "target_closed";
+        event("Inspector.detached", detached, "S");
+        Json::Value session(Json::objectValue);
+        session["sessionId"] = "S";
+        session["targetId"] = "T";
+        event("Target.detachedFromTarget", session, "");
+        Json::Value target(Json::objectValue);
+        target["targetId"] = "T";
+        event("Target.targetDestroyed", target, "");
+    }
+    // Whether every report line's next attempt came: an address asked or a
+    // navigation at that very time (the clock moves in steps of 100 ms), a
+    // navigation within a step of the ask; the number of lines with one.
+    size_t nextAttemptsThatCame() const {
+        size_t due = 0;
+        for (const PageReport& r : reports) {
+            if (r.nextAttemptMs == 0)
+                continue;
+            ++due;
+            const Clock::duration at = std::chrono::milliseconds(r.nextAttemptMs - 1'000'000);
+            auto near = [&at](const std::vector<Clock::duration>& times, Clock::duration slack) {
+                for (Clock::duration t : times)
+                    if (t >= at && t - at <= slack)
+                        return true;
+                return false;
+            };
+            EXPECT_TRUE(near(asked, 100ms) || near(navigated, 100ms))
+                << pageStateWord(r) << " " << r.count << " due at " << ms(at);
+            EXPECT_TRUE(near(navigated, 300ms))
+                << pageStateWord(r) << " " << r.count << " loaded at " << ms(at);
+        }
+        return due;
     }
     static int64_t ms(Clock::duration d) {
         return std::chrono::duration_cast<std::chrono::milliseconds>(d).count();
@@ -138,6 +201,8 @@ public:
     std::deque<std::string> laterStates;
     int lookedAt = 0;
     std::deque<AddressAnswer> addressAnswers; // one per probe; the last repeats
+    std::string picture;                      // the screenshot's data (base64 PNG); empty: none
+    double viewportWidth = 1920, viewportHeight = 1080;
     // What happened.
     std::unique_ptr<PageWatch> watch;
     Clock::time_point start = Clock::time_point() + 1h;
@@ -146,6 +211,10 @@ public:
     std::string askedUrl;
     bool pendingAsk = false;
     int pageCrashCalls = 0, renderersEnded = 0, probes = 0;
+    std::vector<Json::Value> dialogAnswers, authAnswers, shots;
+    std::vector<std::string> continued; // Fetch.continueRequest's requests
+    Json::Value downloadBehavior;
+    std::vector<std::string> newDocumentScripts, bindings;
     bool browserHung = false;
     std::vector<PageReport> reports;
     std::vector<Clock::duration> reportedAt;
@@ -247,6 +316,37 @@ private:
         } else if (method == "Page.stopLoading") {
             stopped.push_back(now - start);
             reply(c, empty);
+        } else if (method == "Page.handleJavaScriptDialog") {
+            dialogAnswers.push_back(c["params"]);
+            reply(c, empty);
+        } else if (method == "Fetch.continueWithAuth") {
+            authAnswers.push_back(c["params"]);
+            reply(c, empty);
+        } else if (method == "Fetch.continueRequest") {
+            continued.push_back(c["params"]["requestId"].asString());
+            reply(c, empty);
+        } else if (method == "Browser.setDownloadBehavior") {
+            downloadBehavior = c["params"];
+            reply(c, empty);
+        } else if (method == "Page.addScriptToEvaluateOnNewDocument") {
+            newDocumentScripts.push_back(c["params"]["source"].asString());
+            reply(c, empty);
+        } else if (method == "Runtime.addBinding") {
+            bindings.push_back(c["params"]["name"].asString());
+            reply(c, empty);
+        } else if (method == "Page.getLayoutMetrics") {
+            Json::Value result(Json::objectValue);
+            result["cssVisualViewport"]["clientWidth"] = viewportWidth;
+            result["cssVisualViewport"]["clientHeight"] = viewportHeight;
+            result["cssVisualViewport"]["pageX"] = 0;
+            result["cssVisualViewport"]["pageY"] = 0;
+            reply(c, result);
+        } else if (method == "Page.captureScreenshot") {
+            shots.push_back(c["params"]);
+            Json::Value result(Json::objectValue);
+            if (!picture.empty())
+                result["data"] = picture;
+            reply(c, result);
         } else {
             reply(c, empty);
         }
@@ -265,8 +365,34 @@ private:
         Json::Value result(Json::objectValue);
         result["frameId"] = "T";
         result["loaderId"] = loader;
-        if (load.kind == Load::Kind::Refused) {
-            result["errorText"] = "net::ERR_CONNECTION_REFUSED";
+        if (load.kind == Load::Kind::Downloads) {
+            result["isDownload"] = true;
+            reply(c, result);
+            Json::Value download(Json::objectValue);
+            download["frameId"] = "T";
+            download["guid"] = "download-" + loader;
+            download["url"] = kUrl;
+            download["suggestedFilename"] = "W_Factory.html";
+            event("Page.downloadWillBegin", download, "S");
+            event("Browser.downloadWillBegin", download, "");
+            return;
+        }
+        if (load.kind == Load::Kind::AsksPassword) {
+            Json::Value auth(Json::objectValue);
+            auth["requestId"] = "interception-" + loader;
+            auth["request"]["url"] = kUrl;
+            auth["frameId"] = "T";
+            auth["resourceType"] = "Document";
+            auth["authChallenge"]["source"] = "Server";
+            auth["authChallenge"]["scheme"] = "basic";
+            auth["authChallenge"]["realm"] = "wall";
+            event("Fetch.authRequired", auth, "S");
+            load.status = 401; // what the cancelled box leaves
+        }
+        if (load.kind == Load::Kind::Refused || load.kind == Load::Kind::CertificateError) {
+            result["errorText"] = load.kind == Load::Kind::Refused
+                                      ? "net::ERR_CONNECTION_REFUSED"
+                                      : "net::ERR_CERT_AUTHORITY_INVALID";
             reply(c, result);
             rendererGone_ = false; // the error page commits
             frame["url"] = "chrome-error://chromewebdata/";
@@ -313,7 +439,7 @@ private:
 };
 
 const std::string kLoaded =
-    R"(["http://wall.example:8080/KnitUI/W_Factory.html?token=t","complete",200])";
+    R"(["http://wall.example:8080/KnitUI/W_Factory.html?token=0f4c2a9e7d1b","complete",200])";
 const std::string kRefusedAtStart = R"(["chrome-error://chromewebdata/","complete",0])";
 const std::string kStillLoading = R"(["about:blank","complete",0])";
 
@@ -475,22 +601,40 @@ TEST(PageWatch, EachFaultHasItsOneRecovery) {
     }
 }
 
-TEST(PageWatch, ServerAnswering503IsAskedOncePerBackOffStepThenLoaded) {
-    FakeChromium chromium(R"(["http://wall.example:8080/KnitUI/W_Factory.html?token=t",)"
-                          R"("complete",503])");
-    chromium.addressAnswers = {status(503), status(503), status(503), status(200)};
-    chromium.run(40s);
-    EXPECT_EQ(chromium.conditions(), (Strings{"loading 1", "retrying 1", "loading 2", "live 1"}));
-    EXPECT_EQ(chromium.askedUrl, FakeChromium::kUrl);
-    ASSERT_EQ(chromium.asked.size(), 4u);
-    // 2 s, then 4, 8, 16 s between the asks: one request per step.
-    for (size_t i = 1; i < chromium.asked.size(); ++i)
-        EXPECT_EQ(FakeChromium::ms(chromium.asked[i] - chromium.asked[i - 1]) / 1000, 2 << i) << i;
-    ASSERT_EQ(chromium.navigated.size(), 1u);
-    // Loaded as soon as it answers (the scripted answer comes one step later).
-    EXPECT_LE(chromium.navigated[0] - chromium.asked.back(), 200ms);
-    // The report says when the first retry is due.
-    EXPECT_EQ(chromium.reports[1].nextAttemptMs, 1'000'000 + FakeChromium::ms(chromium.asked[0]));
+// Whatever the address answers (a HEAD refused with 501, a 503), the server
+// is up: the page is loaded, and the load's own 503 puts it on the next
+// back-off step; one request and one load per step, until it serves.
+TEST(PageWatch, ServerAnswering503IsAskedAndLoadedOncePerBackOffStepUntilItServes) {
+    for (const AddressAnswer probe : {status(503), status(501), status(405)}) {
+        SCOPED_TRACE(probe.status);
+        FakeChromium chromium(
+            R"(["http://wall.example:8080/KnitUI/W_Factory.html?token=0f4c2a9e7d1b",)"
+            R"("complete",503])");
+        chromium.addressAnswers = {probe};
+        chromium.loads = {{Load::Kind::Answers, 503, ""},
+                          {Load::Kind::Answers, 503, ""},
+                          {Load::Kind::Answers, 200, ""}};
+        chromium.run(40s);
+        EXPECT_EQ(chromium.conditions(),
+                  (Strings{"loading 1", "retrying 1", "loading 2", "retrying 2", "loading 3",
+                           "retrying 3", "loading 4", "live 1"}));
+        EXPECT_EQ(chromium.askedUrl, FakeChromium::kUrl);
+        ASSERT_EQ(chromium.asked.size(), 3u);
+        ASSERT_EQ(chromium.navigated.size(), 3u);
+        // 2 s, then 4, 8 s between the asks: one request per step, each
+        // followed by its load as soon as it is answered.
+        for (size_t i = 0; i < chromium.asked.size(); ++i) {
+            if (i > 0) {
+                EXPECT_EQ(FakeChromium::ms(chromium.asked[i] - chromium.asked[i - 1]) / 1000,
+                          2 << i)
+                    << i;
+            }
+            EXPECT_LE(chromium.navigated[i] - chromium.asked[i], 200ms) << i;
+        }
+        // The report says when the first retry is due.
+        EXPECT_EQ(chromium.reports[1].nextAttemptMs,
+                  1'000'000 + FakeChromium::ms(chromium.asked[0]));
+    }
 }
 
 TEST(PageWatch, BackOffDoublesToItsLongestWhileTheServerFailsAndStartsAgainOnceLive) {
@@ -538,7 +682,7 @@ TEST(PageWatch, FirstLoadWhoseEventsWentUnseenIsLiveAtTheNextProbe) {
     } cases[] = {
         {{kLoaded}, {"loading 1", "live 1"}, 0},
         {{kStillLoading, kStillLoading, kLoaded}, {"loading 1", "live 1"}, 0},
-        {{R"(["http://wall.example:8080/KnitUI/W_Factory.html?token=t","interactive",200])",
+        {{R"(["http://wall.example:8080/KnitUI/W_Factory.html?token=0f4c2a9e7d1b","interactive",200])",
           kLoaded},
          {"loading 1", "live 1"},
          0},
@@ -757,6 +901,377 @@ TEST(PageWatch, FailedNavigationsGoToTheBackOffNotStraightBack) {
     EXPECT_GE(chromium.navigated[1] - chromium.navigated[0], 2s);
     EXPECT_EQ(chromium.conditions(),
               (Strings{"loading 1", "live 1", "crashed 1", "retrying 1", "loading 2", "live 2"}));
+}
+
+// The PNG a screenshot comes as: 8 bits per sample, each row with its own
+// filter (row y takes filter y % 5, so that every filter is read).
+std::string pngOf(uint32_t width, uint32_t height, int channels,
+                  const std::function<uint32_t(uint32_t x, uint32_t y)>& rgba, int depth = 8) {
+    auto be32 = [](uint32_t v) {
+        return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+    };
+    auto chunk = [&be32](const std::string& type, const std::string& data) {
+        const std::string body = type + data;
+        const uLong crc =
+            crc32(0, reinterpret_cast<const Bytef*>(body.data()), static_cast<uInt>(body.size()));
+        return be32(static_cast<uint32_t>(data.size())) + body + be32(static_cast<uint32_t>(crc));
+    };
+    const int colourType = channels == 1 ? 0 : channels == 2 ? 4 : channels == 3 ? 2 : 6;
+    std::string header = be32(width) + be32(height);
+    header += {char(depth), char(colourType), 0, 0, 0};
+    const size_t stride = size_t(width) * channels;
+    std::vector<uint8_t> previous(stride, 0), row(stride);
+    std::string raw;
+    for (uint32_t y = 0; y < height; ++y) {
+        for (uint32_t x = 0; x < width; ++x) {
+            const uint32_t p = rgba(x, y);
+            const uint8_t r = p >> 24, g = p >> 16, b = p >> 8, a = p;
+            const uint8_t samples[4][4] = {{r}, {r, a}, {r, g, b}, {r, g, b, a}};
+            std::copy(samples[channels - 1], samples[channels - 1] + channels,
+                      row.begin() + x * channels);
+        }
+        const int filter = y % 5;
+        raw += char(filter);
+        for (size_t i = 0; i < stride; ++i) {
+            const int left = i >= size_t(channels) ? row[i - channels] : 0;
+            const int up = previous[i];
+            const int corner = i >= size_t(channels) ? previous[i - channels] : 0;
+            const int guess = left + up - corner;
+            const int nearest = std::abs(guess - left) <= std::abs(guess - up) &&
+                                        std::abs(guess - left) <= std::abs(guess - corner)
+                                    ? left
+                                : std::abs(guess - up) <= std::abs(guess - corner) ? up
+                                                                                   : corner;
+            const int predictions[5] = {0, left, up, (left + up) / 2, nearest};
+            raw += char(row[i] - predictions[filter]);
+        }
+        previous = row;
+    }
+    uLongf size = compressBound(static_cast<uLong>(raw.size()));
+    std::string packed(size, '\0');
+    compress(reinterpret_cast<Bytef*>(packed.data()), &size,
+             reinterpret_cast<const Bytef*>(raw.data()), static_cast<uLong>(raw.size()));
+    packed.resize(size);
+    return "\x89PNG\r\n\x1a\n" + chunk("IHDR", header) + chunk("IDAT", packed.substr(0, 7)) +
+           chunk("IDAT", packed.substr(7)) + chunk("IEND", "");
+}
+
+std::string base64(const std::string& bytes) {
+    static const char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    for (size_t i = 0; i < bytes.size(); i += 3) {
+        uint32_t n = uint32_t(uint8_t(bytes[i])) << 16;
+        if (i + 1 < bytes.size())
+            n |= uint32_t(uint8_t(bytes[i + 1])) << 8;
+        if (i + 2 < bytes.size())
+            n |= uint8_t(bytes[i + 2]);
+        for (size_t k = 0; k < 4; ++k)
+            out += i + k <= bytes.size() ? digits[(n >> (18 - 6 * k)) & 63] : '=';
+    }
+    return out;
+}
+
+// A 64x36 screenshot as the page's data: one colour, or a page that draws.
+std::string shotOf(uint32_t colour) {
+    return base64(pngOf(64, 36, 4, [colour](uint32_t, uint32_t) { return colour; }));
+}
+std::string drawnShot() {
+    return base64(pngOf(64, 36, 4, [](uint32_t x, uint32_t y) {
+        return x > 10 && x < 20 && y == 5 ? 0xffffffffu : 0x000000ffu;
+    }));
+}
+
+TEST(StillPicture, OneColourIsFoundInEveryLayoutAndAnythingElseIsNot) {
+    const auto uniform = [](uint32_t c) { return [c](uint32_t, uint32_t) { return c; }; };
+    struct Case {
+        const char* name;
+        std::string png;
+        std::optional<uint32_t> colour;
+    } cases[] = {
+        {"RGBA, one colour", pngOf(64, 36, 4, uniform(0x10203040)), 0x10203040},
+        {"RGB, one colour", pngOf(64, 36, 3, uniform(0x000000ff)), 0x000000ff},
+        {"grey", pngOf(7, 9, 1, uniform(0x808080ff)), 0x808080ff},
+        {"grey and alpha", pngOf(7, 9, 2, uniform(0xc0c0c080)), 0xc0c0c080},
+        {"white, one pixel wide", pngOf(1, 50, 3, uniform(0xffffffff)), 0xffffffff},
+        {"the last pixel differs",
+         pngOf(64, 36, 4, [](uint32_t x, uint32_t y) { return x == 63 && y == 35 ? 2u : 1u; }),
+         std::nullopt},
+        {"a line across the middle",
+         pngOf(64, 36, 3, [](uint32_t, uint32_t y) { return y == 18 ? 0x010101ffu : 0xffu; }),
+         std::nullopt},
+        {"alpha alone differs",
+         pngOf(64, 36, 4, [](uint32_t x, uint32_t) { return x < 32 ? 0xff : 0xfe; }), std::nullopt},
+        {"16 bits per sample", pngOf(4, 4, 3, uniform(0xff), 16), std::nullopt},
+        {"cut short", pngOf(64, 36, 4, uniform(0xff)).substr(0, 60), std::nullopt},
+        {"not a PNG", "GIF89a....", std::nullopt},
+        {"nothing", "", std::nullopt},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(PageWatch::singleColour(c.png), c.colour) << c.name;
+}
+
+// A page whose picture is one colour for 5 minutes is loaded again; one
+// that draws is left alone, however long it shows the same.
+TEST(PageWatch, PageOneColourForFiveMinutesIsLoadedAgainAndADrawnOneIsNot) {
+    struct Case {
+        const char* name;
+        // The picture at each minute of the page's life.
+        std::function<std::string(int minute)> picture;
+        bool signIn = false;
+        bool reloaded;
+    } cases[] = {
+        {"black all along", [](int) { return shotOf(0x000000ff); }, false, true},
+        {"white all along", [](int) { return shotOf(0xffffffff); }, false, true},
+        {"a dashboard that draws and never changes", [](int) { return drawnShot(); }, false, false},
+        {"one colour that changes each minute",
+         [](int minute) { return shotOf(minute % 2 ? 0x000000ff : 0x202020ff); }, false, false},
+        {"black for four minutes, drawn for one, again and again",
+         [](int minute) { return minute % 5 == 4 ? drawnShot() : shotOf(0x000000ff); }, false,
+         false},
+        {"no picture at all", [](int) { return std::string(); }, false, false},
+        {"a login page of one colour", [](int) { return shotOf(0xffffffff); }, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeChromium chromium(c.signIn ? R"(["https://sso.example.org/login","complete",200])"
+                                       : kLoaded);
+        for (int minute = 0; minute < 20 && chromium.navigated.empty(); ++minute) {
+            chromium.picture = c.picture(minute);
+            chromium.run(1min);
+        }
+        const auto still = chromium.firstReport(PageCondition::Still);
+        EXPECT_EQ(still.has_value(), c.reloaded);
+        EXPECT_EQ(chromium.navigated.size(), c.reloaded ? 1u : 0u);
+        if (still) {
+            // One colour from the first shot (a minute in) for 5 minutes.
+            EXPECT_GE(*still, 6min);
+            EXPECT_LE(*still, 6min + 1s);
+            EXPECT_LE(chromium.navigated[0] - *still, 100ms);
+            chromium.picture = drawnShot();
+            chromium.run(1s);
+            EXPECT_EQ(chromium.conditions(), (Strings{"loading 1", "live 1", "still 1", "live 2"}));
+        }
+        // One small shot a minute of the live page, none of a login page.
+        if (c.signIn) {
+            EXPECT_TRUE(chromium.shots.empty());
+            continue;
+        }
+        ASSERT_GE(chromium.shots.size(), 5u);
+        EXPECT_LE(chromium.shots.size(), 21u);
+        EXPECT_DOUBLE_EQ(chromium.shots[0]["clip"]["scale"].asDouble(), 64.0 / 1920);
+        EXPECT_DOUBLE_EQ(chromium.shots[0]["clip"]["height"].asDouble(), 1080);
+    }
+}
+
+// A retrying page, whatever brought it there, is loaded at the next attempt
+// its report names; the address's answer, a HEAD refused with 501 as
+// Python's http.server does, holds nothing up.
+TEST(PageWatch, EveryRetryingStateHasANextAttemptThatComes) {
+    struct Case {
+        const char* name;
+        std::string initial;
+        std::function<void(FakeChromium&)> script; // runs once the page is up
+        Strings conditions;
+        size_t due; // report lines with a next attempt
+    };
+    auto reloadMeets = [](std::deque<Load> loads) {
+        return [loads](FakeChromium& c) {
+            c.loads = loads;
+            c.crash();
+        };
+    };
+    const Load answers{Load::Kind::Answers, 200, ""};
+    const Case cases[] = {
+        {"a refused connection",
+         kLoaded,
+         reloadMeets({{Load::Kind::Refused}, answers}),
+         {"loading 1", "live 1", "crashed 1", "retrying 1", "loading 2", "live 2"},
+         1},
+        {"an error page at start",
+         kRefusedAtStart,
+         [](FakeChromium&) {},
+         {"loading 1", "retrying 1", "loading 2", "live 1"},
+         1},
+        {"a 503 twice",
+         kLoaded,
+         reloadMeets({{Load::Kind::Answers, 503}, {Load::Kind::Answers, 503}, answers}),
+         {"loading 1", "live 1", "crashed 1", "retrying 1", "loading 2", "retrying 2", "loading 3",
+          "live 2"},
+         2},
+        {"a load that stalls",
+         kLoaded,
+         reloadMeets({{Load::Kind::Stalls}, answers}),
+         {"loading 1", "live 1", "crashed 1", "retrying 1", "loading 2", "live 2"},
+         1},
+        {"an untrusted certificate, twice",
+         kLoaded,
+         reloadMeets({{Load::Kind::CertificateError}, {Load::Kind::CertificateError}, answers}),
+         {"loading 1", "live 1", "crashed 1", "retrying:certificate 1", "loading 2",
+          "retrying:certificate 2", "loading 3", "live 2"},
+         2},
+        {"a download",
+         kLoaded,
+         reloadMeets({{Load::Kind::Downloads}, answers}),
+         {"loading 1", "live 1", "crashed 1", "retrying:download 1", "loading 2", "live 2"},
+         1},
+        {"a user name and password box, twice",
+         kLoaded,
+         reloadMeets({{Load::Kind::AsksPassword}, {Load::Kind::AsksPassword}, answers}),
+         {"loading 1", "live 1", "crashed 1", "sign-in:auth 1", "loading 2", "sign-in:auth 2",
+          "loading 3", "live 2"},
+         2},
+        {"a main frame gone to another site",
+         kLoaded,
+         [](FakeChromium& c) { c.goTo("https://news.example.com/today"); },
+         {"loading 1", "live 1", "wandered 1", "loading 2", "live 2"},
+         1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeChromium chromium(c.initial);
+        chromium.addressAnswers = {status(501)};
+        chromium.run(2s);
+        c.script(chromium);
+        chromium.run(3min);
+        EXPECT_EQ(chromium.conditions(), c.conditions);
+        EXPECT_EQ(chromium.nextAttemptsThatCame(), c.due);
+        EXPECT_EQ(chromium.watch->condition(), PageCondition::Live);
+        // Its state and reason, never live, until it is loaded again.
+        for (const PageReport& r : chromium.reports) {
+            if (r.nextAttemptMs != 0) {
+                EXPECT_NE(r.condition, PageCondition::Live);
+            }
+        }
+    }
+}
+
+// Each load of the user name and password box is cancelled, at once, and
+// every request paused on its way out is let go.
+TEST(PageWatch, PasswordBoxesAreCancelledAndEveryPausedRequestIsLetGo) {
+    FakeChromium chromium(kLoaded);
+    chromium.addressAnswers = {status(401)};
+    chromium.run(2s);
+    chromium.loads = {{Load::Kind::AsksPassword}};
+    chromium.crash();
+    for (const std::string id : {"r1", "r2", "r3"}) {
+        Json::Value paused(Json::objectValue);
+        paused["requestId"] = id;
+        paused["request"]["url"] = FakeChromium::kUrl;
+        chromium.event("Fetch.requestPaused", paused, "S");
+        chromium.run(5s);
+    }
+    chromium.run(1min);
+    EXPECT_EQ(chromium.continued, (Strings{"r1", "r2", "r3"}));
+    ASSERT_GE(chromium.authAnswers.size(), 3u);
+    EXPECT_EQ(chromium.authAnswers.size(), chromium.navigated.size());
+    for (const Json::Value& answer : chromium.authAnswers)
+        EXPECT_EQ(answer["authChallengeResponse"]["response"].asString(), "CancelAuth");
+    // Loaded again on the growing back-off: 2, 4, 8, 16 s.
+    for (size_t i = 1; i < 4; ++i)
+        EXPECT_EQ(FakeChromium::ms(chromium.navigated[i] - chromium.navigated[i - 1]) / 1000,
+                  1 << i)
+            << i;
+    EXPECT_EQ(chromium.watch->condition(), PageCondition::NeedsSignIn);
+    // The address in what is told has its token hidden.
+    for (const PageReport& r : chromium.reports)
+        EXPECT_EQ(r.detail.find("0f4c2a9e7d1b"), std::string::npos) << r.detail;
+    EXPECT_NE(chromium.reports.back().detail.find("token=***"), std::string::npos);
+}
+
+// Nothing modal stays on the wall: each dialog answered at once as its
+// Cancel button (beforeunload: leave), each print without a preview, one
+// report line each with its count; the page stays live and is not loaded
+// again.
+TEST(PageWatch, DialogsAndPrintsAreAnsweredAtOnceAndThePageRunsOn) {
+    FakeChromium chromium(kLoaded);
+    chromium.run(2s);
+    struct Case {
+        const char* type;
+        bool accept;
+    } cases[] = {{"alert", false}, {"confirm", false}, {"prompt", false}, {"beforeunload", true}};
+    for (const Case& c : cases) {
+        chromium.dialog(c.type, std::string("Sure? ") + c.type);
+        chromium.run(1s);
+        ASSERT_FALSE(chromium.dialogAnswers.empty());
+        EXPECT_EQ(chromium.dialogAnswers.back()["accept"].asBool(), c.accept) << c.type;
+        EXPECT_NE(chromium.reports.back().detail.find(c.type), std::string::npos) << c.type;
+    }
+    chromium.print();
+    chromium.print();
+    chromium.run(1min);
+    EXPECT_EQ(chromium.dialogAnswers.size(), 4u);
+    EXPECT_EQ(chromium.conditions(),
+              (Strings{"loading 1", "live 1", "live:dialog 1", "live:dialog 2", "live:dialog 3",
+                       "live:dialog 4", "live:print 1", "live:print 2"}));
+    EXPECT_EQ(chromium.reports.back().detail.find("0f4c2a9e7d1b"), std::string::npos);
+    EXPECT_TRUE(chromium.navigated.empty());
+    EXPECT_EQ(chromium.pageCrashCalls, 0);
+    EXPECT_EQ(chromium.watch->condition(), PageCondition::Live);
+    // Printing is a no-op that tells the watch, in every document; downloads
+    // are refused.
+    EXPECT_EQ(chromium.bindings, (Strings{"__broviaPrinted"}));
+    ASSERT_EQ(chromium.newDocumentScripts.size(), 1u);
+    EXPECT_NE(chromium.newDocumentScripts[0].find("window.print = "), std::string::npos);
+    EXPECT_EQ(chromium.downloadBehavior["behavior"].asString(), "deny");
+    EXPECT_TRUE(chromium.downloadBehavior["eventsEnabled"].asBool());
+}
+
+// The page stays the page: a main frame gone to another site is loaded back
+// a minute later unless it comes back first; the page's own site, wherever
+// its server keeps it, is never "away"; a closed window is no crash.
+TEST(PageWatch, PageThatLeavesItsSiteOrClosesItsWindowIsBroughtBack) {
+    struct Case {
+        const char* name;
+        std::function<void(FakeChromium&)> script;
+        Strings conditions;
+        std::vector<Clock::duration> navigatedAfter; // the script's start
+    };
+    const Case cases[] = {
+        {"another site, for good",
+         [](FakeChromium& c) { c.goTo("https://news.example.com/today"); },
+         {"loading 1", "live 1", "wandered 1", "loading 2", "live 2"},
+         {60s}},
+        {"another site, back by itself within the minute",
+         [](FakeChromium& c) {
+             c.goTo("https://news.example.com/today");
+             c.run(30s);
+             c.goTo(FakeChromium::kUrl);
+         },
+         {"loading 1", "live 1", "wandered 1", "live 2"},
+         {}},
+        {"another page of the same site",
+         [](FakeChromium& c) { c.goTo("http://wall.example:8080/KnitUI/W_Other.html"); },
+         {"loading 1", "live 1"},
+         {}},
+        {"the page's site moved by its server, then a page there",
+         [](FakeChromium& c) {
+             c.loads = {{Load::Kind::Answers, 200, "https://wall2.example/KnitUI/W_Factory.html"}};
+             c.crash();
+             c.run(5s);
+             c.goTo("https://wall2.example/KnitUI/W_Other.html");
+         },
+         {"loading 1", "live 1", "crashed 1", "live 2"},
+         {0s}},
+        {"window.close()",
+         [](FakeChromium& c) { c.closeWindow(); },
+         {"loading 1", "live 1", "closed 1", "live 2"},
+         {0s}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeChromium chromium(kLoaded);
+        chromium.run(2s);
+        const Clock::duration began = chromium.now - chromium.start;
+        c.script(chromium);
+        chromium.run(90s);
+        EXPECT_EQ(chromium.conditions(), c.conditions);
+        ASSERT_EQ(chromium.navigated.size(), c.navigatedAfter.size());
+        for (size_t i = 0; i < c.navigatedAfter.size(); ++i)
+            EXPECT_NEAR(FakeChromium::ms(chromium.navigated[i] - began),
+                        FakeChromium::ms(c.navigatedAfter[i]), 300);
+        EXPECT_EQ(chromium.watch->condition(), PageCondition::Live);
+        EXPECT_FALSE(chromium.browserHung);
+    }
 }
 
 TEST(PageWatch, BrowserThatDoesNotAnswerItsOwnCallsIsReported) {

@@ -16,6 +16,12 @@ TEST(PageReport, LinesRoundTripAndAnythingElseIsRefused) {
         {PageCondition::Crashed, 4294967295u, 0, "the renderer crashed (crashed)"},
         {PageCondition::Hung, 2, 0, "no answer to 2 probes"},
         {PageCondition::NeedsSignIn, 1, 0, "landed on https://sso.example.org/login?a b"},
+        {PageCondition::Closed, 1, 0, "the page closed its window"},
+        {PageCondition::Still, 2, 0, "one colour"},
+        {PageCondition::Wandered, 1, 1796757469440, "the page went to https://x.example/"},
+        {PageCondition::Retrying, 3, 1796757469440, "net::ERR_CERT_DATE_INVALID", "certificate"},
+        {PageCondition::NeedsSignIn, 1, 5, "a box", "auth"},
+        {PageCondition::Loading, 7, 0, "", "dialog"},
     };
     for (const PageReport& r : reports) {
         const std::string line = formatPageReport(r);
@@ -39,10 +45,48 @@ TEST(PageReport, LinesRoundTripAndAnythingElseIsRefused) {
         "[123:456:ERROR:chrome] page live 1 0",
         "page  live 1 0",
         "page live 1 0 tab\there",
+        "page live: 1 0",
+        "page :dialog 1 0",
+        "page live:nap 1 0",
+        "page live:dialog:print 1 0",
     };
     for (const char* line : refused)
         EXPECT_FALSE(parsePageReport(line).has_value()) << line;
     EXPECT_FALSE(parsePageReport("page live 1 0 " + std::string(600, 'x')).has_value());
+}
+
+// What each line counts among the reloads of the metrics: the states that
+// stand for a load and the reasons that do, never an answered dialog.
+TEST(PageReport, EachLoadOfThePageHasOneReloadReason) {
+    const struct {
+        const char* line;
+        const char* reason;
+    } cases[] = {
+        {"page live 1 0", ""},
+        {"page loading 2 0 trying again", ""},
+        {"page sign-in 1 0 landed on https://sso/login", ""},
+        {"page crashed 1 0", "crashed"},
+        {"page hung 1 0", "hung"},
+        {"page retrying 1 5 refused", "retrying"},
+        {"page closed 1 0", "closed"},
+        {"page still 1 0", "still"},
+        {"page wandered 1 5", "wandered"},
+        {"page retrying:certificate 1 5", "certificate"},
+        {"page retrying:download 1 5", "download"},
+        {"page sign-in:auth 1 5", "auth"},
+        {"page live:dialog 4 0", ""},
+        {"page live:print 1 0", ""},
+        {"page no-browser 1 0 no Chromium at /usr/bin/chromium", ""},
+    };
+    for (const auto& c : cases) {
+        const auto report = parsePageReport(c.line);
+        ASSERT_TRUE(report.has_value()) << c.line;
+        EXPECT_EQ(pageReloadReason(*report), c.reason) << c.line;
+        EXPECT_EQ(formatPageReport(*report), std::string(c.line) + "\n");
+    }
+    // Every name the metrics list is one a line can carry.
+    for (std::string_view state : kPageStateNames)
+        EXPECT_TRUE(parsePageReport("page " + std::string(state) + " 1 0").has_value()) << state;
 }
 
 TEST(PageReport, DetailIsKeptOnOneLineWithinTheLimit) {

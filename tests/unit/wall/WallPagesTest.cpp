@@ -115,6 +115,17 @@ TEST_F(PagesWall, ReportsFromTheFirstLineAreTheMonitorsStateUntilTheBrowserEnds)
     keeper.pageReport(500, "page crashed 1 0\n");
     EXPECT_EQ(of(0).reloads, (std::map<std::string, uint64_t>{{"crashed", 2}}))
         << "each browser's counts add up over the run";
+    // A closed window, a certificate error and answered dialogs: each load
+    // under its own reason, none of them a crash; the reason in the state.
+    keeper.pageReport(500, "page closed 1 0 the page closed its window\n"
+                           "page live:dialog 3 0 an alert\n"
+                           "page retrying:certificate 2 1700000200000 net::ERR_CERT_INVALID\n");
+    EXPECT_EQ(of(0).reloads,
+              (std::map<std::string, uint64_t>{{"crashed", 2}, {"closed", 1}, {"certificate", 2}}));
+    EXPECT_EQ(of(0).state, "retrying");
+    EXPECT_EQ(of(0).reason, "certificate");
+    EXPECT_EQ(of(0).nextAttemptMs, 1700000200000);
+    keeper.pageReport(500, "page crashed 1 0\n");
     EXPECT_GT(ms(upAt), 0);
 
     // A report pipe that ends forgets its browser's state.
@@ -132,7 +143,8 @@ TEST_F(PagesWall, ReportsFromTheFirstLineAreTheMonitorsStateUntilTheBrowserEnds)
     }
     for (const MonitorStatus& m : keeper.monitors())
         EXPECT_EQ(m.address.find("S3CRET"), std::string::npos);
-    EXPECT_EQ(of(0).reloads, (std::map<std::string, uint64_t>{{"crashed", 2}}))
+    EXPECT_EQ(of(0).reloads,
+              (std::map<std::string, uint64_t>{{"crashed", 2}, {"closed", 1}, {"certificate", 2}}))
         << "the run's counts outlive the wall";
     EXPECT_EQ(of(0).restarts, 1u);
 }
