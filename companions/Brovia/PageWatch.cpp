@@ -524,6 +524,13 @@ int64_t PageWatch::wallClockAt(Clock::time_point at, Clock::time_point now) cons
 }
 
 void PageWatch::scheduleRetry(Clock::time_point now) {
+    retryAt(now + backoff_);
+    backoff_ = std::min<Clock::duration>(backoff_ * 2, t_.longestRetry);
+}
+
+// Nothing of the page is watched until the next attempt at `at`, which
+// asks the address first.
+void PageWatch::retryAt(Clock::time_point at) {
     ++generation_;
     phase_ = Phase::Retrying;
     signIn_ = false;
@@ -536,8 +543,7 @@ void PageWatch::scheduleRetry(Clock::time_point now) {
     away_ = false;
     shotAt_.reset();
     shooting_ = false;
-    retryAt_ = now + backoff_;
-    backoff_ = std::min<Clock::duration>(backoff_ * 2, t_.longestRetry);
+    retryAt_ = at;
 }
 
 void PageWatch::becameLive(Clock::time_point now) {
@@ -554,17 +560,9 @@ void PageWatch::becameLive(Clock::time_point now) {
 // The main frame left for another origin: loaded back later, unless it
 // comes back by itself first.
 void PageWatch::wandered(const std::string& url, Clock::time_point now) {
-    ++generation_;
-    phase_ = Phase::Retrying;
-    stallAt_.reset();
-    probeAt_.reset();
-    probing_ = false;
-    shotAt_.reset();
-    shooting_ = false;
-    asking_ = false;
+    retryAt(now + t_.wanderedFor);
     askFirst_ = false; // its server answered a moment ago
     away_ = true;
-    retryAt_ = now + t_.wanderedFor;
     report(PageCondition::Wandered, "the page went to " + addressWithTokenHidden(url),
            wallClockAt(*retryAt_, now));
 }

@@ -194,6 +194,7 @@ private:
     void retryFor(PageCondition condition, const std::string& reason, const std::string& why,
                   Clock::time_point now);
     void scheduleRetry(Clock::time_point now);
+    void retryAt(Clock::time_point at);
     void becameLive(Clock::time_point now);
     void wandered(const std::string& url, Clock::time_point now);
     void targetWent(Clock::time_point now);
