@@ -383,12 +383,15 @@ void PageWatch::setUp(Clock::time_point now) {
     fetch["patterns"][0]["urlPattern"] = "*";
     call("Fetch.enable", fetch, deadline, hungIfUnanswered);
     // Downloads go nowhere; Chromium still tells of each. A browser that
-    // several pages share refuses the call to a page's watch: its host
-    // denies them for all.
+    // several pages share refuses the browser's call to a page's watch: the
+    // page's own (older) one says the same for its browser context.
     Json::Value downloads(Json::objectValue);
     downloads["behavior"] = "deny";
     downloads["eventsEnabled"] = true;
     session_.call("Browser.setDownloadBehavior", downloads, {}, deadline, nullptr);
+    Json::Value pageDownloads(Json::objectValue);
+    pageDownloads["behavior"] = "deny";
+    call("Page.setDownloadBehavior", pageDownloads, deadline, nullptr);
     Json::Value binding(Json::objectValue);
     binding["name"] = kPrintBinding;
     call("Runtime.addBinding", binding, deadline, hungIfUnanswered);
@@ -784,10 +787,10 @@ void PageWatch::landedOn(const std::string& url, Clock::time_point now) {
         return;
     if (phase_ == Phase::Loading && url == "about:blank")
         return; // the empty document a window starts with, not the load's
-    // The first document of a load of the page's shows where its server
-    // keeps it (a redirect included); later ones in the main frame are the
-    // page's own going.
-    const bool firstOfLoad = phase_ == Phase::Loading && !committed_;
+    // The documents of a load of the page's, until its load event, show
+    // where its server keeps it (a redirect included, a script's as well);
+    // a live page's main frame that goes elsewhere has wandered.
+    const bool partOfLoad = phase_ == Phase::Loading;
     committed_ = true;
     crashHandled_ = false;
     if (startsWith(url, "chrome-error:"))
@@ -796,9 +799,9 @@ void PageWatch::landedOn(const std::string& url, Clock::time_point now) {
         needsSignIn("landed on " + addressWithTokenHidden(url));
     else if (signIn_)
         phase_ = Phase::Loading; // signed in at the wall: its load event makes it live
-    else if (firstOfLoad && isHttp(url))
+    else if (partOfLoad && isHttp(url))
         homeOrigin_ = origin;
-    else if (!firstOfLoad && origin != homeOrigin_ && origin != originOf(url_))
+    else if (!partOfLoad && origin != homeOrigin_ && origin != originOf(url_))
         wandered(url, now);
 }
 

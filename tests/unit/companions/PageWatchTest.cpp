@@ -598,6 +598,8 @@ TEST(PageWatch, EachFaultHasItsOneRecovery) {
         EXPECT_EQ(chromium.pageCrashCalls, c.pageCrashCalls);
         EXPECT_EQ(chromium.renderersEnded, c.renderersEnded);
         EXPECT_FALSE(chromium.browserHung);
+        for (const PageReport& r : chromium.reports)
+            EXPECT_EQ(r.detail.find("0f4c2a9e7d1b"), std::string::npos) << r.detail;
     }
 }
 
@@ -1247,6 +1249,17 @@ TEST(PageWatch, PageThatLeavesItsSiteOrClosesItsWindowIsBroughtBack) {
          [](FakeChromium& c) {
              c.loads = {{Load::Kind::Answers, 200, "https://wall2.example/KnitUI/W_Factory.html"}};
              c.crash();
+             c.run(5s);
+             c.goTo("https://wall2.example/KnitUI/W_Other.html");
+         },
+         {"loading 1", "live 1", "crashed 1", "live 2"},
+         {0s}},
+        {"the page's own script sends its load to another site before the load event",
+         [](FakeChromium& c) {
+             c.loads = {{Load::Kind::Slow}};
+             c.crash();
+             c.run(1s);
+             c.goTo("https://wall2.example/KnitUI/W_Factory.html");
              c.run(5s);
              c.goTo("https://wall2.example/KnitUI/W_Other.html");
          },
