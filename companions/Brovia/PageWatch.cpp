@@ -136,7 +136,7 @@ std::optional<uint32_t> PageWatch::singleColour(std::string_view png) {
                        : colourType == 6 ? 4
                                          : 0;
             if (depth != 8 || interlace != 0 || channels == 0 || width == 0 || height == 0 ||
-                width > 4096 || height > 4096)
+                width > 65536 || height > 65536)
                 return std::nullopt;
         } else if (type == "IDAT") {
             packed.append(png.substr(at + 8, length));
@@ -147,20 +147,26 @@ std::optional<uint32_t> PageWatch::singleColour(std::string_view png) {
     }
     if (channels == 0 || packed.empty())
         return std::nullopt;
-    const size_t stride = size_t(width) * channels;
-    std::string raw((stride + 1) * height, '\0');
-    uLongf rawSize = static_cast<uLongf>(raw.size());
-    if (uncompress(reinterpret_cast<Bytef*>(raw.data()), &rawSize,
-                   reinterpret_cast<const Bytef*>(packed.data()),
-                   static_cast<uLong>(packed.size())) != Z_OK ||
-        rawSize != raw.size())
+    // Row by row: each row is inflated, its filter undone, and its pixels
+    // compared with the first; the first that differs ends the reading (a
+    // page that draws is told from a blank one in its first rows).
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK)
         return std::nullopt;
-    // Undo each row's filter into the row itself, then compare every pixel
-    // with the first.
-    std::vector<unsigned char> previous(stride, 0), row(stride);
+    const std::unique_ptr<z_stream, int (*)(z_stream*)> end(&z, inflateEnd);
+    z.next_in = reinterpret_cast<Bytef*>(packed.data());
+    z.avail_in = static_cast<uInt>(packed.size());
+    const size_t stride = size_t(width) * channels;
+    std::vector<unsigned char> line(stride + 1), previous(stride, 0), row(stride);
     std::optional<uint32_t> colour;
     for (uint32_t y = 0; y < height; ++y) {
-        const auto* line = reinterpret_cast<const unsigned char*>(raw.data()) + y * (stride + 1);
+        z.next_out = line.data();
+        z.avail_out = static_cast<uInt>(line.size());
+        while (z.avail_out > 0) {
+            const int result = inflate(&z, Z_NO_FLUSH);
+            if (result != Z_OK && !(result == Z_STREAM_END && z.avail_out == 0))
+                return std::nullopt;
+        }
         const int filter = line[0];
         for (size_t x = 0; x < stride; ++x) {
             const int a = x >= size_t(channels) ? row[x - channels] : 0;
@@ -623,35 +629,20 @@ void PageWatch::downloadBegan(const Json::Value& params, Clock::time_point now) 
                  now);
 }
 
-// A small picture of what the page shows, for the still rule: the viewport
-// at 64 pixels wide.
+// A picture of what the page shows, for the still rule: the viewport as it
+// is on the monitor. No clip and no scale: for those Chromium would emulate
+// a viewport of the picture's size while it takes it, and the wall would
+// see its page shrink and be laid out again each minute.
 void PageWatch::shoot(Clock::time_point now) {
     shooting_ = true;
     shotAt_ = now + t_.shotEvery;
+    Json::Value params(Json::objectValue);
+    params["format"] = "png";
     const uint64_t generation = generation_;
-    call("Page.getLayoutMetrics", Json::Value(), now + t_.callDeadline,
-         [this, generation](const devtools::Reply& r) {
-             if (generation != generation_)
-                 return;
-             const Json::Value& view = r.result["cssVisualViewport"];
-             const double width = view["clientWidth"].asDouble();
-             const double height = view["clientHeight"].asDouble();
-             if (!r.ok || width < 1 || height < 1) {
-                 shooting_ = false;
-                 return;
-             }
-             Json::Value params(Json::objectValue);
-             params["format"] = "png";
-             params["clip"]["x"] = view["pageX"].asDouble();
-             params["clip"]["y"] = view["pageY"].asDouble();
-             params["clip"]["width"] = width;
-             params["clip"]["height"] = height;
-             params["clip"]["scale"] = 64.0 / width;
-             call("Page.captureScreenshot", params, r.at + t_.callDeadline,
-                  [this, generation](const devtools::Reply& shot) {
-                      if (generation == generation_)
-                          pictured(shot);
-                  });
+    call("Page.captureScreenshot", params, now + t_.callDeadline,
+         [this, generation](const devtools::Reply& shot) {
+             if (generation == generation_)
+                 pictured(shot);
          });
 }
 

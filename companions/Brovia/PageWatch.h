@@ -35,9 +35,10 @@
 //   wandered  the main frame went to another origin than the page's own
 //             (not a login page): loaded back 60 s later unless it comes back
 //             by itself;
-//   still     the page's picture (a 64-pixel-wide screenshot a minute) has
-//             been one and the same colour for 5 minutes: loaded again. A
-//             page that draws and does not change is left alone.
+//   still     the page's picture (a screenshot of the viewport a minute,
+//             read pixel by pixel) has been one and the same colour for 5
+//             minutes: loaded again. A page that draws and does not change
+//             is left alone.
 //
 // Nothing modal stays on the page: a JavaScript dialog is answered at once
 // (alert dismissed, confirm and prompt cancelled, beforeunload left), and
