@@ -212,14 +212,13 @@ WatchOutcome watchPage(pid_t browser, const PagePlacement& page, PipeEnds& pipe,
 // (kBlankApp) and is given the page's address over the pipe, never on its
 // command line, where every local user could read it: Brovia attaches to
 // the window's page, has it show about:blank (an empty page the watch
-// takes for a load not come yet, as a page that Chromium has only begun),
-// asks for the address there and detaches; the watch then finds the page's
-// first load under way. Each step waits at most `wait` for its answer.
-// Nullopt once the address is asked for; else how the pipe ended first (the
-// browser ended, does not answer or refuses, or an ending signal came).
+// takes for a load not come yet, as a page that Chromium has only begun)
+// and detaches; the watch then asks for the address once it is set up
+// (PageWatch::loadOnAttach). Each step waits at most `wait` for its answer.
+// Nullopt once the window shows about:blank; else how the pipe ended first
+// (the browser ended, does not answer or refuses, or an ending signal came).
 inline constexpr const char* kBlankApp = "data:,";
-std::optional<WatchOutcome> giveThePageItsAddress(PipeEnds& pipe, const std::string& url,
-                                                  std::chrono::milliseconds wait);
+std::optional<WatchOutcome> blankTheAppWindow(PipeEnds& pipe, std::chrono::milliseconds wait);
 
 // Begins a page browser that runs Chromium: catches the ending signals (after
 // the reports took their descriptor), removes the profiles of ended page

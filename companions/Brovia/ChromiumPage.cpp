@@ -28,7 +28,7 @@ std::vector<std::string> chromiumArguments(const std::string& chromium, const Pa
     std::vector<std::string> args = chromiumBaseArguments(chromium, profile, page.zoomPercent);
     args.insert(
         args.begin() + 1,
-        // The address goes over the pipe (giveThePageItsAddress): the
+        // The address goes over the pipe (blankTheAppWindow, then the watch): the
         // command line of every process is readable by every local user.
         {std::string("--app=") + kBlankApp,
          "--window-position=" + std::to_string(page.left) + "," + std::to_string(page.top),
@@ -351,9 +351,9 @@ WatchOutcome watchPage(pid_t browser, const PagePlacement& page, PipeEnds& pipe,
         // The page is loading from now on, as the watch says when it
         // starts, and this is said at once.
         port.report({PageCondition::Loading, 1, 0, "starting"});
-        if (std::optional<WatchOutcome> ended =
-                giveThePageItsAddress(pipe, page.url, std::chrono::seconds(10)))
+        if (std::optional<WatchOutcome> ended = blankTheAppWindow(pipe, std::chrono::seconds(10)))
             return *ended;
+        watch.loadOnAttach();
     }
     using Clock = devtools::Clock;
     watch.start(Clock::now());
@@ -414,8 +414,7 @@ Json::Value parsedMessage(const std::string& text) {
 
 } // namespace
 
-std::optional<WatchOutcome> giveThePageItsAddress(PipeEnds& pipe, const std::string& url,
-                                                  std::chrono::milliseconds wait) {
+std::optional<WatchOutcome> blankTheAppWindow(PipeEnds& pipe, std::chrono::milliseconds wait) {
     using Clock = std::chrono::steady_clock;
     enum class Step { Discovering, Attaching, Blanking };
     Step step = Step::Discovering;
@@ -487,11 +486,11 @@ std::optional<WatchOutcome> giveThePageItsAddress(PipeEnds& pipe, const std::str
                 send("Page.navigate", blank, session);
                 step = Step::Blanking;
             } else if (step == Step::Blanking && answer) {
-                // Neither answer is waited for: the load takes as long as
-                // the page's server, and the watch finds it under way.
-                Json::Value navigate(Json::objectValue);
-                navigate["url"] = url;
-                send("Page.navigate", navigate, session);
+                // The address itself is the watch's to ask for, once its
+                // own set-up is done (PageWatch::loadOnAttach): while a
+                // navigation waits for its server, Chromium answers no
+                // Page.enable of a session that attaches then, and the
+                // watch would take a slow server for a hung page.
                 Json::Value detach(Json::objectValue);
                 detach["sessionId"] = session;
                 send("Target.detachFromTarget", detach, {});

@@ -140,6 +140,12 @@ public:
     // renderers ended, so that the other pages keep running. Before start().
     void ownWindow(const PageWindow& window) { window_ = window; }
 
+    // The page's target shows nothing yet and the address is the watch's to
+    // ask for once it has attached and set the page up, as for a page that
+    // went and came back (Brovia's own Chromium, which never has the address
+    // on its command line). Before start().
+    void loadOnAttach() { firstAttach_ = false; }
+
     // The pipe is open: find the page's target and attach to it. The page
     // was already asked for on Chromium's command line (or, with its own
     // window, is asked for now).

@@ -42,7 +42,8 @@ struct Load {
 
 class FakeChromium {
 public:
-    explicit FakeChromium(std::string initialState, PageWatchTimings timings = {})
+    explicit FakeChromium(std::string initialState, PageWatchTimings timings = {},
+                          bool loadOnAttach = false)
         : initial_(std::move(initialState)) {
         PageWatchPort port;
         port.send = [this](const std::string& m) { take(m); };
@@ -65,6 +66,8 @@ public:
         port.wallClockMs = [this] { return int64_t(1'000'000) + ms(now - start); };
         port.browserHung = [this](const std::string&) { browserHung = true; };
         watch = std::make_unique<PageWatch>(kUrl, port, timings);
+        if (loadOnAttach)
+            watch->loadOnAttach();
         watch->start(now);
     }
 
@@ -661,6 +664,25 @@ TEST(PageWatch, StalledLoadIsStoppedAfter30SecondsAndRetried) {
     chromium.run(10s);
     EXPECT_EQ(chromium.conditions(), (Strings{"loading 1", "retrying 1", "loading 2", "retrying 2",
                                               "loading 3", "live 1"}));
+}
+
+// A page's own Chromium shows about:blank with the address nowhere on its
+// command line: the watch asks for the address itself once it is set up, and
+// a server that never answers is the stall rule's, not a hang.
+TEST(PageWatch, TheAddressIsAskedForByTheWatchWhenNoCommandLineHasIt) {
+    FakeChromium chromium(kStillLoading, {}, true);
+    chromium.loads = {{Load::Kind::Stalls, 0, ""}, {Load::Kind::Answers, 200, ""}};
+    chromium.addressAnswers = {status(200)};
+    chromium.run(1s);
+    ASSERT_EQ(chromium.navigated.size(), 1u) << "the watch's own load of the address";
+    chromium.run(28s);
+    EXPECT_TRUE(chromium.stopped.empty());
+    chromium.run(4s);
+    ASSERT_EQ(chromium.stopped.size(), 1u);
+    EXPECT_EQ(FakeChromium::ms(chromium.stopped[0] - chromium.navigated[0]), 30000);
+    chromium.run(10s);
+    EXPECT_EQ(chromium.conditions(), (Strings{"loading 1", "retrying 1", "loading 2", "live 1"}));
+    EXPECT_EQ(chromium.renderersEnded, 0) << "a slow server is no hang";
 }
 
 // The first load passed while Brovia attached, its events unseen (Chromium
