@@ -378,9 +378,24 @@ void PageWatch::setUp(Clock::time_point now) {
             hung("a set-up call went unanswered", r.at);
     };
     const Clock::time_point deadline = now + t_.callDeadline;
+    // A page loaded afresh is asked for once the page's and the network's
+    // events are on: a renderer busy with a navigation answers the enables
+    // only after it, and the load's own events would go unseen.
+    const bool loadAfresh = !firstAttach_ && !window_;
+    auto enabled = std::make_shared<int>(0);
     for (const char* domain :
-         {"Page.enable", "Network.enable", "Inspector.enable", "Runtime.enable"})
-        call(domain, Json::Value(), deadline, hungIfUnanswered);
+         {"Page.enable", "Network.enable", "Inspector.enable", "Runtime.enable"}) {
+        const bool loadWaits = std::string_view(domain) == "Page.enable" ||
+                               std::string_view(domain) == "Network.enable";
+        call(domain, Json::Value(), deadline,
+             [this, generation, hungIfUnanswered, enabled, loadAfresh,
+              loadWaits](const devtools::Reply& r) {
+                 hungIfUnanswered(r);
+                 if (loadAfresh && loadWaits && r.answered && generation == generation_ &&
+                     ++*enabled == 2)
+                     navigate(r.at);
+             });
+    }
     // A server's user name and password box is cancelled: each request is
     // paused on its way out and let go at once (Fetch.requestPaused), its
     // authentication asked of the watch (Fetch.authRequired).
@@ -407,9 +422,9 @@ void PageWatch::setUp(Clock::time_point now) {
     Json::Value now_(Json::objectValue);
     now_["expression"] = wallScript();
     call("Runtime.evaluate", now_, deadline, hungIfUnanswered);
-    if (!firstAttach_ && !window_) {
-        // The page went and came back: it is loaded afresh.
-        navigate(now);
+    if (loadAfresh) {
+        // The page went and came back, or its browser was never given its
+        // address: it is loaded afresh once the enables are answered.
         return;
     }
     if (!window_) {
