@@ -204,6 +204,9 @@ struct WatchOutcome {
     // The page's first load ended one way or another (it came up, failed,
     // crashed, ...): the browser had the page.
     bool firstLoadEnded = false;
+    // The browser said anything at all over the pipe: it worked, whatever
+    // became of it later.
+    bool browserAnswered = false;
 };
 WatchOutcome watchPage(pid_t browser, const PagePlacement& page, PipeEnds& pipe,
                        StateReports& reports, const std::optional<PageWindow>& window);

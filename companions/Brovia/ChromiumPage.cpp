@@ -378,6 +378,7 @@ WatchOutcome watchPage(pid_t browser, const PagePlacement& page, PipeEnds& pipe,
                 return outcome; // the browser ended
             if (n > 0) {
                 now = Clock::now();
+                outcome.browserAnswered = true;
                 for (const std::string& message : pipe.splitter.feed({buffer, size_t(n)}))
                     watch.received(message, now);
                 if (pipe.splitter.overflowed()) {

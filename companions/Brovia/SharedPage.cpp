@@ -192,7 +192,11 @@ int showThroughHost(const std::string& chromium, const PagePlacement& page) {
         close(host.fd);
         if (endingSignal())
             endAsSignalled();
-        if (outcome.firstLoadEnded) {
+        // A host whose browser answered has worked: its end is a crash
+        // (killed, or its browser gone), which the wall answers by starting
+        // this page again, and the next Brovia starts a new host. Only a host
+        // that never had a working browser is passed over.
+        if (outcome.firstLoadEnded || outcome.browserAnswered) {
             reports.line(outcome.end == WatchEnd::BrowserHung
                              ? "Brovia: the shared browser does not answer: " + outcome.why +
                                    "; ending\n"
@@ -203,11 +207,11 @@ int showThroughHost(const std::string& chromium, const PagePlacement& page) {
             // one.
             return 1;
         }
-        // The host took the page but never had it: it refused it, or its
-        // browser ended or hung before the page's first load ended.
+        // The host took the page but its browser never said a word: it
+        // ended or hung at its start.
         whyNot = outcome.end == WatchEnd::BrowserHung
                      ? "the shared browser does not answer: " + outcome.why
-                     : "the host closed the connection before the page's first load";
+                     : "the host's browser ended before it answered";
     }
     // No host can show the page now: a Chromium of its own shows it, as with
     // BROVIA_SHARED=0. The next start of this Brovia tries the host again.

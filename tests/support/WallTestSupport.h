@@ -7,6 +7,7 @@
 #include "platform/Threads.h"
 #include "wall/Launcher.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
@@ -104,6 +105,23 @@ inline std::vector<std::string> splitAtNul(const std::string& bytes) {
 // The process's arguments.
 inline std::vector<std::string> commandLine(pid_t pid) {
     return splitAtNul(readProcFile(pid, "cmdline"));
+}
+
+// Whether a page address on a Brovia's command line is the one it was given:
+// Brovia writes '*' over the session token's bytes once it has read them, so
+// that no other user reads the token there; before that moment the token
+// shows as given.
+inline bool sameAddressButForHiddenToken(const std::string& shown, const std::string& given) {
+    const size_t at = given.find("token=");
+    if (at == std::string::npos || shown.size() != given.size())
+        return shown == given;
+    const size_t from = at + 6;
+    const size_t to = std::min(given.find('&', from), given.size());
+    const std::string token = shown.substr(from, to - from);
+    return shown.compare(0, from, given, 0, from) == 0 &&
+           shown.compare(to, std::string::npos, given, to, std::string::npos) == 0 &&
+           (token == given.substr(from, to - from) ||
+            token.find_first_not_of('*') == std::string::npos);
 }
 
 // The rectangle a Brovia was started with, from its arguments ("Brovia /left

@@ -291,15 +291,19 @@ TEST(BroviaHost, WithoutAHostThePageGetsAChromiumOfItsOwnAndOneLineSaysWhy) {
         const char* what;
         std::string host; // the program's body; empty: none
         bool listens;     // a host listens, takes the page and drops it
-        std::string why;
+        std::string why;  // empty: the host had worked, and Brovia ends for the wall to restart
+        std::string says = {}; // what the host says before it drops the page
     };
     const Case cases[] = {
         {"missing", "", false, ": No such file or directory)"},
         {"ends at once", "exit 1\n", false, " ended before it listened)"},
         {"refuses", "echo 'no profile folder or pipe' >&3\n", false,
          ": no profile folder or pipe)"},
-        {"drops the page", "", true,
-         "(the host closed the connection before the page's first load)"},
+        {"drops the page unanswered", "", true, "(the host's browser ended before it answered)"},
+        // A host that answered has worked: its end is a crash the wall
+        // answers by a new start (and a new host), not a Chromium of its own.
+        {"answers, then drops the page", "", true, "",
+         std::string(R"({"method":"Target.targetCreated","params":{}})") + '\0'},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -325,11 +329,22 @@ TEST(BroviaHost, WithoutAHostThePageGetsAChromiumOfItsOwnAndOneLineSaysWhy) {
         if (c.listens) {
             pollfd waiting{listener, POLLIN, 0};
             poll(&waiting, 1, 120000);
-            close(accept(listener, nullptr, nullptr));
+            const int page = accept(listener, nullptr, nullptr);
+            (void)!write(page, c.says.data(), c.says.size());
+            close(page);
             close(listener);
         }
         const int status = reap(child);
         ASSERT_TRUE(WIFEXITED(status));
+        if (c.why.empty()) {
+            EXPECT_EQ(WEXITSTATUS(status), 1) << "ended for the wall to start it again";
+            const std::string log = TempDir::readFile(dir.file("state/panoview/brovia-0,0.log"));
+            EXPECT_EQ(log.find("own chromium"), std::string::npos) << log;
+            EXPECT_NE(log.find("Brovia: the page browsers' host has gone; ending"),
+                      std::string::npos)
+                << log;
+            continue;
+        }
         EXPECT_EQ(WEXITSTATUS(status), 3); // the stand-in's
         const std::string log = TempDir::readFile(dir.file("state/panoview/brovia-0,0.log"));
         EXPECT_NE(log.find("own chromium --app=data:,\n"), std::string::npos) << log;
