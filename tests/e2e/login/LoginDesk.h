@@ -50,6 +50,17 @@ public:
                 "DBUS_SESSION_BUS_ADDRESS=",
                 std::string("BROVIA_NO_CHROMIUM=") + (chromium_ ? "0" : "1")};
     }
+    // The session's token, as Panoview entered the factory with it (the
+    // service's request log): Brovia hides it on its own command line.
+    std::string sessionToken() const {
+        const std::string log = service.stderrText();
+        const std::string asked = "/Enter?Token=";
+        const size_t at = log.rfind(asked);
+        if (at == std::string::npos)
+            return {};
+        const size_t from = at + asked.size();
+        return log.substr(from, log.find_first_of(" &\n", from) - from);
+    }
     std::unique_ptr<e2e::Child> startPanoview() {
         return std::make_unique<e2e::Child>(std::vector<std::string>{dir.file("bin/panoview")},
                                             environment(), dir.file("panoview"));

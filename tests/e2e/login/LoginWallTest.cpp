@@ -130,6 +130,11 @@ protected:
                   [](const Rect& a, const Rect& b) { return a.left < b.left; });
         check(covered == workAreas, "the windows do not cover the three work areas");
 
+        // The pages' token, whole: the session's.
+        const std::string session = sessionToken();
+        check(token.find_first_not_of('*') == std::string::npos || token == session,
+              "token " + token + " beside the session's " + session);
+        token = session;
         check(token.size() == 32, "token " + token);
         LSystem client;
         check(LSystem::heartpacket(address, client, token) == 1, "the pages' token is not live");

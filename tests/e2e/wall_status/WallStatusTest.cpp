@@ -207,14 +207,9 @@ TEST_F(WallStatus, TheRunningCopyAnswersScriptsAboutItsWall) {
         EXPECT_NE(m["address"].asString().find("token=***&flag=multiscreen"), std::string::npos)
             << m["address"].asString();
     }
-    // The session's token, as the pages asked the service with it (its
-    // request log; Brovia hides it on its own command line), appears nowhere.
-    const std::string requests = service.stderrText();
-    const size_t asked = requests.find("W_Factory.html?token=");
-    ASSERT_NE(asked, std::string::npos) << requests;
-    const size_t from = asked + std::string("W_Factory.html?token=").size();
-    const std::string token = requests.substr(from, requests.find('&', from) - from);
-    ASSERT_GE(token.size(), 8u) << requests;
+    // The session's token appears nowhere.
+    const std::string token = sessionToken();
+    ASSERT_GE(token.size(), 8u) << service.stderrText();
     for (const std::string& word : commandLine(doc["monitors"][0]["pid"].asInt()))
         EXPECT_EQ(word.find(token), std::string::npos) << "the token on Brovia's command line";
     const std::string plain = ask({"--status"}).out;
