@@ -10,7 +10,7 @@ set -euo pipefail
 rounds=${1:-20}
 source "$(dirname "$0")/support/wall.sh"
 tmp_before=$(ls -A /tmp | sort)
-profiles_before=$(find "$profiles" -maxdepth 1 -name 'brovia-profile-*' 2>/dev/null | wc -l)
+profiles_before=$( (find "$profiles" -maxdepth 1 -name 'brovia-profile-*' 2>/dev/null || true) | wc -l)
 wall_setup
 lit=0
 for ((round = 1; round <= rounds; round++)); do
@@ -30,7 +30,7 @@ sleep 2
 echo "$rounds kill -9s and restarts, then a sign-out: lit $lit of $((rounds + 1)) times"
 echo "left: page browsers $( (mine Brovia; mine brovia-host) | wc -l)," \
     "Chromium processes $(pgrep -f -- "--user-data-dir=$profiles/" | wc -l || true)," \
-    "profiles $(($(find "$profiles" -maxdepth 1 -name 'brovia-profile-*' | wc -l) - profiles_before))," \
+    "profiles $(( $( (find "$profiles" -maxdepth 1 -name 'brovia-profile-*' 2>/dev/null || true) | wc -l) - profiles_before))," \
     "sockets $(find "$work/run" -type s | wc -l)," \
     "new entries in /tmp: $(comm -13 <(echo "$tmp_before") <(ls -A /tmp | sort) | grep -cv '^xwall-' || true)"
 comm -13 <(echo "$tmp_before") <(ls -A /tmp | sort) | grep -v '^xwall-' | sed 's/^/  \/tmp\//' || true
