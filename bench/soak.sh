@@ -127,7 +127,7 @@ waitfor 100 test ! -d /proc/$pv || true
 sleep 2
 left_processes=$( (mine Brovia; mine brovia-host; mine panoview) | wc -l)
 left_chromium=$(pgrep -f -- "--user-data-dir=$profiles/" | wc -l || true)
-left_profiles=$(find "$profiles" -mindepth 1 -maxdepth 1 -name 'brovia-profile-*' 2>/dev/null | wc -l)
+left_profiles=$(find "$profiles" -mindepth 1 -maxdepth 1 -name "brovia-profile-*" 2>/dev/null | wc -l || true)
 left_sockets=$(find "$work/run" -type s | wc -l)
 left_tmp=$(comm -13 <(echo "$tmp_before") <(ls -A /tmp | sort) | grep -v "^xwall-" | wc -l || true)
 
