@@ -41,8 +41,8 @@ std::string commandWord(const std::string& tail) {
     return {};
 }
 
-std::string moduleDirectoryOf(const std::string& executablePath) {
-    size_t slash = executablePath.rfind('/');
+std::string moduleDirectoryOf(const std::string& executablePath, std::string_view separators) {
+    size_t slash = executablePath.find_last_of(separators);
     return slash == std::string::npos ? executablePath : executablePath.substr(0, slash);
 }
 
@@ -102,7 +102,7 @@ bool CPanoviewApp::InitInstance(const std::string& tail) {
 
     if (wantsEnglish(tail))
         UseEnglish = 1;
-    moduleDirectory = moduleDirectoryOf(services_.executablePath());
+    moduleDirectory = moduleDirectoryOf(services_.executablePath(), services_.pathSeparators);
 
     services_.startWindowSystem();
 
@@ -122,7 +122,7 @@ bool CPanoviewApp::InitInstance(const std::string& tail) {
 
 void CPanoviewApp::endWithoutWindows(const std::string& reason) {
     SystemConfig config;
-    moduleDirectory = moduleDirectoryOf(services_.executablePath());
+    moduleDirectory = moduleDirectoryOf(services_.executablePath(), services_.pathSeparators);
     // Only the file's verdict matters here: the loader's own lines (the
     // text it read) are held back, so that the one line below is all this
     // start says.

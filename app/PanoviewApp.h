@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The name of the single-instance lock of a user's session.
@@ -20,6 +21,9 @@ struct StartupServices {
     std::function<bool(std::string& reason)> windowSystemAvailable;
     std::function<platform::InstanceLock()> takeInstanceLock;
     std::function<std::string()> executablePath;
+    // What separates the folders of that path: "/" on Linux, "\\/" on
+    // Windows, whose paths use backslashes.
+    std::string pathSeparators = "/";
     // Brings up the window system once the process knows it is the one copy.
     std::function<void()> startWindowSystem;
     DisplaySource displays;
@@ -87,6 +91,6 @@ bool wantsSettings(const std::string& commandLineTail);
 // --login, "settings" for --settings; empty when there is none.
 std::string commandWord(const std::string& commandLineTail);
 
-// The folder of an executable path: the text before its last '/', or the
-// whole path when it has none.
-std::string moduleDirectoryOf(const std::string& executablePath);
+// The folder of an executable path: the text before its last separator (any
+// character of `separators`), or the whole path when it has none.
+std::string moduleDirectoryOf(const std::string& executablePath, std::string_view separators = "/");

@@ -274,4 +274,10 @@ TEST(CommandLine, ModuleDirectoryIsTheTextBeforeTheLastSlash) {
     EXPECT_EQ(moduleDirectoryOf("/panoview"), "");
     EXPECT_EQ(moduleDirectoryOf("panoview"), "panoview");
     EXPECT_EQ(moduleDirectoryOf(""), "");
+    // A Windows path: the folder before the last backslash, no backslash
+    // after it; a Linux path keeps a backslash of a file name.
+    EXPECT_EQ(moduleDirectoryOf("C:\\A\\B\\Panoview.exe", "\\/"), "C:\\A\\B");
+    EXPECT_EQ(moduleDirectoryOf("Z:\\wall/bin\\Panoview.exe", "\\/"), "Z:\\wall/bin");
+    EXPECT_EQ(moduleDirectoryOf("Panoview.exe", "\\/"), "Panoview.exe");
+    EXPECT_EQ(moduleDirectoryOf("/opt/a\\b/panoview"), "/opt/a\\b");
 }
