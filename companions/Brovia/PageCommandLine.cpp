@@ -36,6 +36,41 @@ bool parseCoordinate(std::string_view word, int& value) {
     return true;
 }
 
+// One quoted argument by the system's rules: 2n backslashes before a
+// quotation mark stand for n backslashes and the mark ends the quoting;
+// 2n+1 stand for n backslashes and a quotation mark; other backslashes are
+// themselves. Text after the closing mark is taken as it is.
+std::string unquoted(std::string_view quoted) {
+    std::string text;
+    bool inside = true;
+    for (size_t at = 1; at < quoted.size(); ++at) {
+        const char c = quoted[at];
+        if (c == '\\') {
+            size_t backslashes = 0;
+            while (at < quoted.size() && quoted[at] == '\\') {
+                ++backslashes;
+                ++at;
+            }
+            if (at < quoted.size() && quoted[at] == '"' && inside) {
+                text.append(backslashes / 2, '\\');
+                if (backslashes % 2 == 1) {
+                    text += '"';
+                    continue;
+                }
+                inside = false;
+                continue;
+            }
+            text.append(backslashes, '\\');
+            --at;
+        } else if (c == '"' && inside) {
+            inside = false;
+        } else {
+            text += c;
+        }
+    }
+    return text;
+}
+
 } // namespace
 
 std::string_view afterProgramName(std::string_view commandLine) {
@@ -71,7 +106,9 @@ bool parsePageCommandLine(std::string_view tail, PagePlacement& page) {
         rest.remove_suffix(1);
     if (rest.empty() || read.width() <= 0 || read.height() <= 0)
         return false;
-    read.url = std::string(rest);
+    read.url = rest.front() == '"' ? unquoted(rest) : std::string(rest);
+    if (read.url.empty())
+        return false;
     page = read;
     return true;
 }

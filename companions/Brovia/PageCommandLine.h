@@ -1,7 +1,10 @@
 // The page browser's command line as the wall writes it on Windows, one text
 // after the program's name: "/left L /top T /bottom B /right R /url U". The
-// address is the rest of the line, unquoted, so that it arrives whole
-// whatever it holds (blanks typed into a page's parameters included).
+// address is the rest of the line, so that it arrives whole whatever it holds
+// (blanks typed into a page's parameters included). A rest that begins with a
+// quotation mark is one quoted argument, read by the system's rules
+// (backslashes count only before a quotation mark), as a starter that quotes
+// an address with blanks writes it.
 #pragma once
 
 #include "Brovia.h"

@@ -46,6 +46,11 @@ TEST(PageCommandLine, TheAddressIsTheRestOfTheLine) {
         // Blanks and tabs between the words; a line end after the address.
         {"/left\t0  /top 0 /bottom 10 /right 10 /url   http://h/x\r\n", "http://h/x"},
         {"/left 0 /top 0 /bottom 10 /right 10 /url %s&%%&/url", "%s&%%&/url"},
+        // Quoted by a starter that quotes an argument with blanks.
+        {"/left 0 /top 0 /bottom 10 /right 10 /url \"http://h/p?token=t&areaname=A B\"",
+         "http://h/p?token=t&areaname=A B"},
+        {R"(/left 0 /top 0 /bottom 10 /right 10 /url "http://h/a b\"c\\d\\\"e\\")",
+         R"(http://h/a b"c\\d\"e\)"},
     };
     for (const auto& c : cases) {
         const Read got = read(c.tail);
@@ -59,6 +64,7 @@ TEST(PageCommandLine, RefusesWhatItCannotPlace) {
              "",
              "/left 0 /top 0 /bottom 10 /right 10",           // no address
              "/left 0 /top 0 /bottom 10 /right 10 /url ",     // an empty one
+             "/left 0 /top 0 /bottom 10 /right 10 /url \"\"", // an empty quoted one
              "/top 0 /left 0 /bottom 10 /right 10 /url u",    // out of order
              "/left 0 /top 0 /right 10 /bottom 10 /url u",    // right before bottom
              "/left 0px /top 0 /bottom 10 /right 10 /url u",  // not a number
