@@ -2,7 +2,8 @@
 // one browser owned by brovia-host; a killed Brovia takes exactly its window
 // and the wall keeper brings it back; a killed host brings every page back
 // through a new one; another user is refused at the socket; the end of the
-// program leaves no browser, host or profile behind.
+// program leaves no browser, host or profile behind. Installed without its
+// host, every page still lights, each in a Chromium of its own.
 #include "LoginDesk.h"
 
 #include <grp.h>
@@ -96,11 +97,12 @@ protected:
     }
     // The monitors that a window of the host's browser covers exactly.
     std::set<int> lit() {
-        std::set<int> covered;
         const auto h = host();
-        if (!h)
-            return covered;
-        std::vector<pid_t> family = descendantsOf(*h);
+        return h ? coveredBy(descendantsOf(*h)) : std::set<int>{};
+    }
+    // The monitors that a window of one of these processes covers exactly.
+    std::set<int> coveredBy(const std::vector<pid_t>& family) {
+        std::set<int> covered;
         for (const auto& top : probe.topWindows())
             for (pid_t pid : family)
                 if (top.pids.count(uint32_t(pid)))
@@ -254,6 +256,54 @@ TEST_F(SharedBrowser, OneBrowserServesTheWallAndEveryEndIsCleanedUp) {
                    !std::filesystem::exists(socketPath());
         },
         30s));
+}
+
+// Brovia copied without brovia-host beside it, as an installation by hand
+// may leave it: each page says once why, shows itself in a Chromium of its
+// own, and the wall lights.
+TEST_F(SharedBrowser, WithoutItsHostEveryPageLightsInAChromiumOfItsOwn) {
+    if (access("/usr/bin/chromium", X_OK) != 0)
+        GTEST_SKIP() << "Debian's Chromium is not installed";
+    std::filesystem::remove(dir.file("bin/brovia-host"));
+    auto panoview = startPanoview();
+    const std::string login = waitForLoginWindow();
+    ASSERT_FALSE(login.empty()) << panoview->stderrText();
+    typePassword(login, "123456");
+    pressEnter();
+
+    auto ownBrowsersLit = [&] {
+        const auto pages = browsers(panoview->pid());
+        std::vector<pid_t> family;
+        for (pid_t brovia : pages) {
+            if (browsersBelow(brovia).size() != 1)
+                return false;
+            for (pid_t pid : descendantsOf(brovia))
+                family.push_back(pid);
+        }
+        return pages.size() == 3 && coveredBy(family).size() == 3;
+    };
+    ASSERT_TRUE(waitFor(ownBrowsersLit, 120s)) << panoview->stderrText();
+    EXPECT_FALSE(host());
+    // One line in each page's log says why.
+    for (const char* page : {"brovia-0,0.log", "brovia-640,0.log", "brovia-1280,0.log"}) {
+        const std::string said = dir.read(std::string("state/panoview/") + page);
+        EXPECT_NE(said.find("Brovia: no page browsers' host (" + dir.file("bin/brovia-host") +
+                            ": No such file or directory)"),
+                  std::string::npos)
+            << page << ":\n"
+            << said;
+    }
+
+    std::vector<pid_t> family;
+    for (pid_t brovia : browsers(panoview->pid())) {
+        family.push_back(brovia);
+        for (pid_t pid : descendantsOf(brovia))
+            family.push_back(pid);
+    }
+    panoview->signal(SIGTERM);
+    EXPECT_NE(panoview->wait(60s), -1) << panoview->howItEnded();
+    EXPECT_TRUE(
+        waitFor([&] { return std::none_of(family.begin(), family.end(), processRunning); }, 30s));
 }
 
 } // namespace

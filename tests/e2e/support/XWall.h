@@ -216,6 +216,10 @@ public:
                          [](const std::string& v) { return v.rfind("PANOVIEW_METRICS=", 0) == 0; }))
             env.push_back("PANOVIEW_METRICS=" + logPrefix.substr(0, logPrefix.rfind('/') + 1) +
                           "panoview.prom");
+        // Its page logs go to a state folder beside its logs too, never to the
+        // user's own, unless the test says where (below).
+        std::erase_if(env, [](const std::string& v) { return v.rfind("XDG_STATE_HOME=", 0) == 0; });
+        env.push_back("XDG_STATE_HOME=" + logPrefix.substr(0, logPrefix.rfind('/') + 1) + "state");
         for (const auto& extra : extraEnv) {
             std::string key = extra.substr(0, extra.find('=') + 1);
             std::erase_if(env, [&](const std::string& v) { return v.rfind(key, 0) == 0; });
