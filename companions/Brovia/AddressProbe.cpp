@@ -6,9 +6,12 @@ size_t stopAtTheBody(char*, size_t, size_t, void*) {
     return 0;
 }
 
-// The server was there and spoke TLS, but the probe could not trust it.
+// The server was there and spoke TLS, but the probe could not trust it, or
+// had nothing to check it with: a machine without a certificate store (the
+// browser brings its own) reaches the server just the same.
 bool handshakeFailed(CURLcode result) {
     switch (result) {
+    case CURLE_SSL_CACERT_BADFILE:
     case CURLE_SSL_CONNECT_ERROR:
     case CURLE_PEER_FAILED_VERIFICATION:
     case CURLE_SSL_CERTPROBLEM:
