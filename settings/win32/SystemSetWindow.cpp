@@ -29,6 +29,21 @@ void SystemSetWindow::onCommand(int id, int code) {
         rules_.OnCommand(id, *notice);
 }
 
+// The labels, separators and the note draw their text only: a separator's
+// rectangle reaches into the box above it (the address box ends two units
+// below the line's top), and an erased background would cut the box's edge.
+bool SystemSetWindow::onMessage(UINT message, WPARAM w, LPARAM l, INT_PTR& result) {
+    // The statics' id, -1, reads back as 0xFFFF from a template of 16-bit ids.
+    const int id = GetDlgCtrlID(reinterpret_cast<HWND>(l)) & 0xFFFF;
+    if (message != WM_CTLCOLORSTATIC || id != (IDC_STATIC & 0xFFFF))
+        return false;
+    HDC dc = reinterpret_cast<HDC>(w);
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+    result = reinterpret_cast<INT_PTR>(GetStockObject(NULL_BRUSH));
+    return true;
+}
+
 bool SystemSetWindow::isChecked(int id) const {
     return IsDlgButtonChecked(window(), id) == BST_CHECKED;
 }

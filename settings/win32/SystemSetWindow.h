@@ -33,6 +33,7 @@ public:
 protected:
     bool onInitDialog() override;
     void onCommand(int id, int code) override;
+    bool onMessage(UINT message, WPARAM w, LPARAM l, INT_PTR& result) override;
 
 private:
     HWND toolTip_ = nullptr;
