@@ -7,14 +7,15 @@
 
 namespace {
 
-std::string utf8(const std::u16string& text) {
+// In GBK, whatever the system's code page.
+std::string gbk(const std::u16string& text) {
     if (text.empty())
         return {};
     const auto* wide = reinterpret_cast<const wchar_t*>(text.data());
     const int size =
-        WideCharToMultiByte(CP_UTF8, 0, wide, int(text.size()), nullptr, 0, nullptr, nullptr);
+        WideCharToMultiByte(936, 0, wide, int(text.size()), nullptr, 0, nullptr, nullptr);
     std::string out(size_t(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide, int(text.size()), out.data(), size, nullptr, nullptr);
+    WideCharToMultiByte(936, 0, wide, int(text.size()), out.data(), size, nullptr, nullptr);
     return out;
 }
 
@@ -56,7 +57,7 @@ public:
         }
         std::u16string text(1, char16_t(first));
         text += string();
-        return utf8(text);
+        return gbk(text);
     }
     void alignToDword() { at_ = std::min(bytes_.size(), (at_ + 3) & ~size_t(3)); }
     void skip(size_t count) {
@@ -109,7 +110,7 @@ bool readMenuItems(Reader& in, std::vector<TemplateMenuItem>& items) {
         item.popup = (flags & MF_POPUP) != 0;
         if (!item.popup)
             item.id = in.word();
-        item.text = utf8(in.string());
+        item.text = gbk(in.string());
         if (item.popup && !readMenuItems(in, item.items))
             return false;
         items.push_back(std::move(item));
@@ -149,13 +150,13 @@ std::optional<DialogTemplateEx> readDialogTemplate(const std::string& bytes) {
     uint16_t ordinal = 0;
     in.nameOrOrdinal(ordinal); // menu
     in.nameOrOrdinal(ordinal); // window class
-    dialog.caption = utf8(in.string());
+    dialog.caption = gbk(in.string());
     if (dialog.style & (DS_SETFONT | DS_SHELLFONT)) {
         dialog.pointSize = in.word();
         in.word(); // weight
         in.byte(); // italic
         in.byte(); // character set
-        dialog.typeface = utf8(in.string());
+        dialog.typeface = gbk(in.string());
     }
     for (uint16_t i = 0; i < count && in.ok(); ++i) {
         in.alignToDword();

@@ -1,5 +1,7 @@
 // Reads the dialog templates (DIALOGEX) and menus of the running program's
 // resources, so that a suite can hold them against the controllers' tables.
+// Texts come back in GBK (code page 936), as the program's narrow literals
+// are stored on Windows.
 #pragma once
 
 #include <cstdint>
@@ -13,16 +15,16 @@ struct TemplateControl {
     int x = 0, y = 0, cx = 0, cy = 0;
     int id = 0;
     std::string windowClass; // "button", "edit", "static", "combobox" (lower case)
-    std::string text;        // UTF-8
+    std::string text;        // GBK
 };
 
 struct DialogTemplateEx {
     uint32_t style = 0;
     uint32_t exStyle = 0;
     int x = 0, y = 0, cx = 0, cy = 0;
-    std::string caption; // UTF-8
+    std::string caption; // GBK
     int pointSize = 0;
-    std::string typeface; // UTF-8
+    std::string typeface; // GBK
     std::vector<TemplateControl> controls;
 };
 
