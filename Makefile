@@ -48,6 +48,7 @@ WINDOWS_DEPS := $(CURDIR)/build-windows/deps
 
 windows: bootstrap
 	scripts/windows-deps $(WINDOWS_DEPS)
+	scripts/wine32 $(WINDOWS_DEPS)/wine32
 	test -f build-windows/build.ninja || cmake -S . -B build-windows $(CMAKE_GEN) \
 	  --toolchain cmake/mingw-i686.cmake -DPANOVIEW_WINDOWS_DEPS=$(WINDOWS_DEPS) \
 	  -DCMAKE_BUILD_TYPE=RelWithDebInfo
