@@ -2,8 +2,8 @@
 
 #include "common/DebugPrint.h"
 #include "common/Numbers.h"
-#include "common/Utf8.h"
 #include "http/WininetHttp.h"
+#include "platform/NarrowText.h"
 #include "platform/ShellClient.h"
 
 #include <cctype>
@@ -100,8 +100,10 @@ int32_t asInteger(const Json::Value& value) {
     }
 }
 
-// One exchange. Returns the reply transcoded (invalid UTF-8 sequences become
-// U+FFFD), empty when the exchange failed.
+// One exchange. Returns the reply (UTF-8) in the program's narrow text (GBK
+// on a Chinese Windows system; invalid sequences become U+FFFD, and on
+// Windows what the code page lacks its default character), empty when the
+// exchange failed.
 std::string exchange(IHttp* http, const std::string& url, int32_t method, const std::string* body) {
     if (!http)
         return {};
@@ -109,7 +111,7 @@ std::string exchange(IHttp* http, const std::string& url, int32_t method, const 
         http->Request(url.c_str(), method, body ? body->c_str() : nullptr, requestHeaders);
     if (reply.empty())
         return reply;
-    return utf8::sanitize(reply);
+    return platform::narrowFromUtf8(reply);
 }
 
 // One exchange whose reply is read as JSON. False when the exchange failed or

@@ -20,7 +20,14 @@ diag::Sink& currentSink() {
     return sink;
 }
 
-void writeToStandardError(std::string_view record) {
+diag::WideSink& currentWideSink() {
+    static diag::WideSink sink;
+    return sink;
+}
+
+} // namespace
+
+void diag::writeToStandardError(std::string_view record) {
     // One write call per diagnostic, so that lines of several threads do not
     // interleave inside a line; a record that does not end its line gets a
     // line feed, so that each record reads as a line of its own on a
@@ -39,12 +46,17 @@ void writeToStandardError(std::string_view record) {
     }
 }
 
-} // namespace
-
 diag::Sink diag::setSink(Sink sink) {
     std::lock_guard<std::mutex> lock(sinkMutex());
     Sink previous = std::move(currentSink());
     currentSink() = std::move(sink);
+    return previous;
+}
+
+diag::WideSink diag::setWideSink(WideSink sink) {
+    std::lock_guard<std::mutex> lock(sinkMutex());
+    WideSink previous = std::move(currentWideSink());
+    currentWideSink() = std::move(sink);
     return previous;
 }
 
@@ -53,10 +65,17 @@ void OutputDebugText(std::string_view text) {
     if (currentSink())
         currentSink()(text);
     else
-        writeToStandardError(text);
+        diag::writeToStandardError(text);
 }
 
 void OutputDebugTextW(std::wstring_view text) {
+    {
+        std::lock_guard<std::mutex> lock(sinkMutex());
+        if (currentWideSink()) {
+            currentWideSink()(text);
+            return;
+        }
+    }
     OutputDebugText(utf8::fromWide(text));
 }
 

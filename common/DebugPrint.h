@@ -14,13 +14,24 @@ using Sink = std::function<void(std::string_view)>;
 // previous sink so that a caller can put it back.
 Sink setSink(Sink sink);
 
+// Where wide diagnostic text goes as it stands (OutputDebugStringW on
+// Windows). While none is set (an empty function), wide text is converted to
+// UTF-8 and goes to the narrow sink. Returns the previous one.
+using WideSink = std::function<void(std::wstring_view)>;
+WideSink setWideSink(WideSink sink);
+
+// The default sink: one write to standard error, a line feed added where
+// the text does not end its line.
+void writeToStandardError(std::string_view text);
+
 } // namespace diag
 
 // Hands one text to the diagnostic sink as one write (the debugger output of
 // the desktop). The text is written as it stands: no line end is added.
 void OutputDebugText(std::string_view text);
 
-// Wide diagnostic text, converted to UTF-8 before it is written.
+// Wide diagnostic text: to the wide sink where one is set, else converted to
+// UTF-8 and handed to the sink.
 void OutputDebugTextW(std::wstring_view text);
 
 // The printf dialect DebugPrint's formats are checked against: the C99 one

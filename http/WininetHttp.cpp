@@ -5,6 +5,7 @@
 #include "common/Utf8.h"
 #include "http/UrlSplit.h"
 #include "platform/Files.h"
+#include "platform/NarrowText.h"
 
 #include <cerrno>
 #include <chrono>
@@ -75,11 +76,13 @@ template <typename Char> int statusCodeOf(const Char* statusLine) {
     return space == line.npos ? 0 : parseDecimalInt(line.substr(space + 1));
 }
 
-// Creates every missing folder along the path; "/" separates folders.
-// Failures are left for the file creation to report.
+// Creates every missing folder along the path; only the platform's folder
+// separator separates folders. Failures are left for the file creation to
+// report.
 void createFolders(const std::string& path) {
-    for (size_t slash = path.find('/'); slash != std::string::npos;
-         slash = path.find('/', slash + 1)) {
+    const char separator = platform::folderSeparator();
+    for (size_t slash = path.find(separator); slash != std::string::npos;
+         slash = path.find(separator, slash + 1)) {
         if (slash == 0)
             continue;
         std::filesystem::path folder(path.substr(0, slash));
@@ -87,6 +90,12 @@ void createFolders(const std::string& path) {
         if (!std::filesystem::exists(folder, ec))
             std::filesystem::create_directory(folder, ec);
     }
+}
+
+// Wide text (a URL, a local path) in the program's narrow text, which the
+// platform's handles and files take.
+std::string narrowFromWide(std::wstring_view wide) {
+    return platform::narrowFromUtf8(utf8::fromWide(wide));
 }
 
 // The file name goes into a quoted header of the multipart body: a CR, LF or
@@ -129,7 +138,7 @@ void CWininetHttp::openHandles(const std::string& host, int32_t port, const std:
 
 void CWininetHttp::openHandles(const wchar_t* url, const char* verb) {
     UrlPartsW parts = splitUrl(std::wstring_view(url));
-    openHandles(utf8::fromWide(parts.host), parts.port, utf8::fromWide(parts.path), verb);
+    openHandles(narrowFromWide(parts.host), parts.port, narrowFromWide(parts.path), verb);
 }
 
 void CWininetHttp::checkStatus(char* buffer, size_t room, bool refuseErrorStatus) {
@@ -204,8 +213,8 @@ std::string CWininetHttp::RequestW(const wchar_t* url, int32_t method, const cha
         [&] {
             if (!url || !*url)
                 throw HttpErrUrl;
-            return exchange(utf8::fromWide(url), method, body,
-                            headers ? utf8::fromWide(headers) : std::string());
+            return exchange(narrowFromWide(url), method, body,
+                            headers ? narrowFromWide(headers) : std::string());
         },
         [&](HttpInterfaceError error) { errorCode_ = error; });
 }
@@ -250,7 +259,7 @@ bool CWininetHttp::downloadFile(const wchar_t* url, const wchar_t* localPath) {
         throw HttpErrNoMemory;
 
     const std::wstring pathW = localPath ? localPath : L"";
-    const std::string path = utf8::fromWide(pathW);
+    const std::string path = narrowFromWide(pathW);
     createFolders(path);
     // The body goes to a new file beside the old one, which takes the old
     // one's place only when the whole body has come: a download that breaks

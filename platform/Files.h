@@ -17,6 +17,11 @@ enum class FileRead {
     TooLarge,   // more bytes than the caller allows
 };
 
+// The character that separates folders in the program's paths: '/' on
+// Linux, '\\' on Windows (whose own paths, GetModuleFileNameA's among them,
+// use it).
+char folderSeparator();
+
 // Reads the regular file at path whole when it holds at most maxBytes. The
 // open does not block (a FIFO without a writer or a device answers at once)
 // and anything but a regular file is refused before a byte is read. error is

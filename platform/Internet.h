@@ -1,14 +1,20 @@
 // Internet handles in the manner of the desktop's HTTP stack: a session (the
 // agent name), a connection (host and port) and a request (verb, path,
-// version) with blocking operations. Every request speaks plain HTTP/1.1 on a
-// fresh connection, follows redirects, takes its proxy from http_proxy and
-// no_proxy, decodes no content encoding and shares one in-memory cookie store
+// version) with blocking operations. Every request speaks plain HTTP/1.1,
+// follows redirects, decodes no content encoding and shares one cookie store
 // with every other request of the process.
+//
+// On Windows these are WinInet's own handles (InternetOpenA with the system's
+// proxy configuration, InternetConnectA, HttpOpenRequestA with
+// INTERNET_FLAG_RELOAD, ...). On Linux they are libcurl's, each request on a
+// fresh connection, with the proxy from http_proxy and no_proxy and the
+// cookies in memory.
 //
 // Failing calls record a last-error code for the calling thread, read with
 // internetLastError(): a transfer failure records the transfer library's
-// error number, a too small query buffer kInternetErrorInsufficientBuffer and
-// a missing header kInternetErrorHeaderNotFound.
+// error number (WinInet's ERROR_INTERNET_* on Windows), a too small query
+// buffer kInternetErrorInsufficientBuffer and a missing header
+// kInternetErrorHeaderNotFound.
 #pragma once
 
 #include <chrono>
@@ -28,6 +34,11 @@ inline constexpr int32_t kInternetErrorInvalidHandleState = 12019;
 // The last-error code of the calling thread.
 int32_t internetLastError();
 void setInternetLastError(int32_t code);
+
+// The request target as it goes on the request line: every byte that may not
+// stand there (space, control bytes, DEL, bytes above 127) written as %XX;
+// escapes already in the text stay as they are.
+std::string percentEncodedTarget(std::string_view target);
 
 // How long a request waits for its connection, and how long its transfer may
 // move no byte (counted in whole seconds) before it fails.
@@ -50,6 +61,11 @@ private:
         : agent_(agent), timeouts_(timeouts) {}
     std::string agent_;
     InternetTimeouts timeouts_;
+    // The desktop's own handle where its HTTP stack has one (WinInet's
+    // session on Windows), closed with the last object that holds it; none
+    // over libcurl.
+    std::shared_ptr<void> handle_;
+    friend class InternetConnection;
 };
 
 class InternetConnection {
@@ -70,6 +86,11 @@ private:
     InternetTimeouts timeouts_;
     std::string host_;
     uint16_t port_;
+    // WinInet's connection handle on Windows (it keeps the session's handle
+    // open while it lives); none over libcurl.
+    std::shared_ptr<void> session_;
+    std::shared_ptr<void> handle_;
+    friend class InternetRequest;
 };
 
 class InternetRequest {

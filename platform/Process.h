@@ -2,6 +2,8 @@
 // shell, reaping, and ending every process of an executable's file name.
 #pragma once
 
+#include "common/Geometry.h"
+
 #include <functional>
 #include <string>
 #include <sys/types.h>
@@ -31,22 +33,39 @@ std::string findProgram(const std::string& name, const std::string& firstDirecto
 // caller gets the pipe's read end in `reports->readEnd` (non-blocking,
 // close-on-exec; the caller closes it). It reads end of file once the child
 // and whatever it handed the descriptor on to have ended.
+//
+// With `window`, the child's first window is asked to lie over that
+// rectangle where the desktop passes a placement with the start (Windows:
+// the STARTUPINFOA position and size); on X11 nothing is passed, and the page
+// browser places itself from its arguments.
+//
+// On Windows: `name` without an extension gets ".exe"; the command line is
+// the program's file name and the arguments, each separated by one blank and
+// quoted only where it holds a blank, a tab or a quotation mark (so that it
+// still arrives whole); the process handle is waited on by a thread of its
+// own for `ended`; no handle is inherited, so `reports` gets no pipe
+// (readEnd stays -1); error numbers are the system's error codes
+// (kProgramNotFound is ERROR_FILE_NOT_FOUND there too).
 struct ChildPipe {
     std::string variable;
     int readEnd = -1;
 };
 int spawnProcess(const std::string& name, const std::vector<std::string>& args,
                  const std::string& firstDirectory, pid_t& pid,
-                 std::function<void(pid_t)> ended = {}, ChildPipe* reports = nullptr);
+                 std::function<void(pid_t)> ended = {}, ChildPipe* reports = nullptr,
+                 const Rect* window = nullptr);
 
 // Sends SIGKILL to every process of this user, other than this one, whose
 // executable's file name is `fileName`, and returns at once without waiting
-// for them to end. Returns how many processes were signalled.
+// for them to end. Returns how many processes were signalled. On Windows:
+// WinExec("taskkill /F /IM <fileName>.exe", SW_HIDE), not waited for, and
+// the count is of the processes of that image name other than this one seen
+// just before.
 int killProcessesByFileName(const std::string& fileName);
 
 // The executable's file name of process `pid` (the last component of
 // /proc/<pid>/exe, or its command name when the link cannot be read); empty
-// when the process is gone.
+// when the process is gone. On Windows the image name without its ".exe".
 std::string processFileName(pid_t pid);
 
 } // namespace platform

@@ -44,7 +44,7 @@ bool Launcher::StartProcess(const Rect& workArea, const std::string& pageAddress
     platform::ChildPipe reports{kPageReportVariable};
     int error = services_.spawn(kBrowserProgram, browserArguments(workArea, pageAddress),
                                 services_.programFolder, pid, std::move(ended),
-                                services_.pageReports ? &reports : nullptr);
+                                services_.pageReports ? &reports : nullptr, &workArea);
     if (error == 0 && reports.readEnd >= 0)
         services_.pageReports(static_cast<uint32_t>(pid), reports.readEnd);
     if (error != 0) {

@@ -58,10 +58,11 @@ struct LauncherServices {
     std::string programFolder;
     // Starts a program (platform::spawnProcess): 0 and the process id, or the
     // error number; with a pipe, also the read end of the child's report
-    // pipe.
+    // pipe. `window` is the work area the browser's window is placed over.
     std::function<int(const std::string& program, const std::vector<std::string>& args,
                       const std::string& firstDirectory, pid_t& pid,
-                      std::function<void(pid_t)> ended, platform::ChildPipe* reports)>
+                      std::function<void(pid_t)> ended, platform::ChildPipe* reports,
+                      const Rect* window)>
         spawn;
     // Ends every process of this user with that executable file name
     // (platform::killProcessesByFileName); returns at once.

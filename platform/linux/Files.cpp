@@ -141,6 +141,10 @@ bool nameTemporary(int fd, int folder, const std::string& name, std::string& tem
 
 } // namespace
 
+char folderSeparator() {
+    return '/';
+}
+
 FileRead readRegularFile(const std::string& path, size_t maxBytes, std::string& bytes, int& error) {
     error = 0;
     bytes.clear();
@@ -188,10 +192,6 @@ FileRead readRegularFile(const std::string& path, size_t maxBytes, std::string& 
     }
     bytes.resize(have);
     return FileRead::Read;
-}
-
-std::string replaceTemporaryPrefix(std::string_view fileName) {
-    return "." + std::string(fileName) + ".save-";
 }
 
 FileReplacement::~FileReplacement() {
@@ -292,12 +292,6 @@ bool FileReplacement::commit(int& error) {
     // Make the rename itself durable.
     ::fsync(folder_);
     return true;
-}
-
-bool replaceFile(const std::string& path, std::string_view bytes, int& error, LinkAtPath links) {
-    FileReplacement replacement;
-    return replacement.open(path, error, links) &&
-           replacement.write(bytes.data(), bytes.size(), error) && replacement.commit(error);
 }
 
 } // namespace platform

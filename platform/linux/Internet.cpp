@@ -19,8 +19,6 @@ namespace platform {
 
 namespace {
 
-thread_local int32_t lastError = 0;
-
 // Socket reads and upload pieces of libcurl; the reply buffer takes the
 // pieces that arrive while no read is waiting.
 constexpr long kReceiveBufferSize = 128 * 1024;
@@ -87,25 +85,6 @@ std::string_view trimmed(std::string_view text) {
     return text;
 }
 
-// The request target with every byte that may not stand on a request line
-// (space, control bytes, DEL, bytes above 127) written as %XX. Escapes
-// already in the text stay as they are.
-std::string percentEncoded(std::string_view target) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string out;
-    for (char c : target) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte <= 0x20 || byte >= 0x7f) {
-            out += '%';
-            out += digits[byte >> 4];
-            out += digits[byte & 15];
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
 // Copies text and a NUL into the caller's room, WinInet-style: *size is the
 // room on entry and the count copied (without the NUL) on success.
 template <typename Char>
@@ -122,14 +101,6 @@ bool copyOut(const std::basic_string<Char>& text, Char* buffer, size_t* size) {
 }
 
 } // namespace
-
-int32_t internetLastError() {
-    return lastError;
-}
-
-void setInternetLastError(int32_t code) {
-    lastError = code;
-}
 
 std::unique_ptr<InternetSession> InternetSession::open(std::string_view agent,
                                                        InternetTimeouts timeouts) {
@@ -462,7 +433,7 @@ std::unique_ptr<InternetRequest> InternetRequest::open(const InternetConnection&
     // wire as given and a host that is no host name fails at send. Spaces,
     // control bytes and bytes above 127 are no request-line text: they go
     // out percent-encoded, in the path and in the query alike.
-    const std::string target = percentEncoded(path);
+    const std::string target = percentEncodedTarget(path);
     std::string_view pathView(target);
     std::string pathText(pathView.substr(0, pathView.find('?')));
     std::string port = std::to_string(connection.port());

@@ -120,7 +120,9 @@ std::string findProgram(const std::string& name, const std::string& firstDirecto
 
 int spawnProcess(const std::string& name, const std::vector<std::string>& args,
                  const std::string& firstDirectory, pid_t& pid, std::function<void(pid_t)> ended,
-                 ChildPipe* reports) {
+                 ChildPipe* reports, const Rect*) {
+    // X11 passes no placement with a start: the page browser places itself
+    // from its arguments.
     std::string program = findProgram(name, firstDirectory);
     if (program.empty())
         return kProgramNotFound;

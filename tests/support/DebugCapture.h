@@ -9,13 +9,18 @@
 
 class DebugCapture {
 public:
+    // Wide text is captured too, as UTF-8.
     DebugCapture() {
+        previousWide_ = diag::setWideSink({});
         previous_ = diag::setSink([this](std::string_view text) {
             std::lock_guard<std::mutex> lock(mutex_);
             writes_.emplace_back(text);
         });
     }
-    ~DebugCapture() { diag::setSink(std::move(previous_)); }
+    ~DebugCapture() {
+        diag::setSink(std::move(previous_));
+        diag::setWideSink(std::move(previousWide_));
+    }
     DebugCapture(const DebugCapture&) = delete;
     DebugCapture& operator=(const DebugCapture&) = delete;
 
@@ -38,4 +43,5 @@ private:
     mutable std::mutex mutex_;
     std::vector<std::string> writes_;
     diag::Sink previous_;
+    diag::WideSink previousWide_;
 };

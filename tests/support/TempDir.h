@@ -1,9 +1,11 @@
-// A fresh folder under /tmp, removed with everything in it at the end.
+// A fresh folder of the user's own in the temporary folder (/tmp, or the
+// Windows user's Temp), removed with everything in it at the end.
 #pragma once
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -11,10 +13,22 @@
 class TempDir {
 public:
     TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "panoview-XXXXXX").string();
-        if (!mkdtemp(pattern.data()))
-            throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
+        static const char digits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+        std::random_device random;
+        const std::filesystem::path base = std::filesystem::temp_directory_path();
+        for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+            std::string name = "panoview-";
+            for (int i = 0; i < 8; ++i)
+                name += digits[random() % 36];
+            std::error_code ec;
+            // Made anew (never an existing folder), then closed to others.
+            if (std::filesystem::create_directory(base / name, ec)) {
+                path_ = base / name;
+                std::filesystem::permissions(path_, std::filesystem::perms::owner_all, ec);
+            }
+        }
+        if (path_.empty())
+            throw std::runtime_error("no temporary folder could be made");
     }
     ~TempDir() {
         std::error_code ec;

@@ -74,7 +74,7 @@ struct RecordedWall {
         LauncherServices s;
         s.spawn = [this](const std::string&, const std::vector<std::string>& args,
                          const std::string&, pid_t& pid, std::function<void(pid_t)>,
-                         platform::ChildPipe*) {
+                         platform::ChildPipe*, const Rect*) {
             std::lock_guard<std::mutex> lock(mutex);
             addresses.push_back(args.back());
             pid = 4242;

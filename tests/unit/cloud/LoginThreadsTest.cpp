@@ -85,7 +85,7 @@ TEST(LoginThreads, ManySignInAndSignOutRoundsWithRealWorkers) {
     LauncherServices launcherServices;
     launcherServices.spawn = [&](const std::string&, const std::vector<std::string>& args,
                                  const std::string&, pid_t& pid, std::function<void(pid_t)>,
-                                 platform::ChildPipe*) {
+                                 platform::ChildPipe*, const Rect*) {
         std::this_thread::sleep_for(std::chrono::microseconds(200));
         pid = ++nextPid;
         std::lock_guard<std::mutex> lock(startedMutex);

@@ -317,7 +317,7 @@ TEST(LaunchWorker, NoThreadForTheLaunchLeavesNothingToWaitFor) {
         LauncherServices services;
         services.spawn = [&](const std::string&, const std::vector<std::string>&,
                              const std::string&, pid_t&, std::function<void(pid_t)>,
-                             platform::ChildPipe*) { return ++spawns, 0; };
+                             platform::ChildPipe*, const Rect*) { return ++spawns, 0; };
         services.killByName = [&](const std::string& name) {
             ended.push_back(name);
             return 0;
