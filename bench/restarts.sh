@@ -9,7 +9,7 @@
 set -euo pipefail
 rounds=${1:-20}
 source "$(dirname "$0")/support/wall.sh"
-tmp_before=$(ls -A /tmp | sort)
+tmp_before=$(own_tmp)
 profiles_before=$( (find "$profiles" -maxdepth 1 -name 'brovia-profile-*' 2>/dev/null || true) | wc -l)
 wall_setup
 lit=0
@@ -32,5 +32,5 @@ echo "left: page browsers $( (mine Brovia; mine brovia-host) | wc -l)," \
     "Chromium processes $(pgrep -f -- "--user-data-dir=$profiles/" | wc -l || true)," \
     "profiles $(( $( (find "$profiles" -maxdepth 1 -name 'brovia-profile-*' 2>/dev/null || true) | wc -l) - profiles_before))," \
     "sockets $(find "$work/run" -type s | wc -l)," \
-    "new entries in /tmp: $(comm -13 <(echo "$tmp_before") <(ls -A /tmp | sort) | grep -cv '^xwall-' || true)"
-comm -13 <(echo "$tmp_before") <(ls -A /tmp | sort) | grep -v '^xwall-' | sed 's/^/  \/tmp\//' || true
+    "new entries in /tmp: $(comm -13 <(echo "$tmp_before") <(own_tmp) | grep -c . || true)"
+comm -13 <(echo "$tmp_before") <(own_tmp) | sed 's/^/  \/tmp\//' || true

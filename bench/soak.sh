@@ -8,16 +8,17 @@
 #                                            keep-alive, the question answered 否;
 # beside them 500 --status calls and 50 --reload's spread over the run.
 # It prints Panoview's resident memory, open descriptors and threads at the
-# start and the end, the faults and how many were recovered (every page live
+# start, after the first round of every fault and at the end, the faults and how many were recovered (every page live
 # again within 60 s), the longest time any page was not live, and what is left
-# after sign-out and exit: processes, page profiles, sockets, temporary files.
+# after sign-out and exit: processes, page profiles, sockets, and the user's
+# own new entries in /tmp.
 # Not a test: run it by hand (after make build), e.g.
 #   bench/soak.sh 60        # minutes
 set -euo pipefail
 minutes=${1:-10}
 ((minutes >= 1)) || { echo "usage: bench/soak.sh MINUTES" >&2; exit 2; }
 source "$(dirname "$0")/support/wall.sh"
-tmp_before=$(ls -A /tmp | sort)
+tmp_before=$(own_tmp)
 wall_setup
 panoview_start
 sign_in
@@ -61,7 +62,8 @@ keepalive_fails() {
     kill -USR1 "$svc_pid"
     local box=""
     find_box() { box=$(xdotool search --onlyvisible --name '^提示$' | head -n 1); [[ -n $box ]]; }
-    waitfor 450 find_box || true
+    # The next keep-alive, and its request running into its time limit.
+    waitfor 900 find_box || true
     kill -USR2 "$svc_pid"
     [[ -n $box ]] && xdotool windowactivate --sync "$box" key n 2>/dev/null
     [[ -n $box ]]
@@ -112,6 +114,8 @@ while (($(now) < end)); do
             done
         fi
         next_fault=$(($(now) + 60))
+        # After the first round of every fault, every path has run once.
+        ((f == ${#schedule[@]})) && read -r rssw fdsw threadsw <<<"$(sample)"
     fi
     sleep 1
 done
@@ -129,13 +133,13 @@ left_processes=$( (mine Brovia; mine brovia-host; mine panoview) | wc -l)
 left_chromium=$(pgrep -f -- "--user-data-dir=$profiles/" | wc -l || true)
 left_profiles=$(find "$profiles" -mindepth 1 -maxdepth 1 -name "brovia-profile-*" 2>/dev/null | wc -l || true)
 left_sockets=$(find "$work/run" -type s | wc -l)
-left_tmp=$(comm -13 <(echo "$tmp_before") <(ls -A /tmp | sort) | grep -v "^xwall-" | wc -l || true)
+left_tmp=$(comm -13 <(echo "$tmp_before") <(own_tmp) | grep -c . || true)
 
 echo "soak of $minutes min on three Chromium pages (shared browser), panel on the middle monitor"
-printf '%-34s %12s %12s\n' "" start end
-printf '%-34s %9s KiB %9s KiB\n' "panoview resident memory" "$rss0" "$rss1"
-printf '%-34s %12s %12s\n' "panoview open descriptors" "$fds0" "$fds1"
-printf '%-34s %12s %12s\n' "panoview threads" "$threads0" "$threads1"
+printf '%-34s %12s %12s %12s\n' "" start "first round" end
+printf '%-34s %9s KiB %9s KiB %9s KiB\n' "panoview resident memory" "$rss0" "${rssw:--}" "$rss1"
+printf '%-34s %12s %12s %12s\n' "panoview open descriptors" "$fds0" "${fdsw:--}" "$fds1"
+printf '%-34s %12s %12s %12s\n' "panoview threads" "$threads0" "${threadsw:--}" "$threads1"
 for name in "${schedule[@]}"; do printf '  fault %-26s %d\n' "$name" "${fault_count[$name]:-0}"; done
 echo "faults $faults, recovered $recovered (every page live within 60 s)"
 echo "status calls $status_calls, reloads $reloads"

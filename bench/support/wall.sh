@@ -40,6 +40,13 @@ wall_cleanup() {
 }
 trap wall_cleanup EXIT
 now() { date +%s; }
+# This user's entries in /tmp but for this run's own folder and its walls':
+# what a run leaves there is told from what other users' programs make
+# meanwhile.
+own_tmp() {
+    find /tmp -mindepth 1 -maxdepth 1 -user "$(id -u)" ! -path "$work" ! -name 'xwall-*' \
+        -printf '%f\n' 2>/dev/null | sort
+}
 waitfor() { # tenths of a second, command...
     local n=$1
     shift
