@@ -39,10 +39,12 @@ test-tsan: bootstrap build-tsan/build.ninja
 	cmake --build build-tsan -j $(JOBS)
 	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS) --timeout 900 -L 'unit|integration'
 
-# The Windows build in build-windows (cmake/mingw-i686.cmake): the core
-# library and the unit suites of the logic, cross-built with mingw-w64 against
-# cJSON, jsoncpp and GoogleTest built from Debian's sources into
-# build-windows/deps; test-windows runs those suites under Wine.
+# The Windows build in build-windows (cmake/mingw-i686.cmake): Panoview.exe,
+# Brovia.exe, the stand-in shellclient.exe and the suites, cross-built with
+# mingw-w64 against cJSON, jsoncpp and GoogleTest built from Debian's sources
+# into build-windows/deps, with a 32-bit Wine for the windows in
+# build-windows/deps/wine32 (scripts/wine32); test-windows runs the suites
+# under Wine.
 .PHONY: windows test-windows
 WINDOWS_DEPS := $(CURDIR)/build-windows/deps
 
