@@ -342,7 +342,21 @@ WatchOutcome watchPage(pid_t browser, const PagePlacement& page, PipeEnds& pipe,
             outcome.why = why;
         hung = true;
     };
-    PageWatch watch(page.url, port);
+    // A test wall may make the wander and still rules short (README); a
+    // wall in use never sets it, and the log says when it is.
+    PageWatchTimings timings;
+    if (const char* shortRules = std::getenv("BROVIA_TEST_SHORT_RULES");
+        shortRules && *shortRules) {
+        if (const auto shortened = PageWatchTimings::withShortRules(shortRules)) {
+            timings = *shortened;
+            reports.line(std::string("Brovia: BROVIA_TEST_SHORT_RULES=") + shortRules +
+                         ": the wander and still rules take that many seconds\n");
+        } else {
+            reports.line(std::string("Brovia: BROVIA_TEST_SHORT_RULES=") + shortRules +
+                         " is not a number of seconds from 1 to 3600; ignored\n");
+        }
+    }
+    PageWatch watch(page.url, port, timings);
     if (window) {
         // A window of the shared browser is made with the address, which
         // goes over the host's socket.

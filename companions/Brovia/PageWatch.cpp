@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cstdio>
 #include <memory>
 #include <regex>
@@ -255,6 +256,19 @@ const char* PageWatch::wallScript() {
     try { __broviaPrinted(String(location.href)); } catch (e) {}
   };
 })();)JS";
+}
+
+std::optional<PageWatchTimings> PageWatchTimings::withShortRules(std::string_view seconds) {
+    int value = 0;
+    const auto [end, error] =
+        std::from_chars(seconds.data(), seconds.data() + seconds.size(), value);
+    if (error != std::errc() || end != seconds.data() + seconds.size() || value < 1 || value > 3600)
+        return std::nullopt;
+    PageWatchTimings t;
+    t.wanderedFor = std::chrono::seconds(value);
+    t.stillFor = std::chrono::seconds(value);
+    t.shotEvery = std::max<ms>(std::chrono::seconds(1), t.stillFor / 4);
+    return t;
 }
 
 PageWatch::PageWatch(std::string url, PageWatchPort port, PageWatchTimings timings)
@@ -521,6 +535,11 @@ void PageWatch::navigate(Clock::time_point now) {
              const Json::Value& error = r.result["errorText"];
              if (!r.ok) {
                  loadFailed("the navigation was refused: " + r.error, r.at);
+             } else if (r.result["isDownload"].asBool()) {
+                 // The address answered with a download, which Chromium
+                 // ends as net::ERR_ABORTED once it is refused: the page's
+                 // reason is the download, whichever event comes first.
+                 downloadBegan(Json::Value(Json::objectValue), r.at);
              } else if (error.isString() && !error.asString().empty()) {
                  loadFailed(error.asString(), r.at);
                  return;
@@ -638,10 +657,10 @@ void PageWatch::downloadBegan(const Json::Value& params, Clock::time_point now) 
     if (!guid.empty() && guid == lastDownload_)
         return; // told by the page and by the browser
     lastDownload_ = guid;
+    const std::string url = params.isMember("url") ? params["url"].asString() : url_;
     if (phase_ == Phase::Loading || phase_ == Phase::Live)
         retryFor(PageCondition::Retrying, "download",
-                 "a download was refused: " + addressWithTokenHidden(params["url"].asString()),
-                 now);
+                 "a download was refused: " + addressWithTokenHidden(url), now);
 }
 
 // A picture of what the page shows, for the still rule: the viewport as it
@@ -881,8 +900,16 @@ void PageWatch::event(const devtools::Event& e) {
         Json::Value wall(Json::objectValue);
         wall["expression"] = wallScript();
         call("Runtime.evaluate", wall, e.at + t_.callDeadline, nullptr);
-        if (phase_ == Phase::Loading && !signIn_ && committed_)
-            becameLive(e.at);
+        // The target's own load (a new window's, the command line's) may
+        // have had its answer before the watch's network events were on:
+        // what the document answered is read before it counts as live, so
+        // that a first 503 or 401 is not taken for the page.
+        if (phase_ == Phase::Loading && !signIn_ && committed_) {
+            if (targetsOwnLoad_)
+                lookAtTheDocument(e.at + t_.callDeadline);
+            else
+                becameLive(e.at);
+        }
     }
 }
 

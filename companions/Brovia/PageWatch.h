@@ -84,6 +84,14 @@ struct PageWatchTimings {
     ms wanderedFor{60000};     // a main frame on another origin, until loaded back
     ms shotEvery{60000};       // a live page's screenshot for the still rule
     ms stillFor{300000};       // one colour this long: loaded again
+
+    // The same with the two long rules made short for a test wall: a page
+    // wandered or one colour for `seconds` each is loaded again, with a
+    // screenshot every quarter of that (a second at least). Nullopt for a
+    // text that is no whole number of seconds from 1 to 3600. Brovia reads
+    // it from BROVIA_TEST_SHORT_RULES, in one place (watchPage), so that a
+    // suite or a benchmark sees in a minute what a wall sees in five.
+    static std::optional<PageWatchTimings> withShortRules(std::string_view seconds);
 };
 
 // What one plain HTTP request to the page address found.

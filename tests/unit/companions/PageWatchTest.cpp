@@ -361,7 +361,10 @@ private:
         result["frameId"] = "T";
         result["loaderId"] = loader;
         if (load.kind == Load::Kind::Downloads) {
+            // Chromium ends a navigation that turned into a download as
+            // aborted, and says so before its download events.
             result["isDownload"] = true;
+            result["errorText"] = "net::ERR_ABORTED";
             reply(c, result);
             Json::Value download(Json::objectValue);
             download["frameId"] = "T";
@@ -722,6 +725,30 @@ TEST(PageWatch, FirstLoadWhoseEventsWentUnseenIsLiveAtTheNextProbe) {
     EXPECT_EQ(chromium.conditions(), (Strings{"loading 1", "live 1"}));
 }
 
+// A new window's first load may answer before the watch's network events
+// are on: its load event alone does not make it live; what the document
+// answered decides (a 503 is tried again, a 401 is sign-in).
+TEST(PageWatch, FirstLoadWhoseAnswerWentUnseenIsJudgedByItsDocument) {
+    const struct {
+        const char* status;
+        Strings conditions;
+    } cases[] = {
+        {"200", {"loading 1", "live 1"}},
+        {"503", {"loading 1", "retrying 1", "loading 2", "live 1"}},
+        {"401", {"loading 1", "sign-in 1"}},
+    };
+    for (const auto& c : cases) {
+        FakeChromium chromium(kStillLoading);
+        const std::string url = FakeChromium::kUrl;
+        chromium.laterStates = {"[\"" + url + "\",\"complete\"," + c.status + "]", kLoaded};
+        chromium.addressAnswers = {status(200)};
+        chromium.run(1s);
+        chromium.goTo(url);
+        chromium.run(10s);
+        EXPECT_EQ(chromium.conditions(), c.conditions) << c.status;
+    }
+}
+
 // A script that spins before the load event (the load event never comes)
 // leaves its probes unanswered as a live page's would: two missed probes, 4 s
 // apart with 3 s each to answer, make it hung 11 s into its load, far from
@@ -995,6 +1022,32 @@ std::string drawnShot() {
     return base64(pngOf(64, 36, 4, [](uint32_t x, uint32_t y) {
         return x > 10 && x < 20 && y == 5 ? 0xffffffffu : 0x000000ffu;
     }));
+}
+
+TEST(PageWatchTimings, ShortRulesForATestWallTakeWholeSecondsAndNothingElse) {
+    using std::chrono::milliseconds;
+    const struct {
+        const char* text;
+        long long rule, shot; // ms; rule 0: refused
+    } cases[] = {
+        {"10", 10000, 2500}, {"1", 1000, 1000}, {"3600", 3600000, 900000},
+        {"3", 3000, 1000},   {"0", 0, 0},       {"3601", 0, 0},
+        {"-5", 0, 0},        {"", 0, 0},        {"10s", 0, 0},
+        {" 10", 0, 0},       {"1e3", 0, 0},     {"99999999999", 0, 0},
+    };
+    for (const auto& c : cases) {
+        const auto t = PageWatchTimings::withShortRules(c.text);
+        ASSERT_EQ(t.has_value(), c.rule != 0) << c.text;
+        if (!t)
+            continue;
+        EXPECT_EQ(t->wanderedFor, milliseconds(c.rule)) << c.text;
+        EXPECT_EQ(t->stillFor, milliseconds(c.rule)) << c.text;
+        EXPECT_EQ(t->shotEvery, milliseconds(c.shot)) << c.text;
+        // Everything else is the wall's own.
+        EXPECT_EQ(t->stallAfter, PageWatchTimings{}.stallAfter) << c.text;
+        EXPECT_EQ(t->longestRetry, PageWatchTimings{}.longestRetry) << c.text;
+        EXPECT_EQ(t->probeEvery, PageWatchTimings{}.probeEvery) << c.text;
+    }
 }
 
 TEST(StillPicture, OneColourIsFoundInEveryLayoutAndAnythingElseIsNot) {
