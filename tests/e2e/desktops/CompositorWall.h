@@ -14,8 +14,11 @@
 class CompositorWall {
 public:
     explicit CompositorWall(const std::string& compositor) {
-        const std::string command = std::string(PANOVIEW_SOURCE_DIR) + "/scripts/waywall start " +
-                                    compositor + " --owner " + std::to_string(getpid()) + " 2>&1";
+        // A compositor that never comes up fails the start (status 124)
+        // instead of holding the suite until its time runs out.
+        const std::string command = "timeout 300 " + std::string(PANOVIEW_SOURCE_DIR) +
+                                    "/scripts/waywall start " + compositor + " --owner " +
+                                    std::to_string(getpid()) + " 2>&1";
         FILE* out = popen(command.c_str(), "r");
         std::string text;
         char buffer[512];

@@ -140,7 +140,12 @@ protected:
             dir.file(name));
     }
     static bool chromium() { return access("/usr/bin/chromium", X_OK) == 0; }
-    static std::string run(const std::string& command) { return e2e::capture(command); }
+    // A command against the desktop; one that hangs (an X server or a
+    // compositor that stopped answering) ends after 30 s, so that the
+    // step fails instead of the whole suite hanging.
+    static std::string run(const std::string& command) {
+        return e2e::capture("timeout 30 " + command);
+    }
     // The one visible window whose name matches, once it is the active one
     // (so that keys reach it); "" when it did not come.
     static std::string activeWindow(const std::string& pattern) {
