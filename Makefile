@@ -22,8 +22,10 @@ demo: bootstrap build/build.ninja
 	cmake --build build -j $(JOBS) --target $(DEMO_PROGRAMS)
 	scripts/demo
 
+# The Linux suites, then the Windows ones under Wine (test-windows).
 test: build
 	cd build && ctest --output-on-failure -j $(JOBS) --timeout 600
+	$(MAKE) test-windows
 
 build-asan/build.ninja: | bootstrap
 	cmake -S . -B build-asan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DPANOVIEW_SANITIZE=address,undefined
@@ -44,7 +46,7 @@ test-tsan: bootstrap build-tsan/build.ninja
 # mingw-w64 against cJSON, jsoncpp and GoogleTest built from Debian's sources
 # into build-windows/deps, with a 32-bit Wine for the windows in
 # build-windows/deps/wine32 (scripts/wine32); test-windows runs the suites
-# under Wine.
+# under Wine, and make test runs it after the Linux suites.
 .PHONY: windows test-windows
 WINDOWS_DEPS := $(CURDIR)/build-windows/deps
 

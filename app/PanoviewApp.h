@@ -1,6 +1,7 @@
 // The application object: start-up and the life of the process.
 #pragma once
 
+#include "platform/Files.h"
 #include "platform/Instance.h"
 #include "wall/DisplayDiscovery.h"
 
@@ -22,8 +23,8 @@ struct StartupServices {
     std::function<platform::InstanceLock()> takeInstanceLock;
     std::function<std::string()> executablePath;
     // What separates the folders of that path: "/" on Linux, "\\/" on
-    // Windows, whose paths use backslashes.
-    std::string pathSeparators = "/";
+    // Windows, whose paths use backslashes (platform::folderSeparators).
+    std::string pathSeparators{platform::folderSeparators()};
     // Brings up the window system once the process knows it is the one copy.
     std::function<void()> startWindowSystem;
     DisplaySource displays;

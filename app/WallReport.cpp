@@ -386,7 +386,7 @@ std::string fileNameOf(const std::string& name) {
 }
 
 RemoteAnswer screenshots(const std::string& folder, const RemoteServices& services) {
-    if (folder.empty() || folder[0] != '/')
+    if (folder.empty() || !std::filesystem::path(folder).is_absolute())
         return {2, "--screenshot needs a folder"};
     std::error_code error;
     std::filesystem::create_directories(folder, error);
@@ -398,7 +398,7 @@ RemoteAnswer screenshots(const std::string& folder, const RemoteServices& servic
         const std::string base = name.empty() ? "monitor" + std::to_string(index) : name;
         ++index;
         const std::string path =
-            folder + (folder.back() == '/' ? "" : "/") + fileNameOf(base) + ".png";
+            (std::filesystem::path(folder) / (fileNameOf(base) + ".png")).string();
         std::string why;
         if (!services.saveImage(area, path, why))
             return {2, written + "cannot write " + path + ": " + why};

@@ -15,7 +15,8 @@ struct DisplayDevice {
     std::string description; // what the device calls itself
 };
 
-// On X11 the system's display devices are the displays that discovery found:
+// The display devices as discovery found them, on both platforms (the Win32
+// settings view asks EnumDisplayDevicesA itself, platform/win32):
 // device 0 is the primary display (there is none when discovery found no
 // primary) and devices 1, 2, ... are the other displays in discovery order.
 // Each device has one attached monitor, named by its EDID monitor name (else

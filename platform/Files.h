@@ -21,6 +21,9 @@ enum class FileRead {
 // Linux, '\\' on Windows (whose own paths, GetModuleFileNameA's among them,
 // use it).
 char folderSeparator();
+// Every character that separates folders in a path the system gives: "/" on
+// Linux; "\\/" on Windows, which takes both.
+std::string_view folderSeparators();
 
 // Reads the regular file at path whole when it holds at most maxBytes. The
 // open does not block (a FIFO without a writer or a device answers at once)

@@ -70,7 +70,7 @@ DisplayAssignment displayEntry(const cJSON* element) {
 } // namespace
 
 std::string configFilePath(const std::string& programFolder) {
-    return programFolder + "/Panoview.config";
+    return programFolder + platform::folderSeparator() + "Panoview.config";
 }
 
 ConfigLoad loadConfigFile(SystemConfig& config, const std::string& path) {

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-// The file beside the executable: programFolder (moduleDirectory) +
-// "/Panoview.config".
+// The file beside the executable: programFolder (moduleDirectory), the
+// platform's folder separator and "Panoview.config".
 std::string configFilePath(const std::string& programFolder);
 
 enum class ConfigLoad {

@@ -106,6 +106,10 @@ char folderSeparator() {
     return '\\';
 }
 
+std::string_view folderSeparators() {
+    return "\\/";
+}
+
 FileRead readRegularFile(const std::string& path, size_t maxBytes, std::string& bytes, int& error) {
     error = 0;
     bytes.clear();

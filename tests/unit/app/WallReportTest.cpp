@@ -8,6 +8,7 @@
 
 #include "MetricsText.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <json/json.h>
 #include <sstream>
@@ -357,8 +358,10 @@ TEST(RemoteAnswers, StatusOfEachRequest) {
     EXPECT_EQ(dialogs, std::vector<std::string>{"login"});
     const RemoteAnswer pictures = answerRequest("screenshot " + shots, services);
     EXPECT_EQ(pictures.status, 0);
-    EXPECT_EQ(images, (std::vector<std::string>{shots + "/WALL0.png", shots + "/A_B.png"}));
-    EXPECT_EQ(pictures.text, shots + "/WALL0.png\n" + shots + "/A_B.png");
+    const std::string wall0 = (std::filesystem::path(shots) / "WALL0.png").string();
+    const std::string ab = (std::filesystem::path(shots) / "A_B.png").string();
+    EXPECT_EQ(images, (std::vector<std::string>{wall0, ab}));
+    EXPECT_EQ(pictures.text, wall0 + "\n" + ab);
     services.saveImage = [](const Rect&, const std::string&, std::string& why) {
         return why = "no image", false;
     };

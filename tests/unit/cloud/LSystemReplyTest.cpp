@@ -3,6 +3,7 @@
 #include "DebugCapture.h"
 #include "FakeHttp.h"
 #include "NoticeListener.h"
+#include "TempDir.h"
 
 #include "cloud/LSystem.h"
 #include "platform/ShellClient.h"

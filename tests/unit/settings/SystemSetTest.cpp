@@ -3,17 +3,16 @@
 // saved, and what the dialog shows of the displays.
 #include "settings/SystemSet.h"
 #include "DebugCapture.h"
+#include "Facilities.h"
 #include "FakeSystemSetView.h"
 #include "Language.h"
 #include "TempDir.h"
 #include "wall/Launcher.h"
 
-#include <csignal>
 #include <cstring>
 #include <functional>
 #include <gtest/gtest.h>
 #include <optional>
-#include <sys/resource.h>
 
 using namespace systemset;
 
@@ -46,23 +45,6 @@ SystemConfig wallConfig() {
 }
 
 constexpr const char* kOldFile = "{\"userid\":\"old\"}";
-
-// Files larger than the limit cannot be written while the object lives.
-struct FileSizeLimit {
-    explicit FileSizeLimit(rlim_t bytes) {
-        getrlimit(RLIMIT_FSIZE, &saved);
-        previous = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = saved;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, previous);
-    }
-    rlimit saved{};
-    void (*previous)(int) = SIG_DFL;
-};
 
 // The dialog opened on a record, saving for real into a folder of its own
 // that holds an old Panoview.config.
@@ -407,9 +389,9 @@ TEST(SystemSet, SaveRulesTable) {
         c.act(view);
         std::vector<std::string> expected = c.messages;
         {
-            std::optional<FileSizeLimit> full;
+            std::optional<facilities::SaveBlocker> full;
             if (c.saveFails) {
-                full.emplace(8);
+                full.emplace(opened.dir.file("Panoview.config"));
                 expected = {(c.english ? "Save failed, the configuration file cannot be written: "
                                        : "保存失败，配置文件无法写入：") +
                             opened.dir.file("Panoview.config")};
