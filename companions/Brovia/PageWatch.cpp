@@ -322,8 +322,13 @@ void PageWatch::attach(Clock::time_point now) {
                         }
                     if (firstAttach_ && !window_)
                         return; // the command line's page is still coming
+                    // A window of its own starts empty and gets the address
+                    // once its watch is set up, as a page's own Chromium
+                    // does: a load begun before the watch's requests were
+                    // paused for it would meet a server's user name and
+                    // password box that no one cancels.
                     Json::Value params(Json::objectValue);
-                    params["url"] = url_;
+                    params["url"] = window_ ? std::string("about:blank") : url_;
                     if (window_) {
                         params["newWindow"] = true;
                         params["left"] = window_->left;
@@ -367,10 +372,11 @@ void PageWatch::attachTo(const std::string& targetId, Clock::time_point now) {
 void PageWatch::placeWindow(Clock::time_point now) {
     Json::Value params(Json::objectValue);
     params["targetId"] = targetId_;
-    const uint64_t generation = generation_;
+    // The page's load may begin meanwhile; only another target makes the
+    // answer stale.
     browserCall("Browser.getWindowForTarget", params, now,
-                [this, generation](const devtools::Reply& r) {
-                    if (generation != generation_ || !r.ok)
+                [this, target = targetId_](const devtools::Reply& r) {
+                    if (target != targetId_ || !r.ok)
                         return;
                     Json::Value bounds(Json::objectValue);
                     bounds["windowId"] = r.result["windowId"];
@@ -381,8 +387,8 @@ void PageWatch::placeWindow(Clock::time_point now) {
 
 void PageWatch::setUp(Clock::time_point now) {
     if (window_) {
-        // A window of its own was just made with the page's address: that
-        // load is the page's, as the command line's is without a window.
+        // A window of its own was just made, empty: the page is asked for
+        // once it is set up.
         beginLoad(now);
         crashHandled_ = false;
     }
@@ -395,7 +401,7 @@ void PageWatch::setUp(Clock::time_point now) {
     // A page loaded afresh is asked for once the page's and the network's
     // events are on: a renderer busy with a navigation answers the enables
     // only after it, and the load's own events would go unseen.
-    const bool loadAfresh = !firstAttach_ && !window_;
+    const bool loadAfresh = !firstAttach_ || window_;
     auto enabled = std::make_shared<int>(0);
     for (const char* domain :
          {"Page.enable", "Network.enable", "Inspector.enable", "Runtime.enable"}) {
@@ -437,15 +443,14 @@ void PageWatch::setUp(Clock::time_point now) {
     now_["expression"] = wallScript();
     call("Runtime.evaluate", now_, deadline, hungIfUnanswered);
     if (loadAfresh) {
-        // The page went and came back, or its browser was never given its
-        // address: it is loaded afresh once the enables are answered.
+        // The page went and came back, its browser was never given its
+        // address, or its window is new: it is loaded afresh once the
+        // enables are answered.
         return;
     }
-    if (!window_) {
-        // The command line's load, under way since before the watch: its
-        // probes start now, whether the first look is answered or not.
-        probeAt_ = now + t_.probeEvery;
-    }
+    // The command line's load, under way since before the watch: its
+    // probes start now, whether the first look is answered or not.
+    probeAt_ = now + t_.probeEvery;
     firstAttach_ = false;
     phase_ = Phase::Loading;
     targetsOwnLoad_ = true;

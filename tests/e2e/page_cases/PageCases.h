@@ -40,10 +40,10 @@ struct PageCase {
     std::string reload;            // the one reason it is loaded again for, or none
     unsigned fewest = 0, most = 0; // reloads for that reason (most 0: unbounded)
     uint32_t colour = kAnyColour;  // the page's own drawing the monitor shows then
-    // A reason the first load of a window of the shared browser may be
-    // loaded again for, once: that load answers before the watch is
-    // attached, and a failure it meets is seen only as Chromium's error
-    // page (retrying, without the reason the next loads name).
+    // A reason the page may be loaded again for once beside its own: now
+    // and then the watch sees a load's certificate error first as
+    // Chromium's error page (retrying, without the reason the next loads
+    // name).
     std::string firstLoad{};
 };
 
@@ -74,8 +74,7 @@ inline std::vector<PageCase> chromiumCases() {
          "auth",
          1,
          0,
-         kAnyColour,
-         "retrying"},
+         0xcd853f},
         {"https",
          "self-signed certificate",
          {"retrying:certificate", "loading"},

@@ -41,11 +41,14 @@ struct ScriptedBrowser {
         bool fullscreen = false;
         bool hung = false;
         int commands = 0; // on its session
+        // Its methods on its session, in order.
+        std::vector<std::string> methods{};
     };
     std::map<std::string, Target> targets;
     std::vector<std::string> closed;
     std::deque<std::string> out; // to the relay
     int made = 0;
+    int loads = 0;
 
     void reply(const Json::Value& c, const Json::Value& result) {
         Json::Value m(Json::objectValue);
@@ -55,10 +58,13 @@ struct ScriptedBrowser {
             m["sessionId"] = c["sessionId"];
         out.push_back(devtools::compact(m));
     }
-    void event(const std::string& method, const Json::Value& params) {
+    void event(const std::string& method, const Json::Value& params,
+               const std::string& session = "") {
         Json::Value m(Json::objectValue);
         m["method"] = method;
         m["params"] = params;
+        if (!session.empty())
+            m["sessionId"] = session;
         out.push_back(devtools::compact(m));
     }
     std::string targetOfSession(const std::string& s) const {
@@ -76,6 +82,20 @@ struct ScriptedBrowser {
             if (it == targets.end() || it->second.hung)
                 return;
             ++it->second.commands;
+            it->second.methods.push_back(method);
+            if (method == "Page.navigate") {
+                // The window's page loads and shows.
+                it->second.asked["url"] = c["params"]["url"];
+                r["frameId"] = it->first;
+                r["loaderId"] = "L" + std::to_string(++loads);
+                reply(c, r);
+                Json::Value frame(Json::objectValue);
+                frame["frame"]["id"] = it->first;
+                frame["frame"]["url"] = c["params"]["url"];
+                event("Page.frameNavigated", frame, it->second.session);
+                event("Page.loadEventFired", Json::Value(Json::objectValue), it->second.session);
+                return;
+            }
             if (method == "Runtime.evaluate" &&
                 c["params"]["expression"].asString().rfind("JSON.stringify", 0) == 0) {
                 Json::Value facts(Json::arrayValue);
@@ -204,6 +224,11 @@ TEST(SharedBrowser, EachPageGetsAFullScreenWindowOverItsRectangle) {
     for (int i = 0; i < 3; ++i) {
         const auto& t = wall.browser.targets.at(wall.targetOf(i + 1));
         EXPECT_TRUE(t.asked["newWindow"].asBool());
+        // Made empty; the page's load comes once a server's password box
+        // would be cancelled.
+        const auto fetch = std::find(t.methods.begin(), t.methods.end(), "Fetch.enable");
+        const auto load = std::find(t.methods.begin(), t.methods.end(), "Page.navigate");
+        EXPECT_TRUE(fetch < load && load != t.methods.end()) << i;
         EXPECT_EQ(t.asked["left"].asInt(), kWindows[i].left);
         EXPECT_EQ(t.asked["width"].asInt(), kWindows[i].width);
         EXPECT_TRUE(t.fullscreen) << i;
