@@ -80,6 +80,9 @@ watch_pages() {
         if [[ $state == live || $state == off ]]; then
             if [[ -n ${dark_since[$entry]:-} ]]; then
                 ((t - dark_since[$entry] > longest_dark)) && longest_dark=$((t - dark_since[$entry]))
+                # Each stretch over 20 s, with the faults before it in faults.log.
+                ((t - dark_since[$entry] > 20)) &&
+                    echo "$(date -u +%H:%M:%S) entry $entry not live for $((t - dark_since[$entry])) s" >>"$work/faults.log"
                 unset "dark_since[$entry]"
             fi
         else
@@ -97,6 +100,7 @@ while (($(now) < end)); do
     watch_pages
     if ((reloads < 50 && $(now) >= start + (reloads + 1) * minutes * 60 / 51)); then
         if ((reloads % 2)); then ask --reload WALL0 >/dev/null || true; else ask --reload >/dev/null || true; fi
+        echo "$(date -u +%H:%M:%S) reload $((reloads + 1))" >>"$work/faults.log"
         reloads=$((reloads + 1))
     fi
     if (($(now) >= next_fault)); then
@@ -144,5 +148,6 @@ for name in "${schedule[@]}"; do printf '  fault %-26s %d\n' "$name" "${fault_co
 echo "faults $faults, recovered $recovered (every page live within 60 s)"
 echo "status calls $status_calls, reloads $reloads"
 echo "longest time a page was not live: ${longest_dark} s"
+grep 'not live for' "$work/faults.log" | sed 's/^/  /' || true
 echo "left after sign-out and exit: processes $left_processes, chromium $left_chromium," \
     "profiles $left_profiles, sockets $left_sockets, new entries in /tmp $left_tmp"
