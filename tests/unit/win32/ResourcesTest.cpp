@@ -118,7 +118,7 @@ TEST(SettingsTemplate, IsTheControllersTemplateControlByControl) {
 TEST(LoginTemplate, IsTheControllersTemplate) {
     using namespace login_template;
     const DialogTemplateEx login = dialog(IDD_LOGIN);
-    const LoginTexts texts{"Loomhaven监控", "登录", "取消", "账号", "密码"};
+    const LoginTexts texts = CLoginDlg::texts();
     EXPECT_EQ(login.caption, texts.title);
     EXPECT_EQ(login.cx, kClient.cx);
     EXPECT_EQ(login.cy, kClient.cy);
@@ -193,14 +193,7 @@ TEST(TrayMenu, IsTheControllersMenuInOnePopup) {
     EXPECT_TRUE((*menu)[0].popup);
     EXPECT_EQ((*menu)[0].text, "托盘菜单");
     const std::vector<TemplateMenuItem>& items = (*menu)[0].items;
-    const std::vector<TrayMenuItem> want{
-        {ID_TRAY_LOGIN, "登录/注销(&L)"},
-        {ID_TRAY_SETTINGS, "系统设置(&S)"},
-        {0, ""},
-        {ID_TRAY_ABOUT, "关于我们(&W)"},
-        {0, ""},
-        {ID_TRAY_EXIT, "退出(&Q)"},
-    };
+    const std::vector<TrayMenuItem>& want = trayMenu();
     ASSERT_EQ(items.size(), want.size());
     for (size_t i = 0; i < want.size(); ++i) {
         EXPECT_FALSE(items[i].popup);
