@@ -17,7 +17,7 @@ build: bootstrap build/build.ninja
 
 # The whole wall on this machine; Ctrl-C stops it (see scripts/demo). Only
 # the programs the demo runs are built, so the wall comes up sooner.
-DEMO_PROGRAMS := panoview Brovia brovia-host cloud-service shellclient
+DEMO_PROGRAMS := panoview Brovia brovia-plain brovia-host cloud-service shellclient
 demo: bootstrap build/build.ninja
 	cmake --build build -j $(JOBS) --target $(DEMO_PROGRAMS)
 	scripts/demo

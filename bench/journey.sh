@@ -57,7 +57,7 @@ pids+=($!)
 waitfor 200 test -s "$work/service.out"
 port=$(head -n 1 "$work/service.out")
 svc=http://127.0.0.1:$port
-cp "$bin/panoview" "$bin/Brovia" "$bin/brovia-host" "$work/"
+cp "$bin/panoview" "$bin/Brovia" "$bin/brovia-plain" "$bin/brovia-host" "$work/"
 mkdir -m 700 "$work/run"
 page="$svc/KnitUI/W_Factory.html?token=%s&flag=multiscreen"
 cat >"$work/Panoview.config" <<CONFIG

@@ -118,7 +118,7 @@ measure() { # monitors, model (shared|own)
         entries+="${entries:+, }{\"pri\": \"$([[ $i -eq 0 ]] && echo true || echo false)\", \"url\": \"$page\"}"
     done
     echo "{\"userid\": \"admin\", \"address\": \"$svc\", \"factoryid\": \"F001\", \"web\": \"$svc\", \"srurl\": [$entries]}" >"$work/Panoview.config"
-    cp "$bin/panoview" "$bin/Brovia" "$bin/brovia-host" "$work/"
+    cp "$bin/panoview" "$bin/Brovia" "$bin/brovia-plain" "$bin/brovia-host" "$work/"
     mkdir -m 700 "$work/run" "$work/state"
     local shared=()
     [[ $model == own ]] && shared=(BROVIA_SHARED=0)

@@ -67,7 +67,7 @@ wall_setup() {
     export "${out?}"
     service svc
     service web
-    cp "$bin/panoview" "$bin/Brovia" "$bin/brovia-host" "$work/"
+    cp "$bin/panoview" "$bin/Brovia" "$bin/brovia-plain" "$bin/brovia-host" "$work/"
     page() { echo "$web/$1?token=%s&flag=multiscreen"; }
     cat >"$work/Panoview.config" <<CONFIG
 {"userid": "admin", "address": "$svc", "factoryid": "F001", "web": "$web",

@@ -31,9 +31,8 @@ int showWithChromium(const std::string& chromium, const PagePlacement& page);
 // page gets a Chromium of its own as with showWithChromium, after one line
 // in the log that says why; the next start tries the host again.
 int showThroughHost(const std::string& chromium, const PagePlacement& page);
-// Whether the page goes to the shared browser: BROVIA_SHARED is not "0",
-// no zoom of its own is asked for (a browser's zoom is all its pages'), and
-// the rectangle is a whole monitor of an X11 desktop (a window of the
+// Whether the page goes to the shared browser: BROVIA_SHARED is not "0"
+// and the rectangle is a whole monitor of an X11 desktop (a window of the
 // shared browser covers its monitor full screen; a work area less a panel,
 // and the Wayland desktops' XWayland, need an app window of its own that
 // Brovia fits).

@@ -398,6 +398,18 @@ void PageWatch::setUp(Clock::time_point now) {
             hung("a set-up call went unanswered", r.at);
     };
     const Clock::time_point deadline = now + t_.callDeadline;
+    if (window_ && window_->zoomPercent > 0) {
+        // Before the page's load is asked for: its first layout is already
+        // at the zoom. Width and height 0 follow the window's own size.
+        const double factor = window_->zoomPercent / 100.0;
+        Json::Value zoom(Json::objectValue);
+        zoom["width"] = 0;
+        zoom["height"] = 0;
+        zoom["deviceScaleFactor"] = factor;
+        zoom["scale"] = factor;
+        zoom["mobile"] = false;
+        call("Emulation.setDeviceMetricsOverride", zoom, deadline, hungIfUnanswered);
+    }
     // A page loaded afresh is asked for once the page's and the network's
     // events are on: a renderer busy with a navigation answers the enables
     // only after it, and the load's own events would go unseen.

@@ -116,6 +116,12 @@ struct PageWindow {
     int top = 0;
     int width = 0;
     int height = 0;
+    // The page's zoom in percent (0: none). A browser's own zoom is all its
+    // windows', so a shared browser zooms each page through its target:
+    // the page lays out in width/zoom by height/zoom CSS pixels and draws at
+    // zoom/100 device pixels per CSS pixel, as in a browser of its own
+    // started with that zoom.
+    int zoomPercent = 0;
 };
 
 struct PageWatchPort {

@@ -1,11 +1,20 @@
+// brovia-plain: the plain page of a Brovia, the one part of the page browser
+// that uses Qt. Brovia runs it as its child with its own words (see main.cpp)
+// when the plain window is asked for (BROVIA_NO_CHROMIUM=1) or no Chromium
+// can be had; BROVIA_PLAIN_NO_BROWSER then says what was looked for.
+#include "Arguments.h"
 #include "Brovia.h"
 #include "ChromiumLaunch.h"
 #include "common/HiddenToken.h"
+#include "platform/linux/Xcb.h"
 #include "wall/PageReport.h"
 
 #include <QApplication>
 #include <QLabel>
 #include <QTimer>
+#include <QtGui/qguiapplication_platform.h>
+#include <cstdio>
+#include <cstdlib>
 #include <unistd.h>
 
 namespace {
@@ -24,6 +33,24 @@ std::string noBrowserReport(const std::string& why) {
         line += '\n';
     }
     return line;
+}
+
+// The window is Brovia's to the wall: its _NET_WM_PID names the Brovia that
+// runs this plain page, the process the wall started, knows and ends, so
+// that whatever looks for a page's window by its Brovia finds this one.
+void ownedByBrovia(QWidget& window) {
+    if (QGuiApplication::platformName() != "xcb")
+        return;
+    auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
+    xcb_connection_t* c = x11 ? x11->connection() : nullptr;
+    const pid_t brovia = getppid();
+    if (!c || brovia <= 1)
+        return;
+    const auto wid = static_cast<xcb_window_t>(window.winId());
+    const xcb_atom_t pidAtom = platform::x11::internAtom(c, "_NET_WM_PID");
+    const auto value = static_cast<uint32_t>(brovia);
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, wid, pidAtom, XCB_ATOM_CARDINAL, 32, 1, &value);
+    xcb_flush(c);
 }
 
 } // namespace
@@ -58,6 +85,7 @@ int showPlainWindow(int argc, char** argv, const PagePlacement& page,
     // exactly over the rectangle it was given, as a wall page must.
     window.setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint);
     window.setGeometry(page.left, page.top, page.width(), page.height());
+    ownedByBrovia(window);
     window.show();
     // The page's state once its window shows: live for a plain page asked
     // for, no-browser for one that stands in for a missing browser.
@@ -70,4 +98,17 @@ int showPlainWindow(int argc, char** argv, const PagePlacement& page,
     const int status = app.exec();
     close(log);
     return status;
+}
+
+int main(int argc, char** argv) {
+    PagePlacement page;
+    if (!takeBroviaArguments("brovia-plain", argc, argv, page))
+        return 2;
+    const char* why = std::getenv("BROVIA_PLAIN_NO_BROWSER");
+    const std::string noBrowser = why ? why : "";
+    unsetenv("BROVIA_PLAIN_NO_BROWSER");
+    // The plain window is an X11 client even in a Wayland session, so that it
+    // lies exactly over its rectangle, unless the operator chose otherwise.
+    setenv("QT_QPA_PLATFORM", "xcb", 0);
+    return showPlainWindow(argc, argv, page, noBrowser);
 }

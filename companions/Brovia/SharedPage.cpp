@@ -1,10 +1,10 @@
+#include "Arguments.h"
 #include "Brovia.h"
 #include "ChromiumLaunch.h"
 
 #include "platform/CommandSocket.h"
 
 #include <chrono>
-#include <climits>
 #include <csignal>
 #include <poll.h>
 #include <sys/stat.h>
@@ -23,12 +23,7 @@ constexpr std::chrono::seconds kHostWait{20};
 std::string hostProgram() {
     if (const char* named = std::getenv("BROVIA_HOST"); named && *named)
         return named;
-    char self[PATH_MAX];
-    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n <= 0)
-        return "brovia-host";
-    std::string path(self, size_t(n));
-    return path.substr(0, path.rfind('/') + 1) + "brovia-host";
+    return programBesideThis("brovia-host");
 }
 
 // Why the program cannot run as the host; empty when it can.
@@ -167,7 +162,7 @@ bool pageGoesToSharedBrowser(const PagePlacement& page) {
     const char* shared = std::getenv("BROVIA_SHARED");
     if (shared && std::strcmp(shared, "0") == 0)
         return false;
-    return page.zoomPercent == 0 && fullScreenOnAnX11Desktop(page);
+    return fullScreenOnAnX11Desktop(page);
 }
 
 std::string hostSocketPath() {
@@ -187,7 +182,7 @@ int showThroughHost(const std::string& chromium, const PagePlacement& page) {
         PipeEnds pipe;
         pipe.commands = host.fd;
         pipe.messages = host.fd;
-        PageWindow window{page.left, page.top, page.width(), page.height()};
+        PageWindow window{page.left, page.top, page.width(), page.height(), page.zoomPercent};
         const WatchOutcome outcome = watchPage(-1, page, pipe, reports, window);
         close(host.fd);
         if (endingSignal())

@@ -1,8 +1,9 @@
 // Usage: Brovia /left L /top T /bottom B /right R /url U [/zoom P]
 //
-// /zoom P (a whole percent from 25 to 500) zooms the page; without it the
-// environment variable BROVIA_ZOOM gives the percent, and without either the
-// page shows at Chromium's default size. Each change of the page's state
+// /zoom P (a whole percent from 25 to 500) zooms the page (in the shared
+// browser through the page's own target); without it the environment
+// variable BROVIA_ZOOM gives the percent, and without either the page shows
+// at Chromium's default size. Each change of the page's state
 // goes to the log, and as one line to the descriptor BROVIA_REPORT_FD names
 // when it is set (wall/PageReport.h).
 //
@@ -19,7 +20,8 @@
 // $XDG_STATE_HOME/panoview/brovia-<left>,<top>.log (default under
 // ~/.local/state), started afresh at each launch. BROVIA_NO_CHROMIUM=1 asks
 // for the plain window instead, which shows the address over the rectangle
-// (its token as "***") and is reported live. Without Chromium (the program
+// (its token as "***") and is reported live; brovia-plain, the one part of
+// the page browser that uses Qt, draws it as Brovia's child. Without Chromium (the program
 // named, or /usr/bin/chromium, missing or not executable) the plain window
 // shows all the same, one line in the log names what was looked for, and
 // the page is reported in the state no-browser.
@@ -28,88 +30,70 @@
 // Brovia's command line once read, never on Chromium's (the page's own
 // Chromium gets the address over its DevTools pipe, the shared one over the
 // host's socket), and "***" in every line Brovia writes.
+#include "Arguments.h"
 #include "Brovia.h"
-#include "common/HiddenToken.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <sys/prctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
 
-// A coordinate X11 can show: a window's position is a signed 16-bit number.
-bool parseInt(const char* text, int& value) {
-    errno = 0;
-    char* end = nullptr;
-    long parsed = std::strtol(text, &end, 10);
-    if (errno != 0 || end == text || *end != '\0' || parsed < -32768 || parsed > 32767)
-        return false;
-    value = static_cast<int>(parsed);
-    return true;
-}
-
-// A zoom in whole percent from 25 to 500.
-bool parseZoom(const char* text, int& percent) {
-    errno = 0;
-    char* end = nullptr;
-    long parsed = std::strtol(text, &end, 10);
-    if (errno != 0 || end == text || *end != '\0' || parsed < 25 || parsed > 500)
-        return false;
-    percent = static_cast<int>(parsed);
-    return true;
-}
-
-bool parseArguments(int argc, char** argv, PagePlacement& page) {
-    if (argc == 13) {
-        if (std::strcmp(argv[11], "/zoom") != 0 || !parseZoom(argv[12], page.zoomPercent))
-            return false;
-    } else if (argc != 11) {
-        return false;
+// The plain page is a Qt program of its own (brovia-plain beside Brovia), so
+// that a Brovia that only drives Chromium never loads Qt. It runs as
+// Brovia's child, with Brovia's words (the token already '*' there, which
+// the plain window shows as "***" all the same) and the wall's report
+// descriptor, and ends when Brovia ends (SIGTERM at Brovia's end, also by
+// SIGKILL, as the wall's stop sends): Brovia stays the process the wall
+// knows by its name. Brovia ends as the plain page ended.
+int showPlainPage(char** argv, const std::string& noBrowser) {
+    const std::string program = programBesideThis("brovia-plain");
+    const pid_t parent = getpid();
+    const pid_t child = fork();
+    if (child == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (getppid() != parent) // Brovia ended before the request took hold
+            _exit(1);
+        if (noBrowser.empty())
+            unsetenv("BROVIA_PLAIN_NO_BROWSER");
+        else
+            setenv("BROVIA_PLAIN_NO_BROWSER", noBrowser.c_str(), 1);
+        char name[] = "brovia-plain";
+        argv[0] = name;
+        execv(program.c_str(), argv);
+        std::fprintf(stderr, "Brovia: cannot run %s: %s\n", program.c_str(), std::strerror(errno));
+        _exit(127);
     }
-    const char* names[] = {"/left", "/top", "/bottom", "/right", "/url"};
-    int* numbers[] = {&page.left, &page.top, &page.bottom, &page.right};
-    for (int i = 0; i < 5; ++i) {
-        if (std::strcmp(argv[1 + 2 * i], names[i]) != 0)
-            return false;
-        const char* value = argv[2 + 2 * i];
-        if (i < 4 && !parseInt(value, *numbers[i]))
-            return false;
+    if (child < 0) {
+        std::fprintf(stderr, "Brovia: cannot start the plain page: %s\n", std::strerror(errno));
+        return 1;
     }
-    page.url = argv[10];
-    return page.width() > 0 && page.height() > 0;
-}
-
-// /proc/<pid>/cmdline, which every local user may read, is read by the
-// kernel from this process's own memory, where exec laid out its words; what
-// Brovia writes over the address there is what every reader sees from then
-// on. This is safe: the address was copied into the page first, each word
-// keeps its place and length (the token's bytes become '*', no word is cut
-// or added), and Qt, given argv later, finds the same words. Between exec
-// and this line the token is still readable, for the moment Brovia takes to
-// start.
-void hideTokenFromCommandLine(int argc, char** argv) {
-    for (int i = 1; i + 1 < argc; ++i)
-        if (std::strcmp(argv[i], "/url") == 0)
-            starTokenInPlace(argv[i + 1]);
+    int status = 0;
+    pid_t ended;
+    do
+        ended = waitpid(child, &status, 0);
+    while (ended < 0 && errno == EINTR);
+    if (ended == child && WIFSIGNALED(status)) {
+        signal(WTERMSIG(status), SIG_DFL);
+        raise(WTERMSIG(status));
+    }
+    return ended == child && WIFEXITED(status) ? WEXITSTATUS(status) : 1;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
     PagePlacement page;
-    const bool understood = parseArguments(argc, argv, page);
-    hideTokenFromCommandLine(argc, argv);
-    if (!understood) {
-        std::fprintf(stderr, "usage: Brovia /left L /top T /bottom B /right R /url U [/zoom P]\n"
-                             "       (right > left, bottom > top, each from -32768 to 32767;\n"
-                             "       P a percent from 25 to 500)\n");
+    if (!takeBroviaArguments("Brovia", argc, argv, page))
         return 2;
-    }
     if (const char* zoom = std::getenv("BROVIA_ZOOM");
-        page.zoomPercent == 0 && zoom && *zoom && !parseZoom(zoom, page.zoomPercent))
+        page.zoomPercent == 0 && zoom && *zoom && !parseZoomPercent(zoom, page.zoomPercent))
         std::fprintf(stderr, "Brovia: BROVIA_ZOOM=%s is not a percent from 25 to 500; ignored\n",
                      zoom);
     const char* noChromium = std::getenv("BROVIA_NO_CHROMIUM");
@@ -125,8 +109,5 @@ int main(int argc, char** argv) {
                     (chosen && *chosen ? "BROVIA_CHROMIUM" : "the default") +
                     "): " + std::strerror(why);
     }
-    // The plain window is an X11 client even in a Wayland session, so that it
-    // lies exactly over its rectangle, unless the operator chose otherwise.
-    setenv("QT_QPA_PLATFORM", "xcb", 0);
-    return showPlainWindow(argc, argv, page, noBrowser);
+    return showPlainPage(argv, noBrowser);
 }

@@ -114,7 +114,7 @@ protected:
     void install(const std::string& address) {
         std::filesystem::create_directory(dir.path() / "bin");
         std::filesystem::create_directory(dir.path() / "run");
-        for (const char* program : {"panoview", "Brovia"})
+        for (const char* program : {"panoview", "Brovia", "brovia-plain"})
             std::filesystem::copy_file(std::string(PANOVIEW_BIN_DIR) + "/" + program,
                                        dir.file(std::string("bin/") + program));
         const std::string page = address + "/KnitUI/W_Factory.html?token=%s&flag=multiscreen";

@@ -27,7 +27,7 @@ public:
           probe(wall.display()), chromium_(chromium) {
         std::filesystem::create_directory(dir.path() / "bin");
         std::filesystem::create_directory(dir.path() / "run");
-        for (const char* program : {"panoview", "Brovia", "brovia-host"})
+        for (const char* program : {"panoview", "Brovia", "brovia-plain", "brovia-host"})
             std::filesystem::copy_file(std::string(PANOVIEW_BIN_DIR) + "/" + program,
                                        dir.file(std::string("bin/") + program));
         e2e::waitFor([&] { return service.stdoutText().find('\n') != std::string::npos; });

@@ -399,10 +399,38 @@ TEST(Brovia, APlainWindowShowsTheAddressWithItsTokenHidden) {
         while (poll(&ready, 1, 60000) == 1 && read(reports[0], &ch, 1) == 1 && ch != '\n')
             line += ch;
         close(reports[0]);
-        const std::vector<std::string> shown =
-            words(TempDir::readFile("/proc/" + std::to_string(brovia) + "/cmdline"));
+        const std::string proc = "/proc/" + std::to_string(brovia);
+        const std::vector<std::string> shown = words(TempDir::readFile(proc + "/cmdline"));
+        // Qt is the plain page's alone: Brovia has not loaded it, its child
+        // brovia-plain draws the window, and its command line hides the
+        // token too.
+        const std::string broviaMaps = TempDir::readFile(proc + "/maps");
+        const pid_t plain = std::atoi(
+            TempDir::readFile(proc + "/task/" + std::to_string(brovia) + "/children").c_str());
+        const std::string plainProc = "/proc/" + std::to_string(plain);
+        const std::vector<std::string> plainShown =
+            words(TempDir::readFile(plainProc + "/cmdline"));
+        const std::string plainMaps = TempDir::readFile(plainProc + "/maps");
         kill(brovia, SIGTERM);
-        waitpid(brovia, nullptr, 0);
+        int status = 0;
+        waitpid(brovia, &status, 0);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+        EXPECT_EQ(broviaMaps.find("libQt6"), std::string::npos);
+        ASSERT_GT(plain, 0);
+        EXPECT_NE(plainMaps.find("libQt6Widgets"), std::string::npos);
+        // Brovia's end takes the plain page with it.
+        const auto ended = [&plainProc] {
+            const std::string stat = TempDir::readFile(plainProc + "/stat");
+            const size_t state = stat.rfind(") ");
+            return state == std::string::npos || stat[state + 2] == 'Z';
+        };
+        for (int i = 0; i < 200 && !ended(); ++i)
+            std::this_thread::sleep_for(50ms);
+        EXPECT_TRUE(ended());
+        ASSERT_EQ(plainShown.size(), args.size() + 1);
+        EXPECT_EQ(plainShown[0], "brovia-plain");
+        EXPECT_EQ(std::vector<std::string>(plainShown.begin() + 1, plainShown.end()),
+                  std::vector<std::string>(shown.begin() + 1, shown.end()));
         EXPECT_EQ(line + "\n", c.report);
         ASSERT_EQ(shown.size(), args.size() + 1);
         EXPECT_EQ(shown.back(), "http://h/KnitUI/W_Factory.html?token=" +

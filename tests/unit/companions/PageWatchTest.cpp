@@ -7,6 +7,7 @@
 #include <json/reader.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -42,9 +43,12 @@ struct Load {
 
 class FakeChromium {
 public:
+    // With a window, the page lives in a browser other pages share: its
+    // target is the one the watch makes.
     explicit FakeChromium(std::string initialState, PageWatchTimings timings = {},
-                          bool loadOnAttach = false)
-        : initial_(std::move(initialState)) {
+                          bool loadOnAttach = false,
+                          std::optional<PageWindow> window = std::nullopt)
+        : initial_(std::move(initialState)), shared_(window.has_value()) {
         PageWatchPort port;
         port.send = [this](const std::string& m) { take(m); };
         port.askAddress = [this](const std::string& url) {
@@ -68,6 +72,8 @@ public:
         watch = std::make_unique<PageWatch>(kUrl, port, timings);
         if (loadOnAttach)
             watch->loadOnAttach();
+        if (window)
+            watch->ownWindow(*window);
         watch->start(now);
     }
 
@@ -149,6 +155,7 @@ public:
         Json::Value target(Json::objectValue);
         target["targetId"] = "T";
         event("Target.targetDestroyed", target, "");
+        createdTarget_ = false;
     }
     // Whether every report line's next attempt came: an address asked or a
     // navigation at that very time (the clock moves in steps of 100 ms), a
@@ -217,6 +224,8 @@ public:
     std::vector<std::string> continued; // Fetch.continueRequest's requests
     Json::Value downloadBehavior;
     std::vector<std::string> newDocumentScripts, bindings;
+    std::vector<std::string> methods; // every command, in the order sent
+    std::vector<Json::Value> metrics; // Emulation.setDeviceMetricsOverride's
     bool browserHung = false;
     std::vector<PageReport> reports;
     std::vector<Clock::duration> reportedAt;
@@ -264,6 +273,9 @@ private:
         ASSERT_TRUE(r->parse(text.data(), text.data() + text.size(), &c, &errors)) << text;
         ++sent_;
         const std::string method = c["method"].asString();
+        methods.push_back(method);
+        if (method == "Emulation.setDeviceMetricsOverride")
+            metrics.push_back(c["params"]);
         Json::Value empty(Json::objectValue);
         const bool rendererHandles = method.rfind("Runtime.", 0) == 0 || method == "Page.enable" ||
                                      method == "Network.enable" ||
@@ -278,7 +290,18 @@ private:
             info["targetId"] = "T";
             info["type"] = "page";
             Json::Value result(Json::objectValue);
-            result["targetInfos"].append(info);
+            result["targetInfos"] = Json::Value(Json::arrayValue);
+            if (!shared_ || createdTarget_)
+                result["targetInfos"].append(info);
+            reply(c, result);
+        } else if (method == "Target.createTarget") {
+            createdTarget_ = true;
+            Json::Value result(Json::objectValue);
+            result["targetId"] = "T";
+            reply(c, result);
+        } else if (method == "Browser.getWindowForTarget") {
+            Json::Value result(Json::objectValue);
+            result["windowId"] = 1;
             reply(c, result);
         } else if (method == "Target.attachToTarget") {
             Json::Value result(Json::objectValue);
@@ -430,6 +453,8 @@ private:
     }
 
     std::string initial_;
+    bool shared_ = false;
+    bool createdTarget_ = false;
     std::deque<std::string> out_;
     std::deque<std::string> held_;
     size_t sent_ = 0;
@@ -1022,6 +1047,42 @@ std::string drawnShot() {
     return base64(pngOf(64, 36, 4, [](uint32_t x, uint32_t y) {
         return x > 10 && x < 20 && y == 5 ? 0xffffffffu : 0x000000ffu;
     }));
+}
+
+// A page in the shared browser is zoomed through its own target, before its
+// load is asked for, and again in the new window that replaces a closed one;
+// a page without a zoom is left at the browser's.
+TEST(PageWatch, ZoomOfAPageInTheSharedBrowserIsItsTargetsOwn) {
+    struct Case {
+        int percent;
+        double factor; // 0: no zoom asked of the target
+    };
+    for (const Case& c : {Case{0, 0}, Case{150, 1.5}, Case{25, 0.25}, Case{500, 5}}) {
+        SCOPED_TRACE(c.percent);
+        FakeChromium chromium(kStillLoading, {}, false, PageWindow{1280, 0, 1280, 680, c.percent});
+        ASSERT_TRUE(
+            chromium.runUntil([&] { return chromium.watch->condition() == PageCondition::Live; }));
+        const auto& sent = chromium.methods;
+        const auto zoomed =
+            std::find(sent.begin(), sent.end(), "Emulation.setDeviceMetricsOverride");
+        if (c.factor == 0) {
+            EXPECT_EQ(zoomed, sent.end());
+            continue;
+        }
+        ASSERT_EQ(chromium.metrics.size(), 1u);
+        const Json::Value& m = chromium.metrics[0];
+        EXPECT_DOUBLE_EQ(m["deviceScaleFactor"].asDouble(), c.factor);
+        EXPECT_DOUBLE_EQ(m["scale"].asDouble(), c.factor);
+        // The window's own size, whatever it becomes.
+        EXPECT_EQ(m["width"].asInt(), 0);
+        EXPECT_EQ(m["height"].asInt(), 0);
+        EXPECT_FALSE(m["mobile"].asBool());
+        EXPECT_LT(zoomed, std::find(sent.begin(), sent.end(), "Page.navigate"));
+        // The page closes its window: the new one is zoomed too.
+        chromium.closeWindow();
+        ASSERT_TRUE(chromium.runUntil([&] { return chromium.navigated.size() >= 2; }));
+        EXPECT_EQ(chromium.metrics.size(), 2u);
+    }
 }
 
 TEST(PageWatchTimings, ShortRulesForATestWallTakeWholeSecondsAndNothingElse) {
