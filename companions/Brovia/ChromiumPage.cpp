@@ -1,5 +1,6 @@
 #include "AddressProbe.h"
 #include "Brovia.h"
+#include "BrowserLaunch.h"
 #include "ChromiumLaunch.h"
 #include "PageWatch.h"
 
@@ -57,38 +58,12 @@ bool gpuForChromium() {
 
 std::vector<std::string> chromiumBaseArguments(const std::string& chromium,
                                                const std::string& profile, int zoomPercent) {
-    std::vector<std::string> args = {
-        chromium,
-        "--user-data-dir=" + profile,
-        "--no-first-run",
-        "--no-default-browser-check",
-        "--disable-session-crashed-bubble",
-        "--disable-background-networking",
-        "--disable-component-update",
-        "--disable-sync",
-        // Brovia drives the page over descriptors 3 and 4, never a TCP port
-        // another local user could reach.
-        "--remote-debugging-pipe",
-        // An X11 client even in a Wayland session, so that it can be placed.
-        "--ozone-platform=x11",
-        // A wall page runs at full speed whether or not it is covered, and
-        // no dialog or bubble waits for a click that never comes.
-        "--disable-background-timer-throttling",
-        "--disable-renderer-backgrounding",
-        "--disable-backgrounding-occluded-windows",
-        "--disable-hang-monitor",
-        "--noerrdialogs",
-        "--deny-permission-prompts",
-        "--password-store=basic",
-        // No spare renderer kept ready for a navigation that a wall page
-        // seldom makes, and no omnibox popup page made beside every window
-        // (kiosk windows have no omnibox): each costs a renderer.
-        "--disable-features=Translate,TranslateUI,TouchpadOverscrollHistoryNavigation,"
-        "SpareRendererForSitePerProcess,WebUIOmniboxPopup,WebUIOmniboxFullPopup,"
-        "WebUIOmniboxAimPopup",
-        "--overscroll-history-navigation=0",
-        "--disable-pinch",
-    };
+    std::vector<std::string> args = {chromium, "--user-data-dir=" + profile};
+    for (std::string& word : pageBrowserSwitches())
+        args.push_back(std::move(word));
+    // An X11 client even in a Wayland session, so that it can be placed.
+    args.push_back("--ozone-platform=x11");
+    args.push_back("--password-store=basic");
     if (!gpuForChromium())
         args.push_back("--disable-gpu");
     if (zoomPercent > 0) {
@@ -417,14 +392,7 @@ namespace {
 constexpr int kFirstOwnCommand = 1 << 30;
 
 Json::Value parsedMessage(const std::string& text) {
-    Json::CharReaderBuilder builder;
-    const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    Json::Value message;
-    std::string errors;
-    if (!reader->parse(text.data(), text.data() + text.size(), &message, &errors) ||
-        !message.isObject())
-        return Json::Value(Json::objectValue);
-    return message;
+    return devtools::parseObject(text).value_or(Json::Value(Json::objectValue));
 }
 
 } // namespace

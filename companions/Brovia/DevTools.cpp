@@ -50,17 +50,25 @@ int Session::call(const std::string& method, const Json::Value& params,
     return id;
 }
 
-void Session::received(std::string_view text, Clock::time_point now) {
+std::optional<Json::Value> parseObject(std::string_view text) {
     Json::CharReaderBuilder builder;
     builder["collectComments"] = false;
     const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    Json::Value message;
+    Json::Value value;
     std::string errors;
-    if (!reader->parse(text.data(), text.data() + text.size(), &message, &errors) ||
-        !message.isObject()) {
+    if (!reader->parse(text.data(), text.data() + text.size(), &value, &errors) ||
+        !value.isObject())
+        return std::nullopt;
+    return value;
+}
+
+void Session::received(std::string_view text, Clock::time_point now) {
+    const std::optional<Json::Value> parsed = parseObject(text);
+    if (!parsed) {
         ++malformed_;
         return;
     }
+    const Json::Value& message = *parsed;
     const Json::Value& id = message["id"];
     if (id.isIntegral()) {
         auto it = id.isInt() ? pending_.find(id.asInt()) : pending_.end();

@@ -98,5 +98,7 @@ private:
 
 // A protocol message as compact JSON text.
 std::string compact(const Json::Value& value);
+// The JSON object the text holds; nullopt for text that is no JSON object.
+std::optional<Json::Value> parseObject(std::string_view text);
 
 } // namespace devtools

@@ -1,3 +1,4 @@
+#include "BrowserLaunch.h"
 #include "ChromiumLaunch.h"
 
 #include "platform/Instance.h"
@@ -126,13 +127,8 @@ std::string freshProfileFolder(const std::string& base) {
             std::filesystem::remove_all(pattern, ec);
             return {};
         }
-    // A wall shows pages unattended: the profile starts with the offers to
-    // translate pages and to save passwords switched off, notifications
-    // refused without asking, and a clean last exit (no restore bubble).
-    const std::string preferences =
-        R"({"translate":{"enabled":false},"credentials_enable_service":false,)"
-        R"("profile":{"password_manager_enabled":false,"exit_type":"Normal",)"
-        R"("exited_cleanly":true,"default_content_setting_values":{"notifications":2}}})";
+    // A wall shows pages unattended (kWallPreferences).
+    const std::string preferences = kWallPreferences;
     const platform::UniqueFd fd(open((pattern + "/Default/Preferences").c_str(),
                                      O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!fd.valid() || !platform::writeAll(fd.get(), preferences.data(), preferences.size())) {

@@ -2,6 +2,7 @@
 // the wall asks for, and their end with WinExec("taskkill /F /IM Brovia.exe").
 #include "platform/Process.h"
 
+#include "common/CommandLineWords.h"
 #include "common/DebugPrint.h"
 #include "platform/Threads.h"
 
@@ -31,33 +32,6 @@ bool isProgramFile(const std::string& path) {
 bool endsWithNoCase(const std::string& text, const std::string& end) {
     return text.size() >= end.size() &&
            lstrcmpiA(text.c_str() + text.size() - end.size(), end.c_str()) == 0;
-}
-
-// One word of a command line as the runtime's argument parsing reads it back
-// whole: unquoted when it holds no blank, tab or quotation mark (so the
-// page browser's command line stays as the browser expects it), otherwise in quotation
-// marks with the backslashes before a quotation mark doubled.
-void appendWord(std::string& line, const std::string& word) {
-    if (!word.empty() && word.find_first_of(" \t\"") == std::string::npos) {
-        line += word;
-        return;
-    }
-    line += '"';
-    size_t backslashes = 0;
-    for (char c : word) {
-        if (c == '\\') {
-            ++backslashes;
-            continue;
-        }
-        if (c == '"')
-            line.append(backslashes * 2 + 1, '\\');
-        else
-            line.append(backslashes, '\\');
-        backslashes = 0;
-        line += c;
-    }
-    line.append(backslashes * 2, '\\');
-    line += '"';
 }
 
 // Waits for the process on a thread of its own and tells `ended`; the
@@ -126,10 +100,10 @@ int spawnProcess(const std::string& name, const std::vector<std::string>& args,
     // The command line: the program's file name without a path ("Brovia.exe"),
     // then the arguments.
     std::string line;
-    appendWord(line, imageName(name));
+    appendCommandLineWord(line, imageName(name));
     for (const std::string& arg : args) {
         line += ' ';
-        appendWord(line, arg);
+        appendCommandLineWord(line, arg);
     }
     std::vector<char> commandLine(line.begin(), line.end());
     commandLine.push_back('\0');

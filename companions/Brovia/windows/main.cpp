@@ -1,17 +1,29 @@
 // Brovia.exe /left L /top T /bottom B /right R /url U
 //
-// The page browser of the Windows wall, plain for now: a frameless window
-// (WS_POPUP) exactly over the rectangle, showing the page's address with its
-// session token as "***", until it is closed or ended (taskkill /F /IM
-// Brovia.exe). The address is the rest of the command line. The window's
-// title is the address as shown, and one line of the debugger output says
-// what the window shows. A command line it does not understand ends it with
-// status 2 and one line of the debugger output.
+// The page browser of the Windows wall. The page shows in a browser of its
+// own (BrowserPage.h): the program BROVIA_BROWSER names, else Microsoft
+// Edge, else Google Chrome (BrowserLaunch.h says where each is looked for),
+// watched over DevTools and brought back when it crashes, hangs, fails or
+// stalls, each change of its state reported to the wall keeper (ReportLines.h).
+//
+// Without a browser, or where the browser's policies forbid DevTools
+// (RemoteDebuggingAllowed 0, DeveloperToolsAvailability 2), or when it cannot
+// be started, the plain page shows instead: a frameless window (WS_POPUP)
+// exactly over the rectangle with the page's address (its session token as
+// "***") and one line that says why, until it is closed or ended (taskkill
+// /F /IM Brovia.exe); the page is reported no-browser. The window's title is
+// the address as shown. The address is the rest of the command line. A
+// command line it does not understand ends it with status 2 and one line of
+// the debugger output.
 //
 // The session token is Brovia's alone: once read, its characters are
 // overwritten with '*' in the process's command line, which other programs
 // of the session can read.
+#include "BrowserLaunch.h"
+#include "BrowserPage.h"
 #include "PageCommandLine.h"
+#include "ReportLines.h"
+#include "SystemLookups.h"
 #include "common/HiddenToken.h"
 
 #include <string>
@@ -25,7 +37,9 @@ constexpr COLORREF kPaper = RGB(0x1d, 0x35, 0x57);
 constexpr COLORREF kInk = RGB(0xf1, 0xfa, 0xee);
 constexpr COLORREF kEdge = RGB(0xa8, 0xda, 0xdc);
 
+// The address as shown, and below it why no browser shows the page.
 std::string shownAddress;
+std::string shownWhy;
 
 // Over the characters of the token in the command line the process keeps
 // for itself (the A copy) and in the one other programs read (the W text).
@@ -69,10 +83,12 @@ void paint(HWND window) {
     InflateRect(&text, -24, -24);
     RECT measured = text;
     const UINT format = DT_CENTER | DT_WORDBREAK | DT_EDITCONTROL | DT_NOPREFIX;
-    DrawTextA(dc, shownAddress.c_str(), int(shownAddress.size()), &measured, format | DT_CALCRECT);
+    const std::string shown =
+        shownWhy.empty() ? shownAddress : shownAddress + "\r\n\r\n" + shownWhy;
+    DrawTextA(dc, shown.c_str(), int(shown.size()), &measured, format | DT_CALCRECT);
     const int height = measured.bottom - measured.top;
     text.top += ((text.bottom - text.top) - height) / 2;
-    DrawTextA(dc, shownAddress.c_str(), int(shownAddress.size()), &text, format);
+    DrawTextA(dc, shown.c_str(), int(shown.size()), &text, format);
     SelectObject(dc, previous);
     DeleteObject(font);
     EndPaint(window, &paint);
@@ -116,6 +132,20 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     }
     takeMonitorPixels();
     shownAddress = addressWithTokenHidden(page.url);
+    ReportLines reports;
+    reports.hideToken(tokenOfAddress(page.url));
+
+    const BrowserChoice browser = chooseBrowser(systemBrowserLookups());
+    if (browser.path.empty()) {
+        shownWhy = "no browser: looked for " + browser.lookedAt;
+    } else if (const std::string forbidden = devToolsForbiddenBy(browser.path, systemPolicies());
+               !forbidden.empty()) {
+        shownWhy = forbidden;
+    } else if (const std::optional<int> status =
+                   showInBrowser(browser.path, page, reports, shownWhy)) {
+        return *status;
+    }
+    reports.report({PageCondition::NoBrowser, 1, 0, shownWhy});
 
     WNDCLASSA windowClass{};
     windowClass.lpfnWndProc = pageProcedure;
@@ -127,20 +157,16 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     HWND window = CreateWindowExA(0, kWindowClass, title.c_str(), WS_POPUP, page.left, page.top,
                                   page.width(), page.height(), nullptr, nullptr, instance, nullptr);
     if (!window) {
-        const std::string line =
-            "Brovia: no window, error " + std::to_string(GetLastError()) + "\n";
-        OutputDebugStringA(line.c_str());
+        reports.line("no window, error " + std::to_string(GetLastError()) + "\n");
         return 1;
     }
     // The show command the wall gave (SW_SHOWDEFAULT takes it from the start
     // information).
     ShowWindow(window, SW_SHOWDEFAULT);
     UpdateWindow(window);
-    const std::string said = "Brovia: the plain window shows " + shownAddress + " over " +
-                             std::to_string(page.left) + "," + std::to_string(page.top) + " " +
-                             std::to_string(page.width()) + "x" + std::to_string(page.height()) +
-                             "\n";
-    OutputDebugStringA(said.c_str());
+    reports.line("the plain window shows " + shownAddress + " over " + std::to_string(page.left) +
+                 "," + std::to_string(page.top) + " " + std::to_string(page.width()) + "x" +
+                 std::to_string(page.height()) + "\n");
 
     MSG message;
     while (GetMessageA(&message, nullptr, 0, 0) > 0) {
