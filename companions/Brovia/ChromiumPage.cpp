@@ -307,11 +307,6 @@ WatchOutcome watchPage(pid_t browser, const PagePlacement& page, PipeEnds& pipe,
         last = r;
         reports.report(r);
     };
-    port.wallClockMs = [] {
-        return std::chrono::duration_cast<std::chrono::milliseconds>(
-                   std::chrono::system_clock::now().time_since_epoch())
-            .count();
-    };
     port.browserHung = [&](const std::string& why) {
         if (!hung)
             outcome.why = why;

@@ -135,8 +135,12 @@ struct PageWatchPort {
     // One line per change of the page's state.
     std::function<void(const PageReport&)> report;
     // Wall-clock time, in milliseconds since the epoch, for a report's next
-    // attempt.
-    std::function<int64_t()> wallClockMs;
+    // attempt: the system's clock unless a test sets its own.
+    std::function<int64_t()> wallClockMs = [] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::system_clock::now().time_since_epoch())
+            .count();
+    };
     // The browser process itself stopped answering.
     std::function<void(const std::string& why)> browserHung;
 };

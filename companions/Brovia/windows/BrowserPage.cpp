@@ -19,6 +19,9 @@
 #include <vector>
 #include <windows.h>
 
+// After windows.h, whose types it uses.
+#include <dwmapi.h>
+
 namespace {
 
 using Clock = devtools::Clock;
@@ -202,6 +205,36 @@ HWND windowOfProcess(DWORD pid) {
     return search.found;
 }
 
+// Puts the window's visible frame over the rectangle: on Windows 10 and
+// later a window's rectangle includes borders that are invisible (the
+// resize margins DWM reports apart), which would leave a gap beside the
+// page and overlap the next monitor.
+void placeOver(HWND window, const PagePlacement& page) {
+    RECT outer{}, visible{};
+    GetWindowRect(window, &outer);
+    int left = 0, top = 0, right = 0, bottom = 0; // the invisible margins
+    if (SUCCEEDED(
+            DwmGetWindowAttribute(window, DWMWA_EXTENDED_FRAME_BOUNDS, &visible, sizeof visible)) &&
+        visible.right > visible.left && visible.bottom > visible.top) {
+        left = std::max(0L, visible.left - outer.left);
+        top = std::max(0L, visible.top - outer.top);
+        right = std::max(0L, outer.right - visible.right);
+        bottom = std::max(0L, outer.bottom - visible.bottom);
+    }
+    SetWindowPos(window, nullptr, page.left - left, page.top - top, page.width() + left + right,
+                 page.height() + top + bottom, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// Whether the window's visible frame lies over the rectangle.
+bool isOver(HWND window, const PagePlacement& page) {
+    RECT at{};
+    if (FAILED(DwmGetWindowAttribute(window, DWMWA_EXTENDED_FRAME_BOUNDS, &at, sizeof at)) ||
+        at.right <= at.left || at.bottom <= at.top)
+        GetWindowRect(window, &at);
+    return at.left == page.left && at.top == page.top && at.right == page.right &&
+           at.bottom == page.bottom;
+}
+
 // Every process of the job but the browser itself: its renderers, and its
 // GPU and utility processes, which the browser starts again as it needs them.
 void endOtherProcessesOfJob(HANDLE job, DWORD browser) {
@@ -368,11 +401,6 @@ std::optional<int> showInBrowser(const std::string& browser, const PagePlacement
         last = r;
         reports.report(r);
     };
-    port.wallClockMs = [] {
-        return std::chrono::duration_cast<std::chrono::milliseconds>(
-                   std::chrono::system_clock::now().time_since_epoch())
-            .count();
-    };
     port.browserHung = [&](const std::string& w) {
         if (!hung)
             hungWhy = w;
@@ -437,12 +465,8 @@ std::optional<int> showInBrowser(const std::string& browser, const PagePlacement
             return;
         if (IsZoomed(window) || IsIconic(window))
             ShowWindow(window, SW_RESTORE);
-        RECT at{};
-        GetWindowRect(window, &at);
-        if (at.left != page.left || at.top != page.top || at.right != page.right ||
-            at.bottom != page.bottom) {
-            SetWindowPos(window, nullptr, page.left, page.top, page.width(), page.height(),
-                         SWP_NOZORDER | SWP_NOACTIVATE);
+        if (!isOver(window, page)) {
+            placeOver(window, page);
             if (!placed)
                 reports.line("the browser's window is over " + std::to_string(page.left) + "," +
                              std::to_string(page.top) + " " + std::to_string(page.width()) + "x" +
