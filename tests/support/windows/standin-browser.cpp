@@ -14,7 +14,10 @@
 //           (Runtime.evaluate of "1") is answered until Page.crash, which
 //           crashes the renderer;
 //   error   the first load fails (net::ERR_CONNECTION_REFUSED, an error
-//           page), the later ones come up.
+//           page), the later ones come up;
+//   displays  once the page has come up and answered two probes, the
+//           window moves back to 100,100 and every top-level window is told
+//           WM_DISPLAYCHANGE, as when a monitor is added or changed.
 // Browser.setWindowBounds with windowState "fullscreen" puts the window over
 // its monitor; "normal" puts it back.
 //
@@ -41,6 +44,7 @@ namespace {
 constexpr UINT kFullScreen = WM_APP + 1;
 constexpr UINT kNormal = WM_APP + 2;
 constexpr UINT kPipeEnded = WM_APP + 3;
+constexpr UINT kMoveAway = WM_APP + 4;
 
 void say(const std::string& line) {
     OutputDebugStringA(("standin: " + line + "\n").c_str());
@@ -211,6 +215,10 @@ private:
         if (expression == "1") {
             if (hanging_)
                 return;
+            if (loads_ > 0 && !played_ && script_ == "displays" && ++probes_ > 2) {
+                played_ = true;
+                PostMessageA(window_, kMoveAway, 0, 0);
+            }
             if (loads_ > 0 && !played_ && ++probes_ > 2 &&
                 (script_ == "crash" || script_ == "hang")) {
                 played_ = true;
@@ -307,6 +315,13 @@ LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM w, LPARAM l) 
         SetWindowPos(window, nullptr, normalPlace.left, normalPlace.top,
                      normalPlace.right - normalPlace.left, normalPlace.bottom - normalPlace.top,
                      SWP_NOZORDER | SWP_NOACTIVATE);
+        return 0;
+    case kMoveAway:
+        // As a display change leaves a window: elsewhere, and every window
+        // told that the displays changed.
+        SetWindowPos(window, nullptr, 100, 100, 640, 480, SWP_NOZORDER | SWP_NOACTIVATE);
+        SendNotifyMessageA(HWND_BROADCAST, WM_DISPLAYCHANGE, 24, MAKELPARAM(1920, 1080));
+        say("moved away, the displays changed");
         return 0;
     case kPipeEnded:
         DestroyWindow(window);
