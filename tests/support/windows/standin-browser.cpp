@@ -29,6 +29,8 @@
 // handle values (decimal, comma-separated) that must not be valid at all.
 // One line of the debugger output says "standin: handles: only its two
 // pipes" or names each handle found. It ends when the pipe closes.
+#include "ChromiumMessages.h"
+
 #include <json/json.h>
 
 #include <cstdlib>
@@ -186,20 +188,10 @@ private:
         WriteFile(writes_, text.data(), DWORD(text.size()), &written, nullptr);
     }
     void reply(const Json::Value& command, const Json::Value& result) {
-        Json::Value m(Json::objectValue);
-        m["id"] = command["id"];
-        m["result"] = result;
-        if (command.isMember("sessionId"))
-            m["sessionId"] = command["sessionId"];
-        send(m);
+        send(chromium_messages::reply(command, result));
     }
     void event(const std::string& method, const Json::Value& params, const std::string& session) {
-        Json::Value m(Json::objectValue);
-        m["method"] = method;
-        m["params"] = params;
-        if (!session.empty())
-            m["sessionId"] = session;
-        send(m);
+        send(chromium_messages::event(method, params, session));
     }
     void crash() {
         say("the renderer crashes");
@@ -251,40 +243,22 @@ private:
         const std::string url = c["params"]["url"].asString();
         const std::string loader = "L" + std::to_string(loads_);
         say("load " + std::to_string(loads_));
-        Json::Value frame(Json::objectValue);
-        frame["id"] = "T";
-        frame["loaderId"] = loader;
-        Json::Value result(Json::objectValue);
-        result["frameId"] = "T";
-        result["loaderId"] = loader;
+        Json::Value result = chromium_messages::navigation(loader);
         if (script_ == "error" && loads_ == 1) {
             result["errorText"] = "net::ERR_CONNECTION_REFUSED";
             reply(c, result);
             url_ = "chrome-error://chromewebdata/";
-            frame["url"] = url_;
-            frame["unreachableUrl"] = url;
-            Json::Value p(Json::objectValue);
-            p["frame"] = frame;
-            event("Page.frameNavigated", p, "S");
+            event("Page.frameNavigated", chromium_messages::mainFrameNavigated(loader, url_, url),
+                  "S");
             event("Page.loadEventFired", Json::Value(Json::objectValue), "S");
             return;
         }
-        Json::Value sent(Json::objectValue);
-        sent["requestId"] = loader;
-        sent["loaderId"] = loader;
-        sent["frameId"] = "T";
-        sent["type"] = "Document";
-        event("Network.requestWillBeSent", sent, "S");
-        Json::Value response = sent;
-        response["response"]["status"] = 200;
-        response["response"]["url"] = url;
-        event("Network.responseReceived", response, "S");
+        event("Network.requestWillBeSent", chromium_messages::documentRequest(loader), "S");
+        event("Network.responseReceived", chromium_messages::documentResponse(loader, 200, url),
+              "S");
         reply(c, result);
         url_ = url;
-        frame["url"] = url;
-        Json::Value p(Json::objectValue);
-        p["frame"] = frame;
-        event("Page.frameNavigated", p, "S");
+        event("Page.frameNavigated", chromium_messages::mainFrameNavigated(loader, url), "S");
         event("Page.loadEventFired", Json::Value(Json::objectValue), "S");
     }
 

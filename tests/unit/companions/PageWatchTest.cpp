@@ -2,6 +2,7 @@
 // is answered by rules here, time is moved by the test, and the table checks
 // which navigations, renderer ends, address probes and report lines follow.
 #include "PageWatch.h"
+#include "ChromiumMessages.h"
 
 #include <gtest/gtest.h>
 #include <json/reader.h>
@@ -107,12 +108,7 @@ public:
         event("Target.targetCrashed", p, "");
     }
     void event(const std::string& method, const Json::Value& params, const std::string& session) {
-        Json::Value m(Json::objectValue);
-        m["method"] = method;
-        m["params"] = params;
-        if (!session.empty())
-            m["sessionId"] = session;
-        out_.push_back(devtools::compact(m));
+        out_.push_back(devtools::compact(chromium_messages::event(method, params, session)));
     }
     std::vector<std::string> conditions() const {
         std::vector<std::string> names;
@@ -258,12 +254,7 @@ private:
         }
     }
     void reply(const Json::Value& command, const Json::Value& result) {
-        Json::Value m(Json::objectValue);
-        m["id"] = command["id"];
-        m["result"] = result;
-        if (command.isMember("sessionId"))
-            m["sessionId"] = command["sessionId"];
-        out_.push_back(devtools::compact(m));
+        out_.push_back(devtools::compact(chromium_messages::reply(command, result)));
     }
     void take(const std::string& text) {
         Json::Value c;
@@ -375,14 +366,9 @@ private:
         if (loads.size() > 1)
             loads.pop_front();
         const std::string loader = "L" + std::to_string(navigated.size());
-        Json::Value frame(Json::objectValue);
-        frame["id"] = "T";
-        frame["loaderId"] = loader;
         if (load.kind == Load::Kind::Stalls)
             return;
-        Json::Value result(Json::objectValue);
-        result["frameId"] = "T";
-        result["loaderId"] = loader;
+        Json::Value result = chromium_messages::navigation(loader);
         if (load.kind == Load::Kind::Downloads) {
             // Chromium ends a navigation that turned into a download as
             // aborted, and says so before its download events.
@@ -416,34 +402,26 @@ private:
                                       : "net::ERR_CERT_AUTHORITY_INVALID";
             reply(c, result);
             rendererGone_ = false; // the error page commits
-            frame["url"] = "chrome-error://chromewebdata/";
-            frame["unreachableUrl"] = kUrl;
-            Json::Value p(Json::objectValue);
-            p["frame"] = frame;
-            event("Page.frameNavigated", p, "S");
+            event("Page.frameNavigated",
+                  chromium_messages::mainFrameNavigated(loader, "chrome-error://chromewebdata/",
+                                                        kUrl),
+                  "S");
             event("Page.loadEventFired", Json::Value(Json::objectValue), "S");
             return;
         }
-        Json::Value sent(Json::objectValue);
-        sent["requestId"] = loader;
-        sent["loaderId"] = loader;
-        sent["frameId"] = "T";
-        sent["type"] = "Document";
-        event("Network.requestWillBeSent", sent, "S");
-        Json::Value response = sent;
-        response["response"]["status"] = load.status;
-        response["response"]["url"] = kUrl;
-        event("Network.responseReceived", response, "S");
+        event("Network.requestWillBeSent", chromium_messages::documentRequest(loader), "S");
+        event("Network.responseReceived",
+              chromium_messages::documentResponse(loader, load.status, kUrl), "S");
         reply(c, result);
         rendererGone_ = false;
         if (load.kind == Load::Kind::SpinsAtCommit) {
             rendererSpins = true;
             return;
         }
-        frame["url"] = load.landsOn.empty() ? std::string(kUrl) : load.landsOn;
-        Json::Value p(Json::objectValue);
-        p["frame"] = frame;
-        event("Page.frameNavigated", p, "S");
+        event("Page.frameNavigated",
+              chromium_messages::mainFrameNavigated(loader, load.landsOn.empty() ? std::string(kUrl)
+                                                                                 : load.landsOn),
+              "S");
         if (load.kind == Load::Kind::Crashes)
             crash(); // before its load event
         else if (load.kind == Load::Kind::Spins)
