@@ -13,11 +13,15 @@
 //   hang    once the page has come up and answered two probes, no probe
 //           (Runtime.evaluate of "1") is answered until Page.crash, which
 //           crashes the renderer;
+//   stuck   as hang, but Page.crash does nothing: the page answers again
+//           once its renderer (below) is ended;
 //   error   the first load fails (net::ERR_CONNECTION_REFUSED, an error
 //           page), the later ones come up;
 //   displays  once the page has come up and answered two probes, the
 //           window moves back to 100,100 and every top-level window is told
 //           WM_DISPLAYCHANGE, as when a monitor is added or changed.
+// Its page's renderer is a process of its own (this program with
+// --type=renderer), and the renderer's end is its crash, as in Chromium.
 // Browser.setWindowBounds with windowState "fullscreen" puts the window over
 // its monitor; "normal" puts it back.
 //
@@ -33,6 +37,7 @@
 
 #include <json/json.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
@@ -151,7 +156,7 @@ public:
             navigate(c);
         } else if (method == "Page.crash") {
             say("Page.crash");
-            if (hanging_) {
+            if (hanging_ && script_ != "stuck") {
                 hanging_ = false;
                 crash();
             }
@@ -167,6 +172,37 @@ public:
         } else {
             reply(c, empty);
         }
+    }
+
+    // The page's renderer: a process of its own below the browser (this
+    // program again, with --type=renderer), started again whenever it ends;
+    // its end is the renderer's crash.
+    void startRenderer() {
+        char self[MAX_PATH] = {};
+        GetModuleFileNameA(nullptr, self, sizeof self);
+        std::string line = std::string("\"") + self + "\" --type=renderer";
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION started{};
+        if (!CreateProcessA(self, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                            &startup, &started))
+            return;
+        CloseHandle(started.hThread);
+        renderer_ = started.hProcess;
+        std::thread([this, process = started.hProcess] {
+            WaitForSingleObject(process, INFINITE);
+            if (ending_)
+                return;
+            say("the renderer ended");
+            hanging_ = false;
+            crash();
+            startRenderer();
+        }).detach();
+    }
+    void end() {
+        ending_ = true;
+        if (renderer_)
+            TerminateProcess(renderer_, 0);
     }
 
 private:
@@ -212,7 +248,7 @@ private:
                 PostMessageA(window_, kMoveAway, 0, 0);
             }
             if (loads_ > 0 && !played_ && ++probes_ > 2 &&
-                (script_ == "crash" || script_ == "hang")) {
+                (script_ == "crash" || script_ == "hang" || script_ == "stuck")) {
                 played_ = true;
                 if (script_ == "crash") {
                     crash();
@@ -268,7 +304,9 @@ private:
     std::mutex lock_;
     std::string url_ = "about:blank";
     int loads_ = 0, probes_ = 0;
-    bool played_ = false, hanging_ = false;
+    bool played_ = false;
+    std::atomic<bool> hanging_ = false, ending_ = false;
+    HANDLE renderer_ = nullptr;
 };
 
 RECT normalPlace{};
@@ -312,6 +350,11 @@ LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM w, LPARAM l) 
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     const std::string line = GetCommandLineA();
+    // A renderer runs until it is ended.
+    if (line.find(" --type=renderer") != std::string::npos) {
+        Sleep(INFINITE);
+        return 0;
+    }
     HANDLE reads = nullptr, writes = nullptr;
     const std::string pipes = "--remote-debugging-io-pipes=";
     if (const size_t at = line.find(pipes); at != std::string::npos) {
@@ -341,6 +384,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         return 1;
 
     Browser browser(writes, script, window);
+    browser.startRenderer();
     std::thread reader([&] {
         std::string partial;
         char buffer[65536];
@@ -360,6 +404,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         DispatchMessageA(&message);
     }
     say("the pipe closed");
+    browser.end();
     // The reader ended with the pipe; the process ends with it.
     reader.detach();
     return 0;
