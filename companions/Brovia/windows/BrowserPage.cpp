@@ -576,8 +576,10 @@ std::optional<int> showInBrowser(const std::string& browser, const PagePlacement
     if (GetExitCodeProcess(process, &code) && code != STILL_ACTIVE)
         status = ended ? int(code) : 1;
     reports.line("the browser ended with status " + std::to_string(code) + "\n");
+    // What the browser left running goes with it, and with them every end
+    // of the pipes: the writer's last write fails and the reader's read ends.
+    TerminateJobObject(job, 1);
     writer.reset();
-    // The browser's end closed its end of the pipe, which ends the reader.
     reader.join();
     CloseHandle(commands);
     CloseHandle(messages);

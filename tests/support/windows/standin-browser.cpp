@@ -17,6 +17,8 @@
 //           once its renderer (below) is ended;
 //   error   the first load fails (net::ERR_CONNECTION_REFUSED, an error
 //           page), the later ones come up;
+//   quits   once the page has come up and answered two probes, the browser
+//           ends with status 3;
 //   displays  once the page has come up and answered two probes, the
 //           window moves back to 100,100 and every top-level window is told
 //           WM_DISPLAYCHANGE, as when a monitor is added or changed.
@@ -246,6 +248,11 @@ private:
             if (loads_ > 0 && !played_ && script_ == "displays" && ++probes_ > 2) {
                 played_ = true;
                 PostMessageA(window_, kMoveAway, 0, 0);
+            }
+            if (loads_ > 0 && script_ == "quits" && ++probes_ > 2) {
+                say("the browser quits");
+                end();
+                ExitProcess(3);
             }
             if (loads_ > 0 && !played_ && ++probes_ > 2 &&
                 (script_ == "crash" || script_ == "hang" || script_ == "stuck")) {
