@@ -100,18 +100,23 @@ int32_t asInteger(const Json::Value& value) {
     }
 }
 
-// One exchange. Returns the reply (UTF-8) in the program's narrow text (GBK
-// on a Chinese Windows system; invalid sequences become U+FFFD, and on
-// Windows what the code page lacks its default character), empty when the
-// exchange failed.
+// One exchange. Returns the reply as the service sent it (UTF-8), empty when
+// the exchange failed. It is parsed as it came, and each text taken out of
+// it is turned into the program's narrow text then (narrowText): narrowed
+// before parsing, a GBK character whose second byte is a backslash (0x5C)
+// would escape the byte after it, and a "\u" escape would come out as UTF-8
+// among GBK.
 std::string exchange(IHttp* http, const std::string& url, int32_t method, const std::string* body) {
     if (!http)
         return {};
-    std::string reply =
-        http->Request(url.c_str(), method, body ? body->c_str() : nullptr, requestHeaders);
-    if (reply.empty())
-        return reply;
-    return platform::narrowFromUtf8(reply);
+    return http->Request(url.c_str(), method, body ? body->c_str() : nullptr, requestHeaders);
+}
+
+// A text of the reply in the program's narrow text (GBK on a Chinese Windows
+// system; invalid sequences become U+FFFD, and on Windows what the code page
+// lacks its default character).
+std::string narrowText(const Json::Value& value) {
+    return platform::narrowFromUtf8(asText(value));
 }
 
 // One exchange whose reply is read as JSON. False when the exchange failed or
@@ -132,7 +137,7 @@ int32_t replyStatus(const Json::Value& root) {
 // the shell client. The call's result is 0.
 int32_t forwardRefusal(LSystem& client, const Json::Value& root, const char* callName,
                        const char* messagePrefix) {
-    const std::string tips = asText(root["tips"]);
+    const std::string tips = narrowText(root["tips"]);
     OutputDebugText(callName);
     OutputDebugText(tips);
     client.NotifyShellClient(noticeCaption, messagePrefix + tips);
@@ -175,8 +180,8 @@ int32_t LSystem::Login(const std::string& serviceAddress, std::string& token, LS
         if (!parseJson(asText(root["data"]), session))
             return 1;
         requireObjectOrNull(session);
-        std::string newToken = asText(session["Token"]);
-        std::string newName = asText(session["uname"]);
+        std::string newToken = narrowText(session["Token"]);
+        std::string newName = narrowText(session["uname"]);
         token = std::move(newToken);
         displayName = std::move(newName);
         return 1;
@@ -242,7 +247,7 @@ int32_t LSystem::heartpacket(const std::string& serviceAddress, LSystem& client,
             OutputDebugText("Request:");
             OutputDebugText(url);
             OutputDebugText("Response:");
-            OutputDebugText(reply);
+            OutputDebugText(platform::narrowFromUtf8(reply));
         }
         return result;
     } catch (...) {

@@ -3,12 +3,15 @@
 #include "DebugCapture.h"
 #include "FakeHttp.h"
 #include "NoticeListener.h"
+#include "ServiceText.h"
 #include "TempDir.h"
 
 #include "cloud/LSystem.h"
+#include "platform/NarrowText.h"
 #include "platform/ShellClient.h"
 
 #include <gtest/gtest.h>
+#include <optional>
 
 namespace {
 
@@ -36,24 +39,27 @@ const std::string heartError = "LSystem::heartpacket() error!\n";
 // A keep-alive that does not report "alive": its diagnostics show the URL and
 // the reply as transcoded; no notice.
 ReplyCase heartNotAlive(const char* name, const std::string& reply, int32_t result = 0,
-                        const char* shown = nullptr) {
+                        std::optional<std::string> shown = std::nullopt) {
     return {name,
             Call::Heart,
             reply,
             result,
-            {"LSystem::heartpacket()\n", "Request:", heartUrl, "Response:", shown ? shown : reply},
+            {"LSystem::heartpacket()\n", "Request:", heartUrl, "Response:", shown.value_or(reply)},
             {}};
 }
 
 std::vector<ReplyCase> replyCases() {
     const std::string deep10k = std::string(10000, '[') + std::string(10000, ']');
     const std::string invalid = "{\"rt\":\"0\",\"tips\":\"ab\xff\xc3(\"}";
-    const std::string invalidSanitized = "{\"rt\":\"0\",\"tips\":\"ab\xEF\xBF\xBD\xEF\xBF\xBD(\"}";
+    // Each invalid sequence becomes U+FFFD, which narrow text shows as it
+    // can (GBK has no such character: its default character).
+    const std::string replacement = platform::narrowFromUtf8(serviceText(u8"\uFFFD"));
+    const std::string invalidShown = "ab" + replacement + replacement + "(";
     return {
         // Login: the session object arrives as the text of "data".
         {"LoginSessionText",
          Call::Login,
-         R"({"rt":"1","data":"{\"Token\":\"t-9\",\"uname\":\"张三\"}"})",
+         serviceText(u8R"({"rt":"1","data":"{\"Token\":\"t-9\",\"uname\":\"张三\"}"})"),
          1,
          {},
          {},
@@ -114,7 +120,7 @@ std::vector<ReplyCase> replyCases() {
          {"警告|登录失败,返回:x"}},
         {"LoginRtLetterFirst",
          Call::Login,
-         R"({"rt":"x1","tips":"密码错误"})",
+         serviceText(u8R"({"rt":"x1","tips":"密码错误"})"),
          0,
          {"LSystem::Login()", "密码错误"},
          {"警告|登录失败,返回:密码错误"}},
@@ -153,8 +159,16 @@ std::vector<ReplyCase> replyCases() {
          Call::Login,
          invalid,
          0,
-         {"LSystem::Login()", "ab\xEF\xBF\xBD\xEF\xBF\xBD("},
-         {"警告|登录失败,返回:ab\xEF\xBF\xBD\xEF\xBF\xBD("}},
+         {"LSystem::Login()", invalidShown},
+         {"警告|登录失败,返回:" + invalidShown}},
+        // 嘰 is 87 5C in GBK: its second byte is a backslash, which must
+        // not escape the quotation mark after it.
+        {"LoginTipsOfBackslashByte",
+         Call::Login,
+         serviceText(u8R"({"rt":"0","tips":"嘰"})"),
+         0,
+         {"LSystem::Login()", "嘰"},
+         {"警告|登录失败,返回:嘰"}},
         {"LoginEscapedCharacter",
          Call::Login,
          R"({"rt":"0","tips":"\u8d26\u53f7"})",
@@ -186,7 +200,7 @@ std::vector<ReplyCase> replyCases() {
         {"LogoutDataObject", Call::Logout, R"({"rt":"1","data":{}})", 0, {logoutError}, {}},
         {"LogoutRefused",
          Call::Logout,
-         R"({"rt":"0","tips":"未登录"})",
+         serviceText(u8R"({"rt":"0","tips":"未登录"})"),
          0,
          {"LSystem::Logout()", "未登录"},
          {"警告|登出失败,返回:未登录"}},
@@ -197,7 +211,7 @@ std::vector<ReplyCase> replyCases() {
         {"EnterConfirmed", Call::Enter, R"({"rt":"1"})", 1, {}, {}},
         {"EnterRefused",
          Call::Enter,
-         R"({"rt":"0","tips":"工厂不存在"})",
+         serviceText(u8R"({"rt":"0","tips":"工厂不存在"})"),
          0,
          {"LSystem::EnterFactory()", "工厂不存在"},
          {"警告|进入工厂失败,返回:工厂不存在"}},
@@ -228,7 +242,7 @@ std::vector<ReplyCase> replyCases() {
         heartNotAlive("HeartRefusedNoNotice", R"({"rt":"0","data":1,"tips":"x"})"),
         heartNotAlive("HeartEmptyReply", ""),
         heartNotAlive("HeartNotJson", "Bad Gateway"),
-        heartNotAlive("HeartInvalidUtf8", "\xfe{", 0, "\xEF\xBF\xBD{"),
+        heartNotAlive("HeartInvalidUtf8", "\xfe{", 0, replacement + "{"),
         {"HeartRtNumber", Call::Heart, R"({"rt":1,"data":1})", 0, {heartError}, {}},
         {"HeartReplyArray", Call::Heart, "[1]", 0, {heartError}, {}},
         {"HeartDeepNesting", Call::Heart, deep10k, 0, {heartError}, {}},
@@ -285,7 +299,7 @@ TEST(LSystemLogin, FailureLeavesOutputsAlone) {
 // No listener: the notice is dropped and the call's result is unchanged.
 TEST(LSystemNotice, RefusalWithoutShellClient) {
     TempDir dir;
-    std::string reply = R"({"rt":"0","tips":"密码错误"})";
+    std::string reply = serviceText(u8R"({"rt":"0","tips":"密码错误"})");
     LSystem client(std::make_unique<FakeHttp>(&reply), shellClientAt(dir.file("nobody.sock")));
     std::string token, displayName;
     DebugCapture capture;

@@ -225,7 +225,7 @@ TEST_F(LoginDialog, ButtonPressesThroughTheirResults) {
     {
         // Entering the factory is refused: signed in all the same.
         Case c = signIn("factory refused", 0);
-        c.enter = R"({"rt":"0","tips":"无权进入工厂"})";
+        c.enter = serviceText(u8R"({"rt":"0","tips":"无权进入工厂"})");
         c.notices = {"警告|进入工厂失败,返回:无权进入工厂"};
         cases.push_back(c);
     }
@@ -264,8 +264,8 @@ TEST_F(LoginDialog, ButtonPressesThroughTheirResults) {
     // The fields do not matter while signed in.
     cases.push_back(signOut("sign-out with empty fields", 0));
     cases.back().account = cases.back().password = "";
-    for (const char* refusedReply :
-         {R"({"rt":"0","tips":"会话不存在"})", R"({"rt":"1","data":0})", ""}) {
+    for (const std::string& refusedReply : {serviceText(u8R"({"rt":"0","tips":"会话不存在"})"),
+                                            std::string(R"({"rt":"1","data":0})"), std::string()}) {
         Case c;
         c.name = "sign-out refused";
         c.signedIn = true;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "FakeHttp.h"
+#include "ServiceText.h"
 #include "cloud/LSystem.h"
 
 #include <map>
@@ -16,8 +17,8 @@
 namespace scripted {
 
 inline const std::string kLoginOk =
-    R"({"rt":"1","data":"{\"Token\":\"T1\",\"uname\":\"王厂长\"}"})";
-inline const std::string kLoginRefused = R"({"rt":"0","tips":"账号或密码错误"})";
+    serviceText(u8R"({"rt":"1","data":"{\"Token\":\"T1\",\"uname\":\"王厂长\"}"})");
+inline const std::string kLoginRefused = serviceText(u8R"({"rt":"0","tips":"账号或密码错误"})");
 inline const std::string kOk = R"({"rt":"1","data":1})";
 
 class Cloud {
