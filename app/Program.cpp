@@ -231,7 +231,8 @@ WallSnapshot Program::snapshot() {
 void Program::startMetrics() {
     const bool exporterFolder = ::access(kExporterTextfileFolder, W_OK) == 0;
     const std::string path =
-        metricsPath(std::getenv("PANOVIEW_METRICS"), exporterFolder, platform::userRuntimeFolder());
+        metricsPath(std::getenv("PANOVIEW_METRICS"), exporterFolder ? kExporterTextfileFolder : "",
+                    platform::userRuntimeFolder());
     if (path.empty()) {
         DebugPrint("Panoview: no folder for the metrics file; the wall goes on without it\n");
         return;

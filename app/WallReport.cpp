@@ -1,6 +1,7 @@
 #include "app/WallReport.h"
 
 #include "common/DebugPrint.h"
+#include "platform/NarrowText.h"
 
 #include <json/json.h>
 
@@ -80,10 +81,11 @@ std::string rectText(const Rect& r) {
            std::to_string(r.left) + "+" + std::to_string(r.top);
 }
 
-// A label value of the text format: backslash, quote and line feed escaped.
-std::string labelValue(const std::string& text) {
+// A label value of the text format, which is UTF-8: backslash, quote and
+// line feed escaped.
+std::string labelValue(const std::string& narrow) {
     std::string out;
-    for (char c : text) {
+    for (char c : platform::utf8FromNarrow(narrow)) {
         if (c == '\\' || c == '"')
             out += '\\';
         if (c == '\n') {
@@ -139,11 +141,14 @@ std::string statusText(const WallSnapshot& s) {
 }
 
 std::string statusJson(const WallSnapshot& s) {
+    // JSON is UTF-8: the program's narrow texts (GBK on a Chinese Windows
+    // system) are turned into it.
+    const auto text = [](const std::string& narrow) { return platform::utf8FromNarrow(narrow); };
     Json::Value doc(Json::objectValue);
     doc["signedIn"] = s.signedIn;
-    doc["account"] = s.account;
-    doc["user"] = s.userName;
-    doc["service"] = s.service;
+    doc["account"] = text(s.account);
+    doc["user"] = text(s.userName);
+    doc["service"] = text(s.service);
     doc["time"] = timeJson(s.nowMs);
     Json::Value keepAlive(Json::objectValue);
     keepAlive["ok"] =
@@ -156,10 +161,10 @@ std::string statusJson(const WallSnapshot& s) {
     for (const MonitorStatus& m : s.monitors) {
         Json::Value v(Json::objectValue);
         v["entry"] = Json::UInt64(m.entry);
-        v["name"] = m.name;
+        v["name"] = text(m.name);
         v["rect"] = rectJson(m.monitor);
         v["pageRect"] = rectJson(m.work);
-        v["address"] = m.address;
+        v["address"] = text(m.address);
         v["pid"] = m.pid;
         v["state"] = m.state;
         v["reason"] = m.reason;
@@ -167,7 +172,7 @@ std::string statusJson(const WallSnapshot& s) {
         v["since"] = timeJson(m.sinceMs);
         v["sinceMs"] = Json::Int64(m.sinceMs);
         v["nextAttempt"] = timeJson(m.nextAttemptMs);
-        v["detail"] = m.detail;
+        v["detail"] = text(m.detail);
         v["restarts"] = Json::UInt64(m.restarts);
         Json::Value reloads(Json::objectValue);
         for (const std::string_view name : kPageReloadReasons) {
@@ -455,15 +460,14 @@ RemoteAnswer answerRequest(const std::string& line, const RemoteServices& servic
     return {2, "unknown command: " + request.word};
 }
 
-std::string metricsPath(const char* chosen, bool exporterFolderWritable,
-                        const std::string& runtimeFolder) {
+std::string metricsPath(const char* chosen, const std::string& exporterFolder,
+                        const std::string& runtimeFolder, std::string_view separator) {
     if (chosen && *chosen)
         return chosen;
-    if (exporterFolderWritable)
-        return std::string(kExporterTextfileFolder) + "/panoview.prom";
-    if (!runtimeFolder.empty())
-        return runtimeFolder + "/panoview.prom";
-    return {};
+    const std::string& folder = !exporterFolder.empty() ? exporterFolder : runtimeFolder;
+    if (folder.empty())
+        return {};
+    return folder + std::string(separator) + "panoview.prom";
 }
 
 bool MetricsWriter::write(const std::string& text) {

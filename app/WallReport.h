@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -106,12 +107,14 @@ struct RemoteAnswer {
 RemoteAnswer answerRequest(const std::string& line, const RemoteServices& services);
 
 // Where the metrics file goes: `chosen` (PANOVIEW_METRICS) when it is set;
-// else panoview.prom in the node exporter's textfile folder when that
-// folder exists and may be written; else panoview.prom in the user's runtime
-// folder (its own private folder where the session has none); empty when
-// there is no such folder either.
-std::string metricsPath(const char* chosen, bool exporterFolderWritable,
-                        const std::string& runtimeFolder);
+// else panoview.prom in the exporter's textfile folder (the node exporter's
+// on Linux, windows_exporter's textfile_inputs on Windows) when that folder
+// exists and may be written (`exporterFolder`, empty when not); else
+// panoview.prom in the user's runtime folder (its own private folder where
+// the session has none); empty when there is no such folder either.
+// `separator` joins a folder and the file's name.
+std::string metricsPath(const char* chosen, const std::string& exporterFolder,
+                        const std::string& runtimeFolder, std::string_view separator = "/");
 inline constexpr const char* kExporterTextfileFolder = "/var/lib/prometheus/node-exporter";
 
 // Keeps the metrics file: each write replaces it whole. A failing folder

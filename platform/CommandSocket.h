@@ -94,6 +94,19 @@ public:
     virtual std::optional<std::chrono::steady_clock::time_point> nextDeadline() const = 0;
 };
 
+// The wire of one request, the same over every transport (a Unix socket on
+// Linux, a named pipe on Windows):
+// The request as it goes out, its line feed added. False, with the refusal
+// to report instead, when it holds a line feed or is longer than
+// kCommandRequestMax bytes with its line feed.
+bool commandRequestLine(const std::string& request, std::string& line, CommandAnswer& refusal);
+// The answer as it goes out: status, blank, text and the final line feed,
+// or a refusal (status 2) when that would be longer than kCommandAnswerMax.
+std::string commandAnswerLine(const CommandAnswer& answer);
+// The answer the bytes a client read hold: status 2 "the running copy did
+// not answer" when they do not end with the final line feed.
+CommandAnswer parseCommandAnswer(std::string reply);
+
 // Hands the request line to the running copy and waits for its whole
 // answer. False when no copy listens (no socket, nobody at it) or the
 // listener is another user's; a copy that does not answer whole (its final

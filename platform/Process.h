@@ -43,8 +43,10 @@ std::string findProgram(const std::string& name, const std::string& firstDirecto
 // the program's file name and the arguments, each separated by one blank and
 // quoted only where it holds a blank, a tab or a quotation mark (so that it
 // still arrives whole); the process handle is waited on by a thread of its
-// own for `ended`; no handle is inherited, so `reports` gets no pipe
-// (readEnd stays -1); error numbers are the system's error codes
+// own for `ended`; with `reports` the child inherits the write end of a new
+// pipe and no other handle (PROC_THREAD_ATTRIBUTE_HANDLE_LIST), named in its
+// environment as `reports->variable`=<the handle's number>, and readEnd is
+// the read end's handle value (handles fit in 32 bits); error numbers are the system's error codes
 // (kProgramNotFound is ERROR_FILE_NOT_FOUND there too).
 struct ChildPipe {
     std::string variable;

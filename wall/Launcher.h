@@ -16,8 +16,9 @@
 
 // The page browser's program name (its desktop name is "Brovia.exe").
 inline constexpr const char* kBrowserProgram = "Brovia";
-// The environment variable that names the descriptor on which a page browser
-// reports its page's state (wall/PageReport.h).
+// The environment variable that names the descriptor (on Windows: the pipe
+// handle) on which a page browser reports its page's state
+// (wall/PageReport.h).
 inline constexpr const char* kPageReportVariable = "BROVIA_REPORT_FD";
 
 // The page address: the first "%s" of the template becomes the token, each

@@ -62,6 +62,17 @@ bool TrayWindow::onMessage(UINT message, WPARAM w, LPARAM l, INT_PTR& result) {
         controller_.OnTimer(static_cast<int>(w));
         result = 0;
         return true;
+    // The session ends (logoff, shutdown): the wall ends as Exit ends it,
+    // without a question and without signing out, before the system ends
+    // the process.
+    case WM_QUERYENDSESSION:
+        result = TRUE;
+        return true;
+    case WM_ENDSESSION:
+        if (w)
+            controller_.OnEndSession();
+        result = 0;
+        return true;
     default:
         return false;
     }

@@ -5,18 +5,26 @@
 //
 //   start-up     CPanoviewApp          instance mutex, language, config, displays
 //   the wall     Launcher              starts Brovia.exe per display, StopBrowsers
+//                WallKeeper            restarts, follows the monitors, no blanking,
+//                                      the page states the browsers report
+//                DisplayWatch          tells the keeper that the monitors changed
 //   the windows  TrayWindow/CPanoviewDlg   dialog 102: tray icon, menu, keep-alive, Exit
 //                LoginWindow/CLoginDlg     dialog 130: sign-in and sign-out
 //                SystemSetWindow/CSystemSet  dialog 132, made for each run
+//   commands     CommandPipeServer     Panoview.exe --login / --settings / --status /
+//                                      --reload / --screenshot of later starts
+//   health       MetricsWriter         the Prometheus metrics file
 //   the loop     the thread's message loop, the login dialog's keys, and
 //                the calls the workers queue into it (win32::UiThread)
 #pragma once
 
 #include "app/PanoviewApp.h"
 #include "app/PanoviewDlg.h"
+#include "app/WallReport.h"
 #include "cloud/LoginDlg.h"
 #include "settings/SystemSet.h"
 #include "wall/Launcher.h"
+#include "wall/WallKeeper.h"
 
 #include <memory>
 #include <string>
@@ -26,6 +34,10 @@ class TrayWindow;
 namespace win32 {
 class UiThread;
 }
+namespace platform {
+class CommandPipeServer;
+class DisplayWatch;
+} // namespace platform
 
 class WindowsProgram {
 public:
@@ -47,9 +59,23 @@ private:
     void runMessageLoop();
 
     LauncherServices launcherServices();
+    WallKeeperServices wallKeeperServices();
     PanoviewDlgServices mainWindowServices();
     LoginServices loginServices();
     SystemSetServices settingsServices();
+
+    // Serves the commands of later starts over the named pipe.
+    void listenForCommands();
+    RemoteServices remoteServices();
+    // The wall now, token and password hidden.
+    WallSnapshot snapshot();
+    // The metrics file: written every 15 s, and soon after every change.
+    void startMetrics();
+    void metricsChanged();
+    void writeMetrics();
+    void writeMetricsEvery15s();
+
+    static void writeToStandardOutput(const std::string& text);
 
     void createLoginDialog();
     void showLoginDialog();
@@ -65,7 +91,13 @@ private:
     // Made once the program folder is known, and never freed: a launch
     // worker may still use it while the process ends.
     Launcher* launcher_ = nullptr;
+    std::unique_ptr<WallKeeper> wallKeeper_;
+    std::unique_ptr<platform::DisplayWatch> displayWatch_;
     std::unique_ptr<TrayWindow> tray_;
+    std::unique_ptr<platform::CommandPipeServer> commands_;
+    KeepAliveRecord keepAlive_;
+    std::unique_ptr<MetricsWriter> metrics_;
+    bool metricsDue_ = false;
     // Made on the first login command and never freed, so that a sign-in
     // still under way delivers its result to it whenever it comes.
     LoginWindow* login_ = nullptr;

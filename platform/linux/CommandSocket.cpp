@@ -145,15 +145,6 @@ struct Connection {
     }
 };
 
-// The answer as it goes out: status, blank, text and the final line feed,
-// or a refusal when that would be longer than kCommandAnswerMax.
-std::string answerLine(const CommandAnswer& answer) {
-    std::string text = std::to_string(answer.status) + " " + answer.text;
-    if (text.size() + 1 > kCommandAnswerMax)
-        text = "2 the answer is too long";
-    return text + '\n';
-}
-
 // One epoll set holds the listening socket and every connection, each
 // watched for what it waits for (its request's bytes, or room for its
 // answer): its descriptor is the one the event loop watches.
@@ -314,7 +305,7 @@ private:
                 close(it);
                 return;
             }
-            connection.answer = answerLine(handle(connection.request));
+            connection.answer = commandAnswerLine(handle(connection.request));
         }
         switch (connection.writeAnswer()) {
         case Step::Waiting:
@@ -442,27 +433,15 @@ bool sendCommand(const std::string& path, const std::string& request, CommandAns
     UniqueFd fd(connectPrivateSocket(path));
     if (!fd.valid())
         return false;
-    const std::string line = request + "\n";
-    std::string reply;
-    if (request.find('\n') != std::string::npos) {
-        answer = {2, "the request holds a line feed"};
+    std::string line;
+    if (!commandRequestLine(request, line, answer))
         return true;
-    }
-    if (line.size() > kCommandRequestMax) {
-        answer = {2, "the request is too long"};
-        return true;
-    }
     // An answer cut off before its final line feed is none.
+    std::string reply;
     if (!writeAll(fd.get(), line.data(), line.size(), WriteTo::Socket) ||
-        !readToEnd(fd.get(), reply, kCommandAnswerMax, deadline) || reply.empty() ||
-        reply.back() != '\n') {
-        answer = {2, "the running copy did not answer"};
-        return true;
-    }
-    reply.pop_back();
-    const size_t blank = reply.find(' ');
-    answer.status = std::atoi(reply.substr(0, blank).c_str());
-    answer.text = blank == std::string::npos ? "" : reply.substr(blank + 1);
+        !readToEnd(fd.get(), reply, kCommandAnswerMax, deadline))
+        reply.clear();
+    answer = parseCommandAnswer(std::move(reply));
     return true;
 }
 

@@ -3,7 +3,10 @@
 // message-only window of that thread).
 #pragma once
 
+#include <chrono>
+#include <cstdint>
 #include <functional>
+#include <map>
 
 namespace win32 {
 
@@ -21,8 +24,17 @@ public:
     // line.
     void post(std::function<void()> call);
 
+    // Runs the call once on the UI thread after the delay (a timer of the
+    // queue's window); dropped unrun when the UiThread goes first.
+    void after(std::chrono::milliseconds delay, std::function<void()> call);
+
+    // The timer's due call, taken out (the window's procedure runs it).
+    std::function<void()> takeDue(uintptr_t id);
+
 private:
     void* window_ = nullptr; // HWND
+    uintptr_t nextTimer_ = 1;
+    std::map<uintptr_t, std::function<void()>> due_;
 };
 
 } // namespace win32

@@ -65,6 +65,85 @@ template <typename Visit> void forEachProcess(Visit visit) {
     CloseHandle(snapshot);
 }
 
+// A page browser's report pipe: the read end stays here (not inheritable),
+// the write end is made inheritable for the one child and closed here once
+// the child has it, so that the read end sees the end of the file when the
+// child ends.
+struct ReportPipe {
+    HANDLE read = nullptr;
+    HANDLE write = nullptr;
+    bool open() {
+        if (!CreatePipe(&read, &write, nullptr, 0))
+            return false;
+        SetHandleInformation(write, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+        return true;
+    }
+    int takeReadEnd() {
+        const int end = static_cast<int>(reinterpret_cast<intptr_t>(read));
+        read = nullptr;
+        return end;
+    }
+    ~ReportPipe() {
+        if (read)
+            CloseHandle(read);
+        if (write)
+            CloseHandle(write);
+    }
+};
+
+// The list of handles a child inherits (PROC_THREAD_ATTRIBUTE_HANDLE_LIST):
+// that one and no other inheritable handle of this process. Null where the
+// system has no such list; the child then inherits what is inheritable,
+// which is the pipe's write end alone here.
+class InheritedHandles {
+public:
+    explicit InheritedHandles(HANDLE handle) : handle_(handle) {
+        SIZE_T size = 0;
+        InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+        buffer_.resize(size);
+        auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(buffer_.data());
+        if (size == 0 || !InitializeProcThreadAttributeList(list, 1, 0, &size))
+            return;
+        if (!UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, &handle_,
+                                       sizeof handle_, nullptr, nullptr)) {
+            DeleteProcThreadAttributeList(list);
+            return;
+        }
+        list_ = list;
+    }
+    ~InheritedHandles() {
+        if (list_)
+            DeleteProcThreadAttributeList(list_);
+    }
+    InheritedHandles(const InheritedHandles&) = delete;
+    InheritedHandles& operator=(const InheritedHandles&) = delete;
+    LPPROC_THREAD_ATTRIBUTE_LIST list() const { return list_; }
+
+private:
+    HANDLE handle_;
+    std::vector<char> buffer_;
+    LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
+};
+
+// This process's environment with NAME=VALUE set, as CreateProcessA takes
+// it: each entry ended by a zero byte, the block by one more.
+std::vector<char> environmentWith(const std::string& name, const std::string& value) {
+    std::vector<char> block;
+    const std::string prefix = name + "=";
+    if (char* current = GetEnvironmentStringsA()) {
+        for (const char* entry = current; *entry; entry += std::strlen(entry) + 1) {
+            if (_strnicmp(entry, prefix.c_str(), prefix.size()) != 0)
+                block.insert(block.end(), entry, entry + std::strlen(entry) + 1);
+        }
+        FreeEnvironmentStringsA(current);
+    }
+    const std::string entry = prefix + value;
+    block.insert(block.end(), entry.begin(), entry.end());
+    block.push_back('\0');
+    block.push_back('\0');
+    return block;
+}
+
 std::string withoutExe(const std::string& image) {
     return endsWithNoCase(image, ".exe") ? image.substr(0, image.size() - 4) : image;
 }
@@ -93,9 +172,12 @@ int spawnProcess(const std::string& name, const std::vector<std::string>& args,
     const std::string program = findProgram(name, firstDirectory);
     if (program.empty())
         return kProgramNotFound;
-    // No handle is inherited, so there is no report pipe to give.
-    if (reports)
+    ReportPipe pipe;
+    if (reports) {
         reports->readEnd = -1;
+        if (!pipe.open())
+            return static_cast<int>(GetLastError());
+    }
 
     // The command line: the program's file name without a path ("Brovia.exe"),
     // then the arguments.
@@ -123,12 +205,31 @@ int spawnProcess(const std::string& name, const std::vector<std::string>& args,
         startup.wShowWindow = SW_SHOWDEFAULT;
     }
     PROCESS_INFORMATION started{};
-    if (!CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
-                        NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup, &started)) {
+    BOOL created = FALSE;
+    if (reports) {
+        // The write end alone is inherited, named in the child's environment.
+        STARTUPINFOEXA extended{};
+        extended.StartupInfo = startup;
+        extended.StartupInfo.cb = sizeof extended;
+        InheritedHandles inherited(pipe.write);
+        extended.lpAttributeList = inherited.list();
+        std::vector<char> environment = environmentWith(
+            reports->variable, std::to_string(reinterpret_cast<uintptr_t>(pipe.write)));
+        created = CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                                 NORMAL_PRIORITY_CLASS |
+                                     (extended.lpAttributeList ? EXTENDED_STARTUPINFO_PRESENT : 0),
+                                 environment.data(), nullptr, &extended.StartupInfo, &started);
+    } else {
+        created = CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
+                                 NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup, &started);
+    }
+    if (!created) {
         const DWORD error = GetLastError();
         return error != 0 ? static_cast<int>(error) : kProgramNotFound;
     }
     CloseHandle(started.hThread);
+    if (reports)
+        reports->readEnd = pipe.takeReadEnd();
     pid = static_cast<pid_t>(started.dwProcessId);
     watchUntilItEnds(started.hProcess, started.dwProcessId, std::move(ended));
     return 0;

@@ -3,11 +3,12 @@
 #include "common/HiddenToken.h"
 #include "platform/DebuggerOutput.h"
 
-// The wall keeper reads the report lines from the debugger output until it
-// gives Brovia.exe a channel of its own; each line is written through here
-// alone.
+// Each report goes to the wall keeper's pipe and, as every line, to the
+// debugger output.
 void ReportLines::report(const PageReport& report) {
-    line(formatPageReport(report));
+    const std::string text = formatPageReport(report);
+    channel_.reportLine(hideTokenIn(text, token_));
+    line(text);
 }
 
 void ReportLines::line(const std::string& text) {

@@ -1,9 +1,11 @@
 // Where Brovia.exe's lines go: each change of the page's state as one
-// report line for the wall keeper (wall/PageReport.h), and its other lines
-// for whoever reads the debugger output. The session token of the page's
+// report line for the wall keeper (wall/PageReport.h) on the pipe Panoview
+// gave it (PageReportWriter.h), and every line, those too, for whoever
+// reads the debugger output. The session token of the page's
 // address is "***" in every line.
 #pragma once
 
+#include "PageReportWriter.h"
 #include "wall/PageReport.h"
 
 #include <string>
@@ -19,4 +21,7 @@ public:
 
 private:
     std::string token_;
+    // Panoview's report pipe, taken from the environment when Brovia.exe
+    // starts.
+    PageReportWriter channel_ = PageReportWriter::fromEnvironment();
 };

@@ -7,6 +7,7 @@
 #include "DebugCapture.h"
 
 #include "MetricsText.h"
+#include "ServiceText.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -69,7 +70,9 @@ TEST(WallStatus, JsonListsEveryEntryWithItsStateAndNoToken) {
     std::istringstream in(text);
     ASSERT_TRUE(Json::parseFromStream(reader, in, &doc, &errors)) << errors;
     EXPECT_TRUE(doc["signedIn"].asBool());
-    EXPECT_EQ(doc["user"].asString(), "王厂长");
+    // UTF-8 in the document, whatever the program's narrow text is (GBK on
+    // Windows).
+    EXPECT_EQ(doc["user"].asString(), serviceText(u8"王厂长"));
     EXPECT_EQ(doc["keepAlive"]["ok"], true);
     EXPECT_EQ(doc["keepAlive"]["at"].asString(), "2025-12-08T21:59:50Z");
     ASSERT_EQ(doc["monitors"].size(), 3u);
@@ -369,12 +372,19 @@ TEST(RemoteAnswers, StatusOfEachRequest) {
 }
 
 TEST(WallMetrics, WhereTheFileGoesAndOneLineForAFailingFolder) {
-    EXPECT_EQ(metricsPath("/srv/m.prom", true, "/run/user/7"), "/srv/m.prom");
-    EXPECT_EQ(metricsPath("", true, "/run/user/7"),
+    const std::string exporter = kExporterTextfileFolder;
+    EXPECT_EQ(metricsPath("/srv/m.prom", exporter, "/run/user/7"), "/srv/m.prom");
+    EXPECT_EQ(metricsPath("", exporter, "/run/user/7"),
               "/var/lib/prometheus/node-exporter/panoview.prom");
-    EXPECT_EQ(metricsPath(nullptr, false, "/run/user/7"), "/run/user/7/panoview.prom");
-    EXPECT_EQ(metricsPath(nullptr, false, "/tmp/panoview-7"), "/tmp/panoview-7/panoview.prom");
-    EXPECT_EQ(metricsPath(nullptr, false, ""), "") << "no folder of the user's: no file";
+    EXPECT_EQ(metricsPath(nullptr, "", "/run/user/7"), "/run/user/7/panoview.prom");
+    EXPECT_EQ(metricsPath(nullptr, "", "/tmp/panoview-7"), "/tmp/panoview-7/panoview.prom");
+    EXPECT_EQ(metricsPath(nullptr, "", ""), "") << "no folder of the user's: no file";
+    // Windows: windows_exporter's folder, else the user's local folder.
+    EXPECT_EQ(metricsPath(nullptr, R"(C:\Program Files\windows_exporter\textfile_inputs)",
+                          R"(C:\Users\op\AppData\Local\Panoview)", "\\"),
+              R"(C:\Program Files\windows_exporter\textfile_inputs\panoview.prom)");
+    EXPECT_EQ(metricsPath(nullptr, "", R"(C:\Users\op\AppData\Local\Panoview)", "\\"),
+              R"(C:\Users\op\AppData\Local\Panoview\panoview.prom)");
 
     std::vector<int> outcomes = {0, ENOSPC, ENOENT, ENOSPC, 0, 0, ENOENT};
     size_t next = 0;

@@ -6,10 +6,14 @@
 //   PANOVIEW_PROBE_WAIT=1     then waits (up to 60 s) until it is ended
 //   PANOVIEW_PROBE_LOCK=NAME  ends with the instance lock's outcome for NAME
 //                             (0 Acquired, 1 AlreadyHeld, 2 Failed)
+//   PANOVIEW_PROBE_REPORT=T   writes the line T and a line feed to the pipe
+//                             handle BROVIA_REPORT_FD names, as a page
+//                             browser reports its page
 #include "platform/Instance.h"
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <windows.h>
 
 int main() {
@@ -27,6 +31,14 @@ int main() {
                          startup.dwFlags, static_cast<unsigned>(startup.wShowWindow));
             std::fclose(file);
         }
+    }
+    if (const char* line = std::getenv("PANOVIEW_PROBE_REPORT")) {
+        const char* named = std::getenv("BROVIA_REPORT_FD");
+        HANDLE pipe = named ? reinterpret_cast<HANDLE>(std::strtoul(named, nullptr, 10)) : nullptr;
+        const std::string text = std::string(line) + "\n";
+        DWORD written = 0;
+        if (!pipe || !WriteFile(pipe, text.data(), DWORD(text.size()), &written, nullptr))
+            return 3;
     }
     if (std::getenv("PANOVIEW_PROBE_WAIT"))
         Sleep(60000);

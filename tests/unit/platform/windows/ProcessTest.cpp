@@ -1,6 +1,7 @@
 // Starting the page browser with CreateProcessA and the wall's start-up
 // information, and ending it with taskkill.
 #include "platform/Process.h"
+#include "platform/windows/PipeReading.h"
 
 #include "TempDir.h"
 #include "WindowsProbe.h"
@@ -9,6 +10,7 @@
 #include <future>
 #include <gtest/gtest.h>
 #include <map>
+#include <mutex>
 #include <thread>
 #include <windows.h>
 
@@ -88,6 +90,40 @@ TEST(WindowsProcess, StartsTheBrowserWithThePartsCommandLineAndPlacement) {
     EXPECT_EQ(record["height"], "1048");
     EXPECT_EQ(record["flags"], "7");
     EXPECT_EQ(record["show"], "10");
+}
+
+// With a report pipe, the browser finds its write end named in
+// BROVIA_REPORT_FD and what it writes comes out of the read end, which ends
+// once the browser has ended; the start-up information is the same.
+TEST(WindowsProcess, ReportPipeCarriesTheBrowsersLinesToItsEnd) {
+    BrowserFolder browser;
+    const std::string out = browser.dir.file("record.txt");
+    ProbeEnvironment record("PANOVIEW_PROBE_OUT", out);
+    ProbeEnvironment report("PANOVIEW_PROBE_REPORT", "page live 1 0 plain window");
+    const Rect work{0, 0, 1920, 1048};
+    platform::ChildPipe pipe{"BROVIA_REPORT_FD"};
+    pid_t pid = 0;
+    ASSERT_EQ(
+        platform::spawnProcess("Brovia", {"/url", "u"}, browser.folder, pid, {}, &pipe, &work), 0);
+    ASSERT_GE(pipe.readEnd, 0);
+    std::mutex mutex;
+    std::string bytes;
+    std::promise<void> ended;
+    ASSERT_TRUE(platform::readPipeUntilEnd(
+        pipe.readEnd,
+        [&](std::string more) {
+            std::lock_guard<std::mutex> lock(mutex);
+            bytes += more;
+        },
+        [&] { ended.set_value(); }));
+    ASSERT_EQ(ended.get_future().wait_for(std::chrono::seconds(30)), std::future_status::ready)
+        << "the read end sees the end once the browser has ended";
+    EXPECT_EQ(bytes, "page live 1 0 plain window\n");
+    auto placed = readRecord(out);
+    EXPECT_EQ(placed["flags"], "7");
+    EXPECT_EQ(placed["width"], "1920");
+    EXPECT_EQ(placed["height"], "1048");
+    EXPECT_EQ(placed["title"], "");
 }
 
 // An argument with blanks or quotation marks still arrives whole.
