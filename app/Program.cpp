@@ -183,15 +183,7 @@ RemoteServices Program::remoteServices() {
         metricsChanged();
         return started;
     };
-    services.desktopMonitors = [] {
-        std::vector<std::pair<std::string, Rect>> monitors;
-        const SystemConfig& config = *theSystemConfig;
-        if (config.primaryMonitor.rcMonitor.width() > 0)
-            monitors.emplace_back(config.primaryMonitor.szDevice, config.primaryMonitor.rcMonitor);
-        for (const MonitorInfo& m : config.extendedMonitors)
-            monitors.emplace_back(m.szDevice, m.rcMonitor);
-        return monitors;
-    };
+    services.desktopMonitors = [] { return desktopMonitorsOf(*theSystemConfig); };
     services.saveImage = platform::saveScreenImage;
     // Run after the answer has gone: the settings dialog runs a loop of its
     // own for as long as the operator keeps it open.
@@ -214,18 +206,7 @@ int64_t nowMs() {
 } // namespace
 
 WallSnapshot Program::snapshot() {
-    const SystemConfig& config = *theSystemConfig;
-    WallSnapshot s;
-    s.nowMs = nowMs();
-    s.signedIn = config.signedIn;
-    s.account = config.userId;
-    s.userName = config.userName;
-    s.service = config.serviceAddress;
-    s.keepAlive = keepAlive_;
-    s.monitors = wallKeeper_->monitors();
-    hideToken(s, config.token);
-    hideToken(s, config.password);
-    return s;
+    return wallSnapshot(*theSystemConfig, keepAlive_, wallKeeper_->monitors(), nowMs());
 }
 
 void Program::startMetrics() {

@@ -140,6 +140,30 @@ std::string statusText(const WallSnapshot& s) {
     return text;
 }
 
+WallSnapshot wallSnapshot(const SystemConfig& config, const KeepAliveRecord& keepAlive,
+                          std::vector<MonitorStatus> monitors, int64_t nowMs) {
+    WallSnapshot s;
+    s.nowMs = nowMs;
+    s.signedIn = config.signedIn;
+    s.account = config.userId;
+    s.userName = config.userName;
+    s.service = config.serviceAddress;
+    s.keepAlive = keepAlive;
+    s.monitors = std::move(monitors);
+    hideToken(s, config.token);
+    hideToken(s, config.password);
+    return s;
+}
+
+std::vector<std::pair<std::string, Rect>> desktopMonitorsOf(const SystemConfig& config) {
+    std::vector<std::pair<std::string, Rect>> monitors;
+    if (config.primaryMonitor.rcMonitor.width() > 0)
+        monitors.emplace_back(config.primaryMonitor.szDevice, config.primaryMonitor.rcMonitor);
+    for (const MonitorInfo& m : config.extendedMonitors)
+        monitors.emplace_back(m.szDevice, m.rcMonitor);
+    return monitors;
+}
+
 std::string statusJson(const WallSnapshot& s) {
     // JSON is UTF-8: the program's narrow texts (GBK on a Chinese Windows
     // system) are turned into it.

@@ -39,6 +39,15 @@ struct WallSnapshot {
     std::vector<MonitorStatus> monitors;
 };
 
+// The wall at `nowMs` as the program's record, the keep-alive and the wall
+// keeper have it, with the session's token and password hidden.
+WallSnapshot wallSnapshot(const SystemConfig& config, const KeepAliveRecord& keepAlive,
+                          std::vector<MonitorStatus> monitors, int64_t nowMs);
+
+// Every monitor of the desktop the record holds: its name and whole
+// rectangle, the primary first.
+std::vector<std::pair<std::string, Rect>> desktopMonitorsOf(const SystemConfig& config);
+
 // Every occurrence of the token in every text of the snapshot becomes "***"
 // (a page's detail may quote an address that carries it).
 void hideToken(WallSnapshot& snapshot, const std::string& token);

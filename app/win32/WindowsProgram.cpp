@@ -136,15 +136,7 @@ RemoteServices WindowsProgram::remoteServices() {
         metricsChanged();
         return started;
     };
-    services.desktopMonitors = [] {
-        std::vector<std::pair<std::string, Rect>> monitors;
-        const SystemConfig& config = *theSystemConfig;
-        if (config.primaryMonitor.rcMonitor.width() > 0)
-            monitors.emplace_back(config.primaryMonitor.szDevice, config.primaryMonitor.rcMonitor);
-        for (const MonitorInfo& m : config.extendedMonitors)
-            monitors.emplace_back(m.szDevice, m.rcMonitor);
-        return monitors;
-    };
+    services.desktopMonitors = [] { return desktopMonitorsOf(*theSystemConfig); };
     services.saveImage = [](const Rect&, const std::string&, std::string& why) {
         why = "pictures of the monitors are not taken on Windows yet";
         return false;
@@ -191,18 +183,7 @@ std::string writableExporterFolder() {
 } // namespace
 
 WallSnapshot WindowsProgram::snapshot() {
-    const SystemConfig& config = *theSystemConfig;
-    WallSnapshot s;
-    s.nowMs = nowMs();
-    s.signedIn = config.signedIn;
-    s.account = config.userId;
-    s.userName = config.userName;
-    s.service = config.serviceAddress;
-    s.keepAlive = keepAlive_;
-    s.monitors = wallKeeper_->monitors();
-    hideToken(s, config.token);
-    hideToken(s, config.password);
-    return s;
+    return wallSnapshot(*theSystemConfig, keepAlive_, wallKeeper_->monitors(), nowMs());
 }
 
 void WindowsProgram::startMetrics() {
