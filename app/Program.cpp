@@ -18,7 +18,7 @@
 #include "platform/linux/qt/Application.h"
 #include "platform/linux/qt/MessageBox.h"
 #include "platform/linux/qt/PipeReaders.h"
-#include "platform/linux/qt/ScreenImage.h"
+#include "platform/ScreenImage.h"
 #include "platform/linux/qt/Signals.h"
 #include "platform/linux/qt/UiThread.h"
 #include "settings/ConfigFile.h"

@@ -11,6 +11,7 @@
 #include "platform/Files.h"
 #include "platform/Instance.h"
 #include "platform/Process.h"
+#include "platform/ScreenImage.h"
 #include "platform/Threads.h"
 #include "platform/win32/DisplayDevices.h"
 #include "platform/win32/UiThread.h"
@@ -137,10 +138,7 @@ RemoteServices WindowsProgram::remoteServices() {
         return started;
     };
     services.desktopMonitors = [] { return desktopMonitorsOf(*theSystemConfig); };
-    services.saveImage = [](const Rect&, const std::string&, std::string& why) {
-        why = "pictures of the monitors are not taken on Windows yet";
-        return false;
-    };
+    services.saveImage = platform::saveScreenImage;
     // Run after the answer has gone: the settings dialog runs a loop of its
     // own for as long as the operator keeps it open.
     services.dialog = [this](const std::string& word) {

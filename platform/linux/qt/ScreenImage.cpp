@@ -1,4 +1,4 @@
-#include "platform/linux/qt/ScreenImage.h"
+#include "platform/ScreenImage.h"
 
 #include "platform/Files.h"
 #include "platform/linux/Xcb.h"
