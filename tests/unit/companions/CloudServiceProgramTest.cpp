@@ -6,9 +6,11 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <string>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -80,8 +82,13 @@ TEST(CloudServiceProgram, HelpNamesTheDefaultsAndBadArgumentsGiveOneLine) {
     EXPECT_NE(text.find("PORT defaults to 8088"), std::string::npos) << text;
     EXPECT_NE(text.find("cloud-accounts.json beside the program"), std::string::npos) << text;
 
-    const std::string badJson = testing::TempDir() + "/cloud-service-bad-accounts.json";
-    FILE* bad = fopen(badJson.c_str(), "w");
+    // A file of this run's own: a name every run shares in the temporary
+    // folder may be another user's, and then cannot be written.
+    std::string badJson = testing::TempDir() + "/cloud-service-bad-accounts-XXXXXX";
+    const int badFd = mkstemp(badJson.data());
+    ASSERT_GE(badFd, 0) << badJson;
+    FILE* bad = fdopen(badFd, "w");
+    ASSERT_NE(bad, nullptr);
     fputs("{\"accounts\":\n[{\"loginName\":", bad);
     fclose(bad);
     const std::vector<std::vector<std::string>> refused = {
@@ -102,6 +109,7 @@ TEST(CloudServiceProgram, HelpNamesTheDefaultsAndBadArgumentsGiveOneLine) {
         EXPECT_EQ(err.rfind("cloud-service: ", 0), 0u) << err;
         EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
     }
+    unlink(badJson.c_str());
 }
 
 TEST(CloudServiceProgram, SwitchesBetweenSilenceAndAnsweringWithoutLosingItsPort) {
