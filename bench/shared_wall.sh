@@ -8,8 +8,12 @@
 #     below them, as its proportional share, Pss from smaps_rollup) per
 #     monitor, SETTLE seconds after the last page came up.
 # Both models (BROVIA_SHARED unset and BROVIA_SHARED=0) at each size, one
-# after the other. Not a test: run it by hand, e.g.
-#   bench/shared_wall.sh [MONITOR_COUNTS...]      (default: 3 8)
+# after the other. PANEL=INDEX:HEIGHT puts a panel (trayer, the tray host)
+# along the bottom of monitor INDEX, whose work area it makes HEIGHT pixels
+# shorter. DESKTOP=mutter (or gnome-shell, kwin, sway) runs the wall on that
+# compositor's XWayland (scripts/waywall) instead of an X server with
+# openbox. Not a test: run it by hand, e.g.
+#   [PANEL=0:40] [DESKTOP=mutter] bench/shared_wall.sh [MONITOR_COUNTS...]   (default: 3 8)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bin=$root/build/bin
@@ -31,13 +35,15 @@ family() {
 }
 work=""
 pids=()
+wall_script=xwall
+[[ -n ${DESKTOP:-} ]] && wall_script=waywall
 cleanup() {
     for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
     if [[ -n $work ]]; then
         for p in $(wall_tops); do kill -KILL "$p" 2>/dev/null || true; done
         rm -rf "$work"
     fi
-    [[ -n ${DISPLAY:-} ]] && "$root/scripts/xwall" stop "$DISPLAY" >/dev/null 2>&1 || true
+    [[ -n ${DISPLAY:-} ]] && "$root/scripts/$wall_script" stop "$DISPLAY" >/dev/null 2>&1 || true
     pids=()
 }
 trap cleanup EXIT
@@ -107,8 +113,16 @@ measure() { # monitors, model (shared|own)
     for ((i = 0; i < n; i++)); do monitors+="${monitors:+,}1280x720"; done
     work=$(mktemp -d)
     local out
-    out=$("$root/scripts/xwall" start --monitors "$monitors" --primary 0 --owner $$)
-    export ${out?}
+    local panel=() line
+    [[ -n ${PANEL:-} ]] && panel=(--panel "$PANEL")
+    if [[ -n ${DESKTOP:-} ]]; then
+        # The pages are X11 clients of the compositor's XWayland.
+        out=$("$root/scripts/waywall" start "$DESKTOP" --outputs "$n" --size 1280x720 --owner $$)
+        unset WAYLAND_DISPLAY
+    else
+        out=$("$root/scripts/xwall" start --monitors "$monitors" --primary 0 "${panel[@]}" --owner $$)
+    fi
+    while read -r line; do [[ $line == *=* ]] && export "${line?}"; done <<<"$out"
     "$bin/cloud-service" 0 "$root/companions/cloud-service/accounts.json" >"$work/service.out" 2>/dev/null &
     pids+=($!)
     waitfor 200 test -s "$work/service.out"

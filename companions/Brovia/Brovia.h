@@ -2,8 +2,11 @@
 // the desktop.
 #pragma once
 
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <sys/types.h>
+#include <thread>
 
 struct PagePlacement {
     int left = 0;
@@ -32,16 +35,49 @@ int showWithChromium(const std::string& chromium, const PagePlacement& page);
 // in the log that says why; the next start tries the host again.
 int showThroughHost(const std::string& chromium, const PagePlacement& page);
 // Whether the page goes to the shared browser: BROVIA_SHARED is not "0"
-// and the rectangle is a whole monitor of an X11 desktop (a window of the
-// shared browser covers its monitor full screen; a work area less a panel,
-// and the Wayland desktops' XWayland, need an app window of its own that
-// Brovia fits).
+// and the rectangle is a whole monitor of the X display, whose window
+// manager is not sway and lists its clients (a window of the shared browser
+// covers its monitor full screen, fitted there by SharedWindowFit; a work
+// area less a panel needs an app window of its own, sway places windows by
+// its own commands only, and weston, which keeps no list, makes a window
+// full screen on an output of its own choosing).
 bool pageGoesToSharedBrowser(const PagePlacement& page);
 // The socket of the page browsers' host of this user's session.
 std::string hostSocketPath();
-// Whether the rectangle is exactly one monitor of an X display that is no
-// XWayland.
-bool fullScreenOnAnX11Desktop(const PagePlacement& page);
+// Whether the rectangle is exactly one monitor of the X display, the
+// desktop is not sway and its window manager lists its clients.
+bool wholeMonitorOffSway(const PagePlacement& page);
+
+// Fits the windows of a page in the shared browser, as fitBrowserWindow
+// fits a page's own Chromium, on a thread of its own. Each window the page's
+// watch makes is looked for (look) among the windows of the host's Chromium
+// (the processes below the host) by its target's title
+// (PageWatch::windowTitle); once found, its target id and a newline go to
+// the descriptor `found` (the watch's load then goes on, windowFound), and
+// the window is fitted over the rectangle and watched until it stays, or
+// until the next window is looked for.
+class SharedWindowFit {
+public:
+    SharedWindowFit(pid_t host, const PagePlacement& page, int found);
+    ~SharedWindowFit();
+    SharedWindowFit(const SharedWindowFit&) = delete;
+    SharedWindowFit& operator=(const SharedWindowFit&) = delete;
+    // The watch made a window for the target (PageWatchPort::windowMade).
+    void look(const std::string& targetId);
+
+private:
+    void run();
+
+    pid_t host_;
+    PagePlacement page_;
+    int found_;
+    std::mutex mutex_;
+    std::condition_variable asked_;
+    std::string target_; // the last target asked for
+    unsigned long long asks_ = 0;
+    bool stop_ = false;
+    std::thread thread_;
+};
 
 // Whether the page's window asks for full screen before it is mapped: its
 // rectangle is a whole monitor and the window manager (not sway) makes

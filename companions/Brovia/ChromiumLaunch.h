@@ -208,8 +208,11 @@ struct WatchOutcome {
     // became of it later.
     bool browserAnswered = false;
 };
+// With a fit, each window the watch makes is looked for and fitted by it;
+// `found` is the read end of the descriptor the fit tells of found windows.
 WatchOutcome watchPage(pid_t browser, const PagePlacement& page, PipeEnds& pipe,
-                       StateReports& reports, const std::optional<PageWindow>& window);
+                       StateReports& reports, const std::optional<PageWindow>& window,
+                       SharedWindowFit* fit = nullptr, int found = -1);
 
 // A page's own Chromium starts at an empty page of its app window
 // (kBlankApp) and is given the page's address over the pipe, never on its

@@ -284,7 +284,8 @@ void endAsSignalled() {
 }
 
 WatchOutcome watchPage(pid_t browser, const PagePlacement& page, PipeEnds& pipe,
-                       StateReports& reports, const std::optional<PageWindow>& window) {
+                       StateReports& reports, const std::optional<PageWindow>& window,
+                       SharedWindowFit* fit, int found) {
     AddressProbe address;
     WatchOutcome outcome;
     bool hung = false, reported = false;
@@ -307,6 +308,8 @@ WatchOutcome watchPage(pid_t browser, const PagePlacement& page, PipeEnds& pipe,
         last = r;
         reports.report(r);
     };
+    if (fit)
+        port.windowMade = [fit](const std::string& targetId) { fit->look(targetId); };
     port.browserHung = [&](const std::string& why) {
         if (!hung)
             outcome.why = why;
@@ -342,6 +345,7 @@ WatchOutcome watchPage(pid_t browser, const PagePlacement& page, PipeEnds& pipe,
     using Clock = devtools::Clock;
     watch.start(Clock::now());
     char buffer[65536];
+    std::string windowsFound; // what the fit said, up to its next newline
     while (!hung && !endingSignal()) {
         Clock::time_point now = Clock::now();
         watch.tick(now);
@@ -352,10 +356,22 @@ WatchOutcome watchPage(pid_t browser, const PagePlacement& page, PipeEnds& pipe,
             timeout = int(std::clamp<int64_t>(
                 std::chrono::duration_cast<std::chrono::milliseconds>(*wake - now).count() + 1, 0,
                 1000));
-        curl_waitfd fds[3] = {{pipe.messages, CURL_WAIT_POLLIN, 0},
+        curl_waitfd fds[4] = {{pipe.messages, CURL_WAIT_POLLIN, 0},
                               {endingDescriptor(), CURL_WAIT_POLLIN, 0},
+                              {found, CURL_WAIT_POLLIN, 0},
                               {pipe.commands, CURL_WAIT_POLLOUT, 0}};
-        curl_multi_poll(address.multi(), fds, pipe.pending.empty() ? 2 : 3, timeout, nullptr);
+        curl_multi_poll(address.multi(), fds, pipe.pending.empty() ? 3 : 4, timeout, nullptr);
+        if (found >= 0 && fds[2].revents) {
+            // The fit found a window: each line names its target.
+            char said[512];
+            const ssize_t n = read(found, said, sizeof said);
+            if (n > 0)
+                windowsFound.append(said, size_t(n));
+            for (size_t end; (end = windowsFound.find('\n')) != std::string::npos;) {
+                watch.windowFound(windowsFound.substr(0, end), Clock::now());
+                windowsFound.erase(0, end + 1);
+            }
+        }
         if (fds[0].revents) {
             const ssize_t n = read(pipe.messages, buffer, sizeof buffer);
             if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN))

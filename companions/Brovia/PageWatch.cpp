@@ -398,6 +398,21 @@ void PageWatch::setUp(Clock::time_point now) {
             hung("a set-up call went unanswered", r.at);
     };
     const Clock::time_point deadline = now + t_.callDeadline;
+    loadWaitsForWindow_ = false;
+    windowWaitUntil_.reset();
+    if (window_ && port_.windowMade) {
+        // The empty window is known by its target's title until its window
+        // is found; the page's load waits for that.
+        Json::Value title(Json::objectValue);
+        title["expression"] =
+            "document.title = " + devtools::compact(Json::Value(windowTitle(targetId_)));
+        call("Runtime.evaluate", title, deadline,
+             [this, target = targetId_](const devtools::Reply& r) {
+                 if (r.ok && target == targetId_ && windowWaitUntil_)
+                     port_.windowMade(target);
+             });
+        windowWaitUntil_ = now + t_.windowWait;
+    }
     if (window_ && window_->zoomPercent > 0) {
         // Before the page's load is asked for: its first layout is already
         // at the zoom. Width and height 0 follow the window's own size.
@@ -425,7 +440,7 @@ void PageWatch::setUp(Clock::time_point now) {
                  hungIfUnanswered(r);
                  if (loadAfresh && loadWaits && r.answered && generation == generation_ &&
                      ++*enabled == 2)
-                     navigate(r.at);
+                     loadTheNewWindow(r.at);
              });
     }
     // A server's user name and password box is cancelled: each request is
@@ -515,6 +530,30 @@ void PageWatch::inspect(const devtools::Reply& reply) {
 // A new load of the page begins: what the last one left is forgotten (a
 // probe still out was sent to the document before it and counts for
 // nothing), and the clocks of the stall rule and of its probes start.
+// The set-up is done: the page is asked for, unless its new window is
+// still being looked for.
+void PageWatch::loadTheNewWindow(Clock::time_point now) {
+    if (windowWaitUntil_) {
+        loadWaitsForWindow_ = true;
+        return;
+    }
+    navigate(now);
+}
+
+void PageWatch::windowFound(const std::string& targetId, Clock::time_point now) {
+    if (targetId != targetId_ || !windowWaitUntil_)
+        return;
+    windowWaitUntil_.reset();
+    if (loadWaitsForWindow_) {
+        loadWaitsForWindow_ = false;
+        navigate(now);
+    }
+}
+
+std::string PageWatch::windowTitle(const std::string& targetId) {
+    return "brovia-window " + targetId;
+}
+
 void PageWatch::beginLoad(Clock::time_point now) {
     ++generation_;
     signIn_ = false;
@@ -964,6 +1003,8 @@ void PageWatch::addressAnswered(const AddressAnswer& answer, Clock::time_point n
 
 void PageWatch::tick(Clock::time_point now) {
     session_.expire(now);
+    if (windowWaitUntil_ && *windowWaitUntil_ <= now)
+        windowFound(targetId_, now); // not found in time: the page loads all the same
     if (stallAt_ && *stallAt_ <= now) {
         stallAt_.reset();
         if (phase_ == Phase::Attaching) {
@@ -1031,6 +1072,7 @@ std::optional<Clock::time_point> PageWatch::nextWake() const {
             next = t;
     };
     consider(stallAt_);
+    consider(windowWaitUntil_);
     if (phase_ == Phase::Retrying && !asking_)
         consider(retryAt_);
     if (phase_ == Phase::Recovering)

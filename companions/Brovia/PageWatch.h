@@ -82,6 +82,7 @@ struct PageWatchTimings {
     ms unreachableRetry{2000}; // nothing accepts the connection
     ms crashWait{3000};        // an ended renderer's crash event
     ms wanderedFor{60000};     // a main frame on another origin, until loaded back
+    ms windowWait{3000};       // a new window's load, waiting for the window to be found
     ms shotEvery{60000};       // a live page's screenshot for the still rule
     ms stillFor{300000};       // one colour this long: loaded again
 
@@ -143,6 +144,13 @@ struct PageWatchPort {
     };
     // The browser process itself stopped answering.
     std::function<void(const std::string& why)> browserHung;
+    // Set for a page with a window of its own that is fitted from outside
+    // (found among the browser's windows and placed over the rectangle):
+    // the target of each new window, once its document's title is
+    // windowTitle(target). The page's load then waits for windowFound with
+    // that target, at most PageWatchTimings::windowWait, so that the window
+    // is still known by that title when it is looked for.
+    std::function<void(const std::string& targetId)> windowMade;
 };
 
 class PageWatch {
@@ -163,6 +171,12 @@ public:
     // went and came back (Brovia's own Chromium, which never has the address
     // on its command line). Before start().
     void loadOnAttach() { firstAttach_ = false; }
+
+    // The window of the target was found (PageWatchPort::windowMade): its
+    // page's load goes on. A window of another target counts for nothing.
+    void windowFound(const std::string& targetId, Clock::time_point now);
+    // The title a new window's document has while its window is looked for.
+    static std::string windowTitle(const std::string& targetId);
 
     // The pipe is open: find the page's target and attach to it. The page
     // was already asked for on Chromium's command line (or, with its own
@@ -213,6 +227,7 @@ private:
     void inspect(const devtools::Reply& reply);
     void lookAtTheDocument(Clock::time_point deadline);
     void beginLoad(Clock::time_point now);
+    void loadTheNewWindow(Clock::time_point now);
 
     void navigate(Clock::time_point now);
     void loadFailed(const std::string& why, Clock::time_point now);
@@ -247,6 +262,9 @@ private:
     std::string url_;
     std::optional<PageWindow> window_;
     bool closingOwnTarget_ = false; // a hung page's target closed by the watch
+    // A new window's load waits for its window until then (windowMade).
+    std::optional<Clock::time_point> windowWaitUntil_;
+    bool loadWaitsForWindow_ = false; // the set-up is done, the load held
     PageWatchPort port_;
     PageWatchTimings t_;
     devtools::Session session_;

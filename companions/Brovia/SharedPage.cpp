@@ -7,6 +7,7 @@
 #include <chrono>
 #include <csignal>
 #include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -162,7 +163,7 @@ bool pageGoesToSharedBrowser(const PagePlacement& page) {
     const char* shared = std::getenv("BROVIA_SHARED");
     if (shared && std::strcmp(shared, "0") == 0)
         return false;
-    return fullScreenOnAnX11Desktop(page);
+    return wholeMonitorOffSway(page);
 }
 
 std::string hostSocketPath() {
@@ -183,7 +184,21 @@ int showThroughHost(const std::string& chromium, const PagePlacement& page) {
         pipe.commands = host.fd;
         pipe.messages = host.fd;
         PageWindow window{page.left, page.top, page.width(), page.height(), page.zoomPercent};
-        const WatchOutcome outcome = watchPage(-1, page, pipe, reports, window);
+        // The host is the peer of the connection; its Chromium's windows
+        // are fitted over the rectangle as a page's own Chromium's are.
+        ucred peer{};
+        socklen_t length = sizeof peer;
+        int found[2] = {-1, -1};
+        std::optional<SharedWindowFit> fit;
+        if (getsockopt(host.fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 && peer.pid > 0 &&
+            pipe2(found, O_CLOEXEC | O_NONBLOCK) == 0)
+            fit.emplace(peer.pid, page, found[1]);
+        const WatchOutcome outcome =
+            watchPage(-1, page, pipe, reports, window, fit ? &*fit : nullptr, found[0]);
+        fit.reset();
+        for (int end : found)
+            if (end >= 0)
+                close(end);
         close(host.fd);
         if (endingSignal())
             endAsSignalled();

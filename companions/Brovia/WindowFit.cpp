@@ -1,11 +1,15 @@
 #include "Brovia.h"
+#include "ChromiumLaunch.h"
+#include "PageWatch.h"
 
 #include "platform/linux/SwayIpc.h"
 #include "platform/linux/Xcb.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <sys/wait.h>
 #include <thread>
@@ -141,17 +145,17 @@ void removeDecorations(Desk& d, xcb_window_t w) {
     xcb_flush(d.c);
 }
 
-// sway: the browser's window floats, without a border, exactly over the
-// rectangle. False when sway does not take the command.
-bool placeBySway(pid_t browser, const Rect& area) {
+// sway: the window sway knows by the criteria floats, without a border,
+// exactly over the rectangle. False when sway does not take the command.
+bool placeBySway(const std::string& criteria, const Rect& area) {
     platform::sway::Ipc ipc;
     if (!ipc.open())
         return false;
-    char command[256];
+    char command[320];
     std::snprintf(command, sizeof command,
-                  "[pid=%d] floating enable, border none, move absolute position %d px %d px, "
+                  "%s floating enable, border none, move absolute position %d px %d px, "
                   "resize set width %d px height %d px",
-                  static_cast<int>(browser), area.left, area.top, area.width(), area.height());
+                  criteria.c_str(), area.left, area.top, area.width(), area.height());
     platform::sway::Json reply = ipc.request(platform::sway::kRunCommand, command);
     const cJSON* first = cJSON_GetArrayItem(reply.get(), 0);
     return cJSON_IsTrue(cJSON_GetObjectItemCaseSensitive(first, "success"));
@@ -199,10 +203,21 @@ bool startsFullScreen(const PagePlacement& page) {
                .has_value();
 }
 
-bool fitBrowserWindow(pid_t browser, const PagePlacement& page, int& status) {
-    Desk d;
-    if (!d.open())
-        return false;
+namespace {
+
+// What a fit follows: the window, looked for anew each round (a window
+// manager may map it late, or the window may be made again), the words sway
+// knows it by, and whether to stop (its owner ended).
+struct FitSubject {
+    std::function<std::optional<xcb_window_t>(Desk&)> window;
+    std::string swayCriteria;
+    std::function<bool()> over;
+};
+
+// Fits the window over the rectangle and watches it until it stays there,
+// the window manager keeps it elsewhere without change for 5 s, or the
+// subject is over.
+void fit(Desk& d, const FitSubject& subject, const PagePlacement& page) {
     const Rect area{page.left, page.top, page.right, page.bottom};
     const bool onSway = platform::sway::Ipc().open();
     const std::optional<uint32_t> monitor = fullScreenMonitor(d, area, onSway);
@@ -219,9 +234,9 @@ bool fitBrowserWindow(pid_t browser, const PagePlacement& page, int& status) {
     clock::time_point fittedSince;
     clock::time_point lastSway;
     while (clock::now() < deadline) {
-        if (browserEnded(browser, status))
-            return true;
-        std::optional<xcb_window_t> w = d.windowOf(browser);
+        if (subject.over())
+            return;
+        std::optional<xcb_window_t> w = subject.window(d);
         std::optional<x11::Placement> now = w ? x11::placementOf(d.c, d.root, *w) : std::nullopt;
         if (w && now) {
             if (asked != w) {
@@ -229,7 +244,7 @@ bool fitBrowserWindow(pid_t browser, const PagePlacement& page, int& status) {
                 lastChange = clock::now();
                 removeDecorations(d, *w);
                 if (onSway) {
-                    placeBySway(browser, area);
+                    placeBySway(subject.swayCriteria, area);
                     lastSway = clock::now();
                 } else if (monitor) {
                     // Onto the monitor first, for window managers that go
@@ -254,7 +269,7 @@ bool fitBrowserWindow(pid_t browser, const PagePlacement& page, int& status) {
                     wasFitted = true;
                     fittedSince = clock::now();
                 } else if (clock::now() - fittedSince > std::chrono::seconds(2))
-                    return false; // settled
+                    return; // settled
             } else {
                 wasFitted = false;
                 if (last != now) {
@@ -266,13 +281,13 @@ bool fitBrowserWindow(pid_t browser, const PagePlacement& page, int& status) {
                                  "not over %s; it stays there\n",
                                  describe(now->client).c_str(), describe(now->frame).c_str(),
                                  describe(area).c_str());
-                    return false;
+                    return;
                 }
                 if (onSway) {
                     // sway places by its own commands only; once a second
                     // in case the window was not yet sway's when first asked.
                     if (clock::now() - lastSway > std::chrono::seconds(1)) {
-                        placeBySway(browser, area);
+                        placeBySway(subject.swayCriteria, area);
                         lastSway = clock::now();
                     }
                 } else if (monitor) {
@@ -296,16 +311,114 @@ bool fitBrowserWindow(pid_t browser, const PagePlacement& page, int& status) {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    return false;
 }
 
-bool fullScreenOnAnX11Desktop(const PagePlacement& page) {
+} // namespace
+
+bool fitBrowserWindow(pid_t browser, const PagePlacement& page, int& status) {
     Desk d;
     if (!d.open())
         return false;
-    // On XWayland (GNOME, KDE, sway) Brovia's own fitting of an app window
-    // is the tested way.
-    if (x11::servedByXWayland(d.c, d.root))
+    bool ended = false;
+    fit(d,
+        {[browser](Desk& desk) { return desk.windowOf(browser); },
+         "[pid=" + std::to_string(browser) + "]",
+         [&] { return ended = ended || browserEnded(browser, status); }},
+        page);
+    return ended;
+}
+
+bool wholeMonitorOffSway(const PagePlacement& page) {
+    Desk d;
+    // A window manager that keeps no list of its clients (weston) makes a
+    // window full screen on an output of its own choosing.
+    if (!d.open() || platform::sway::Ipc().open() || !d.supports(d.clientList))
         return false;
     return d.monitorIndexOf(Rect{page.left, page.top, page.right, page.bottom}).has_value();
+}
+
+SharedWindowFit::SharedWindowFit(pid_t host, const PagePlacement& page, int found)
+    : host_(host), page_(page), found_(found), thread_([this] { run(); }) {}
+
+SharedWindowFit::~SharedWindowFit() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stop_ = true;
+    }
+    asked_.notify_all();
+    thread_.join();
+}
+
+void SharedWindowFit::look(const std::string& targetId) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        target_ = targetId;
+        ++asks_;
+    }
+    asked_.notify_all();
+}
+
+void SharedWindowFit::run() {
+    Desk d;
+    const bool open = d.open();
+    const xcb_atom_t name = open ? x11::internAtom(d.c, "_NET_WM_NAME") : 0;
+    const xcb_atom_t utf8 = open ? x11::internAtom(d.c, "UTF8_STRING") : 0;
+    unsigned long long seen = 0;
+    for (;;) {
+        std::string target;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            asked_.wait(lock, [&] { return stop_ || asks_ != seen; });
+            if (stop_)
+                return;
+            seen = asks_;
+            target = target_;
+        }
+        // Over once the watch has gone on to another window, or ends.
+        const auto over = [&] {
+            std::lock_guard<std::mutex> lock(mutex_);
+            return stop_ || asks_ != seen;
+        };
+        if (!open)
+            continue; // no display to fit on: the page loads after its wait
+        // The host's Chromium runs below the host (a wrapper may stand
+        // between them); its window for the target has the target's title.
+        const std::string title = PageWatch::windowTitle(target);
+        const auto ofTheHost = [this](pid_t pid) {
+            for (int depth = 0; pid > 1 && depth < 8; ++depth) {
+                const std::optional<ProcessStat> stat = processStat(pid);
+                if (!stat)
+                    return false;
+                if (stat->parent == host_)
+                    return true;
+                pid = stat->parent;
+            }
+            return false;
+        };
+        std::optional<xcb_window_t> window;
+        const auto until = clock::now() + std::chrono::seconds(10);
+        while (!window && !over() && clock::now() < until) {
+            for (xcb_window_t w : d.candidates()) {
+                const auto pids = x11::cardinals(d.c, w, d.pidAtom, XCB_ATOM_CARDINAL, 1);
+                if (!pids.empty() && ofTheHost(pid_t(pids[0])) && x11::viewable(d.c, w) &&
+                    x11::textProperty(d.c, w, name, utf8).find(title) != std::string::npos) {
+                    window = w;
+                    break;
+                }
+            }
+            if (!window)
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        if (!window)
+            continue; // the watch loads the page after its wait all the same
+        const std::string line = target + "\n";
+        (void)!write(found_, line.data(), line.size());
+        const xcb_window_t w = *window;
+        fit(d,
+            {[w](Desk& desk) {
+                 return x11::viewable(desk.c, w) ? std::optional<xcb_window_t>(w) : std::nullopt;
+             },
+             "[id=" + std::to_string(w) + "]", over},
+            page_);
+    }
 }

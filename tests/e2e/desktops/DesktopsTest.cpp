@@ -3,8 +3,11 @@
 // (scripts/waywall). Discovery finds every output, one of them primary, with
 // the work area the desktop publishes; the launcher starts one Brovia per
 // monitor with real Chromium through XWayland, and each page lies exactly over
-// its monitor's work area and shows itself there.
+// its monitor's work area and shows itself there: in the one shared browser
+// where the page covers its whole monitor (not under sway), in a Chromium of
+// its own elsewhere and with BROVIA_SHARED=0.
 #include "CompositorWall.h"
+#include "Models.h"
 #include "PageServer.h"
 #include "XProbe.h"
 
@@ -36,12 +39,16 @@ struct Desktop {
     int panelTop;           // the height the desktop's own panel takes at an output's top
     bool everyOutput;       // the panel is on every output, not on the primary one only
     bool placesPart = true; // a window over part of a monitor can lie where it is asked
+    // Pages over whole monitors share one browser (not on sway, which places
+    // windows by its own commands, nor on weston, which keeps no client list).
+    bool sharesWholeMonitors = true;
 };
 
-class OnDesktop : public ::testing::TestWithParam<Desktop> {};
+class OnDesktop : public ::testing::TestWithParam<std::tuple<Desktop, Model>> {};
 
 TEST_P(OnDesktop, EveryMonitorShowsItsPageOverItsWorkArea) {
-    const Desktop desktop = GetParam();
+    const auto [desktop, model] = GetParam();
+    useModel(model);
     if (access("/usr/bin/chromium", X_OK) != 0)
         GTEST_SKIP() << "Debian's Chromium is not installed";
     CompositorWall wall(desktop.compositor);
@@ -90,15 +97,21 @@ TEST_P(OnDesktop, EveryMonitorShowsItsPageOverItsWorkArea) {
         EXPECT_TRUE(eventually(
             [&] {
                 window.reset();
-                const auto tree = descendantsOf(brovia);
+                // Its own Chromium's window, or the shared browser's window
+                // with its page.
+                std::vector<pid_t> tree = descendantsOf(brovia);
+                for (pid_t host : hosts())
+                    for (pid_t pid : descendantsOf(host))
+                        tree.push_back(pid);
                 const std::set<pid_t> owners(tree.begin(), tree.end());
                 for (const auto& top : probe.topWindows())
                     for (uint32_t pid : top.pids)
-                        if (owners.count(static_cast<pid_t>(pid)))
+                        if (owners.count(static_cast<pid_t>(pid)) &&
+                            titledBy(top.name, PageServer::title(pages[i], "TOK3N")))
                             window = top;
                 return !processRunning(brovia) ||
                        (window && window->outer == work &&
-                        window->name == PageServer::title(pages[i], "TOK3N"));
+                        titledBy(window->name, PageServer::title(pages[i], "TOK3N")));
             },
             seconds(60)))
             << pages[i] << " on " << desktop.compositor;
@@ -118,6 +131,18 @@ TEST_P(OnDesktop, EveryMonitorShowsItsPageOverItsWorkArea) {
         windows.push_back(*window);
     }
 
+    // One browser for the pages over whole monitors (outside sway), one
+    // for each other page; a browser per page with BROVIA_SHARED=0.
+    size_t whole = 0;
+    for (const MonitorInfo* m : monitors)
+        whole += m->rcWork == m->rcMonitor && desktop.sharesWholeMonitors;
+    std::vector<pid_t> tops = model == Model::Shared ? hosts() : std::vector<pid_t>{};
+    for (const auto& d : config.displays)
+        tops.push_back(static_cast<pid_t>(d.processId));
+    EXPECT_EQ(browsersBelow(tops),
+              model == Model::Own ? pages.size() : pages.size() - whole + (whole > 0))
+        << desktop.compositor;
+
     // A picture of the wall for the record: each page's window where it lies.
     std::string compose = "convert -size " + std::to_string(3 * kOutputWidth) + "x" +
                           std::to_string(kOutputHeight) + " xc:'#202020'";
@@ -128,8 +153,8 @@ TEST_P(OnDesktop, EveryMonitorShowsItsPageOverItsWorkArea) {
         compose += " " + part + " -geometry +" + std::to_string(windows[i].clientArea.left) + "+" +
                    std::to_string(windows[i].clientArea.top) + " -composite";
     }
-    const std::string shot =
-        std::string(DESKTOP_SCREENSHOTS) + "/wall-" + desktop.compositor + ".png";
+    const std::string shot = std::string(DESKTOP_SCREENSHOTS) + "/wall-" + desktop.compositor +
+                             (model == Model::Own ? "-own" : "") + ".png";
     EXPECT_EQ(std::system((compose + " " + shot).c_str()), 0) << compose;
 
     launcher.StopBrowsers();
@@ -172,15 +197,18 @@ TEST_P(OnDesktop, EveryMonitorShowsItsPageOverItsWorkArea) {
 // (32 pixels) on the primary monitor only, KDE Plasma's KWin, sway with its
 // bar (30 pixels high) at the top of each output, and weston (its panel is
 // no X11 client's business: nothing tells XWayland of it).
-INSTANTIATE_TEST_SUITE_P(Compositors, OnDesktop,
-                         ::testing::Values(Desktop{"mutter", 0, true},
-                                           Desktop{"gnome-shell", 32, false},
-                                           Desktop{"kwin", 0, true}, Desktop{"sway", 30, true},
-                                           Desktop{"weston", 0, true, false}),
-                         [](const auto& info) {
-                             std::string name = info.param.compositor;
-                             std::replace(name.begin(), name.end(), '-', '_');
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Compositors, OnDesktop,
+    ::testing::Combine(::testing::Values(Desktop{"mutter", 0, true},
+                                         Desktop{"gnome-shell", 32, false},
+                                         Desktop{"kwin", 0, true},
+                                         Desktop{"sway", 30, true, true, false},
+                                         Desktop{"weston", 0, true, false, false}),
+                       ::testing::Values(Model::Shared, Model::Own)),
+    [](const auto& info) {
+        std::string name = std::get<0>(info.param).compositor;
+        std::replace(name.begin(), name.end(), '-', '_');
+        return name + "_" + modelName(std::get<1>(info.param));
+    });
 
 } // namespace

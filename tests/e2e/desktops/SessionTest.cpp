@@ -11,6 +11,7 @@
 // button followed by Return saves.
 #include "CompositorWall.h"
 #include "LoginPixels.h"
+#include "Models.h"
 #include "TempDir.h"
 #include "WallTestSupport.h"
 #include "XProbe.h"
@@ -114,7 +115,7 @@ protected:
     void install(const std::string& address) {
         std::filesystem::create_directory(dir.path() / "bin");
         std::filesystem::create_directory(dir.path() / "run");
-        for (const char* program : {"panoview", "Brovia", "brovia-plain"})
+        for (const char* program : {"panoview", "Brovia", "brovia-plain", "brovia-host"})
             std::filesystem::copy_file(std::string(PANOVIEW_BIN_DIR) + "/" + program,
                                        dir.file(std::string("bin/") + program));
         const std::string page = address + "/KnitUI/W_Factory.html?token=%s&flag=multiscreen";
@@ -175,8 +176,12 @@ protected:
             const std::optional<Rect> asked = broviaRectangle(commandLine(pid));
             if (!asked)
                 continue;
+            // Its own Chromium's window, or the shared browser's.
             std::vector<pid_t> family = descendantsOf(pid);
             family.push_back(pid);
+            for (pid_t host : hosts())
+                for (pid_t member : descendantsOf(host))
+                    family.push_back(member);
             const bool over = std::any_of(tops.begin(), tops.end(), [&](const TopWindow& top) {
                 return top.outer == *asked &&
                        std::any_of(family.begin(), family.end(), [&](pid_t member) {
@@ -225,10 +230,12 @@ protected:
     TempDir dir;
 };
 
-class SessionOnDesktop : public Session, public ::testing::WithParamInterface<Desktop> {};
+class SessionOnDesktop : public Session,
+                         public ::testing::WithParamInterface<std::tuple<Desktop, Model>> {};
 
 TEST_P(SessionOnDesktop, SignInSignOutTrayAndSettings) {
-    const Desktop desktop = GetParam();
+    const auto [desktop, model] = GetParam();
+    useModel(model);
     CompositorWall wall(desktop.compositor);
     if (!wall.started() && wall.cannotStartHere())
         GTEST_SKIP() << desktop.compositor << " cannot start on this machine: " << wall.reason();
@@ -347,13 +354,15 @@ TEST_P(SessionOnDesktop, SignInSignOutTrayAndSettings) {
 // mutter alone, GNOME Shell with its 32-pixel top bar on the primary output,
 // KDE's KWin and sway with its 30-pixel bar on every output.
 INSTANTIATE_TEST_SUITE_P(Compositors, SessionOnDesktop,
-                         ::testing::Values(Desktop{"mutter", 0, true},
-                                           Desktop{"gnome-shell", 32, false},
-                                           Desktop{"kwin", 0, true}, Desktop{"sway", 30, true}),
+                         ::testing::Combine(::testing::Values(Desktop{"mutter", 0, true},
+                                                              Desktop{"gnome-shell", 32, false},
+                                                              Desktop{"kwin", 0, true},
+                                                              Desktop{"sway", 30, true}),
+                                            ::testing::Values(Model::Shared, Model::Own)),
                          [](const auto& info) {
-                             std::string name = info.param.compositor;
+                             std::string name = std::get<0>(info.param).compositor;
                              std::replace(name.begin(), name.end(), '-', '_');
-                             return name;
+                             return name + "_" + modelName(std::get<1>(info.param));
                          });
 
 } // namespace

@@ -48,7 +48,8 @@ public:
     // target is the one the watch makes.
     explicit FakeChromium(std::string initialState, PageWatchTimings timings = {},
                           bool loadOnAttach = false,
-                          std::optional<PageWindow> window = std::nullopt)
+                          std::optional<PageWindow> window = std::nullopt,
+                          bool fittedFromOutside = false)
         : initial_(std::move(initialState)), shared_(window.has_value()) {
         PageWatchPort port;
         port.send = [this](const std::string& m) { take(m); };
@@ -70,6 +71,11 @@ public:
         };
         port.wallClockMs = [this] { return int64_t(1'000'000) + ms(now - start); };
         port.browserHung = [this](const std::string&) { browserHung = true; };
+        if (fittedFromOutside)
+            port.windowMade = [this](const std::string& target) {
+                windowsMade.push_back(target);
+                madeAt.push_back(now - start);
+            };
         watch = std::make_unique<PageWatch>(kUrl, port, timings);
         if (loadOnAttach)
             watch->loadOnAttach();
@@ -220,6 +226,9 @@ public:
     std::vector<std::string> continued; // Fetch.continueRequest's requests
     Json::Value downloadBehavior;
     std::vector<std::string> newDocumentScripts, bindings;
+    std::vector<std::string> windowsMade; // PageWatchPort::windowMade's targets
+    std::vector<Clock::duration> madeAt;
+    std::vector<std::string> titles;  // what document.title was set to
     std::vector<std::string> methods; // every command, in the order sent
     std::vector<Json::Value> metrics; // Emulation.setDeviceMetricsOverride's
     bool browserHung = false;
@@ -315,6 +324,8 @@ private:
                     held_.push_back(devtools::compact(m));
                     return;
                 }
+            } else if (expression.rfind("document.title = ", 0) == 0) {
+                titles.push_back(expression.substr(17));
             } else if (expression.find("readyState") != std::string::npos) {
                 result["result"]["type"] = "string";
                 result["result"]["value"] =
@@ -1060,6 +1071,47 @@ TEST(PageWatch, ZoomOfAPageInTheSharedBrowserIsItsTargetsOwn) {
         chromium.closeWindow();
         ASSERT_TRUE(chromium.runUntil([&] { return chromium.navigated.size() >= 2; }));
         EXPECT_EQ(chromium.metrics.size(), 2u);
+    }
+}
+
+// A window fitted from outside is known by its target's title until it is
+// found; the page's load waits for that, for the found window's own target
+// only, and at most windowWait (3 s): a window never found still shows the
+// page. A window made again after the page closed its own is looked for
+// anew.
+TEST(PageWatch, NewWindowsLoadOnceFoundOrAfterTheirWait) {
+    struct Case {
+        const char* what;
+        std::optional<std::string> found; // the target said found, 1 s after it was made
+        Clock::duration loadedAfterMade;
+    };
+    const Case cases[] = {
+        {"found", "T", 1s},
+        {"never found", std::nullopt, 3s},
+        {"another window found", "U", 3s},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakeChromium chromium(kStillLoading, {}, false, PageWindow{0, 0, 1280, 720, 0}, true);
+        ASSERT_TRUE(chromium.runUntil([&] { return !chromium.windowsMade.empty(); }));
+        EXPECT_EQ(chromium.windowsMade, Strings{"T"});
+        EXPECT_EQ(chromium.titles, Strings{"\"brovia-window T\""});
+        EXPECT_EQ(PageWatch::windowTitle("T"), "brovia-window T");
+        const Clock::duration made = chromium.madeAt[0];
+        chromium.run(1s);
+        EXPECT_TRUE(chromium.navigated.empty()) << "loaded before its window was found";
+        if (c.found)
+            chromium.watch->windowFound(*c.found, chromium.now);
+        ASSERT_TRUE(chromium.runUntil([&] { return !chromium.navigated.empty(); }, 10s));
+        EXPECT_GE(chromium.navigated[0] - made, c.loadedAfterMade);
+        EXPECT_LE(chromium.navigated[0] - made, c.loadedAfterMade + 300ms);
+        ASSERT_TRUE(
+            chromium.runUntil([&] { return chromium.watch->condition() == PageCondition::Live; }));
+        chromium.closeWindow();
+        ASSERT_TRUE(chromium.runUntil([&] { return chromium.windowsMade.size() == 2; }));
+        const size_t loads = chromium.navigated.size();
+        chromium.watch->windowFound("T", chromium.now);
+        ASSERT_TRUE(chromium.runUntil([&] { return chromium.navigated.size() > loads; }, 1s));
     }
 }
 
