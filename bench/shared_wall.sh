@@ -74,19 +74,30 @@ all_live_anew() { # monitors, old pids...
     for p in "$@"; do grep -q "^$p " <<<"$states" && return 1; done
     return 0
 }
+# The Brovias whose page is in the shared browser: no Chromium of their own
+# below them (a page beside a panel has one).
+shared_brovias() {
+    local p
+    for p in $(page_states | awk '{print $1}'); do
+        family "$p" | while read -r q; do tr '\0' ' ' <"/proc/$q/cmdline" 2>/dev/null; echo; done |
+            grep -q '^/usr/lib/chromium/chromium ' || echo "$p"
+    done
+}
 # The shared wall's recovery (appended to the results, one line each): a
-# killed Brovia to its window closed, and the killed host to every page live
-# again in new Brovias.
+# killed Brovia of the shared browser to its window closed, and the killed
+# host to every page live again, those of the shared browser in new Brovias.
 recovery() { # monitors
-    local n=$1 host chromium brovia t0
+    local n=$1 host chromium brovia t0 shared m
     host=$(wall_tops | while read -r p; do
         [[ $(cat "/proc/$p/comm" 2>/dev/null) == brovia-host ]] && echo "$p"; done || true)
     chromium=$(pgrep -P "$host" | while read -r q; do
         tr '\0' ' ' <"/proc/$q/cmdline" | grep -q -- --type= || echo "$q"; done || true)
     chromium=${chromium%%$'\n'*}
+    shared=$(shared_brovias)
+    m=$(wc -w <<<"$shared")
     windows() { xdotool search --onlyvisible --pid "$chromium" 2>/dev/null | wc -l; }
-    one_fewer() { [[ $(windows) -eq $((n - 1)) ]]; }
-    brovia=$(page_states | awk 'NR == 1 {print $1}')
+    one_fewer() { [[ $(windows) -eq $((m - 1)) ]]; }
+    brovia=${shared%%$'\n'*}
     t0=$(now)
     kill -KILL "$brovia"
     if waitfor 200 one_fewer; then
@@ -96,7 +107,7 @@ recovery() { # monitors
     fi
     waitfor 1200 all_live_anew "$n" "$brovia" || true
     local old
-    old=$(page_states | awk '{print $1}')
+    old=$(shared_brovias)
     t0=$(now)
     kill -KILL "$host"
     # shellcheck disable=SC2086

@@ -48,6 +48,9 @@ std::string hostSocketPath();
 // desktop is not sway and its window manager lists its clients.
 bool wholeMonitorOffSway(const PagePlacement& page);
 
+// Whether the X display is a Wayland desktop's XWayland (GNOME, KDE, sway).
+bool servedByXWayland();
+
 // Fits the windows of a page in the shared browser, as fitBrowserWindow
 // fits a page's own Chromium, on a thread of its own. Each window the page's
 // watch makes is looked for (look) among the windows of the host's Chromium

@@ -184,13 +184,18 @@ int showThroughHost(const std::string& chromium, const PagePlacement& page) {
         pipe.commands = host.fd;
         pipe.messages = host.fd;
         PageWindow window{page.left, page.top, page.width(), page.height(), page.zoomPercent};
-        // The host is the peer of the connection; its Chromium's windows
-        // are fitted over the rectangle as a page's own Chromium's are.
+        // On a Wayland desktop's XWayland the window manager puts a full
+        // screen window on an output of its own choosing: the host (the
+        // peer of the connection) has its Chromium's windows fitted over
+        // the rectangle as a page's own Chromium's are. An X11 window
+        // manager keeps Chromium's full screen window on the monitor it was
+        // made on, and the page's load does not wait for its window there.
         ucred peer{};
         socklen_t length = sizeof peer;
         int found[2] = {-1, -1};
         std::optional<SharedWindowFit> fit;
-        if (getsockopt(host.fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 && peer.pid > 0 &&
+        if (servedByXWayland() &&
+            getsockopt(host.fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 && peer.pid > 0 &&
             pipe2(found, O_CLOEXEC | O_NONBLOCK) == 0)
             fit.emplace(peer.pid, page, found[1]);
         const WatchOutcome outcome =

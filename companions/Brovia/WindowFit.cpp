@@ -337,6 +337,11 @@ bool wholeMonitorOffSway(const PagePlacement& page) {
     return d.monitorIndexOf(Rect{page.left, page.top, page.right, page.bottom}).has_value();
 }
 
+bool servedByXWayland() {
+    Desk d;
+    return d.open() && x11::servedByXWayland(d.c, d.root);
+}
+
 SharedWindowFit::SharedWindowFit(pid_t host, const PagePlacement& page, int found)
     : host_(host), page_(page), found_(found), thread_([this] { run(); }) {}
 

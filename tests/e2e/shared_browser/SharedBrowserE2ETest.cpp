@@ -48,7 +48,8 @@ std::string profileOf(pid_t browser) {
 
 class SharedBrowser : public ::testing::Test, public LoginDesk {
 protected:
-    SharedBrowser() : LoginDesk("--monitors 640x480,640x480,640x480 --primary 0", 3, true) {}
+    explicit SharedBrowser(const char* wall = "--monitors 640x480,640x480,640x480 --primary 0")
+        : LoginDesk(wall, 3, true) {}
 
     std::string socketPath() { return dir.file("run") + "/brovia-host.socket"; }
 
@@ -155,16 +156,26 @@ protected:
         waitpid(child, nullptr, 0);
         return word;
     }
+    // Panoview started and signed in through its login dialog; null (with
+    // a failure) when its login dialog did not come.
+    std::unique_ptr<e2e::Child> signedIn() {
+        auto panoview = startPanoview();
+        const std::string login = waitForLoginWindow();
+        if (login.empty()) {
+            ADD_FAILURE() << "no login dialog: " << panoview->stderrText();
+            return nullptr;
+        }
+        typePassword(login, "123456");
+        pressEnter();
+        return panoview;
+    }
 };
 
 TEST_F(SharedBrowser, OneBrowserServesTheWallAndEveryEndIsCleanedUp) {
     if (access("/usr/bin/chromium", X_OK) != 0)
         GTEST_SKIP() << "Debian's Chromium is not installed";
-    auto panoview = startPanoview();
-    const std::string login = waitForLoginWindow();
-    ASSERT_FALSE(login.empty()) << panoview->stderrText();
-    typePassword(login, "123456");
-    pressEnter();
+    auto panoview = signedIn();
+    ASSERT_TRUE(panoview);
 
     // Three monitors, three Brovias, one host with one browser process,
     // and no browser of a Brovia's own.
@@ -258,6 +269,52 @@ TEST_F(SharedBrowser, OneBrowserServesTheWallAndEveryEndIsCleanedUp) {
         30s));
 }
 
+// A panel (the tray's) along the bottom of the first monitor.
+class SharedBrowserBesideAPanel : public SharedBrowser {
+protected:
+    SharedBrowserBesideAPanel()
+        : SharedBrowser("--monitors 640x480,640x480,640x480 --primary 0 --panel 0:40") {}
+};
+
+// Beside a panel: the pages over whole monitors share the host's browser,
+// and the page of the panel's monitor lies exactly over its work area, in a
+// Chromium of its own (a window of the shared browser that is not full
+// screen shows Chromium's bars); no other browser runs.
+TEST_F(SharedBrowserBesideAPanel, WholeMonitorsShareOneBrowserAndThePanelsPageIsExact) {
+    if (access("/usr/bin/chromium", X_OK) != 0)
+        GTEST_SKIP() << "Debian's Chromium is not installed";
+    auto panoview = signedIn();
+    ASSERT_TRUE(panoview);
+    const Rect work{0, 0, 640, 440};
+    const auto panelPageExact = [&] {
+        std::vector<pid_t> family;
+        for (pid_t brovia : browsers(panoview->pid()))
+            for (pid_t pid : descendantsOf(brovia))
+                family.push_back(pid);
+        const auto tops = probe.topWindows();
+        return std::any_of(tops.begin(), tops.end(), [&](const auto& top) {
+            return top.outer == work && std::any_of(family.begin(), family.end(), [&](pid_t pid) {
+                       return top.pids.count(uint32_t(pid)) != 0;
+                   });
+        });
+    };
+    ASSERT_TRUE(waitFor(
+        [&] {
+            return browsers(panoview->pid()).size() == 3 && lit() == std::set<int>{1, 2} &&
+                   panelPageExact();
+        },
+        120s))
+        << panoview->stderrText();
+    ASSERT_TRUE(host());
+    EXPECT_EQ(browsersBelow(*host()).size(), 1u);
+    size_t own = 0;
+    for (pid_t brovia : browsers(panoview->pid()))
+        own += browsersBelow(brovia).size();
+    EXPECT_EQ(own, 1u) << "the panel's monitor alone has a Chromium of its own";
+    panoview->signal(SIGTERM);
+    EXPECT_NE(panoview->wait(60s), -1) << panoview->howItEnded();
+}
+
 // Brovia copied without brovia-host beside it, as an installation by hand
 // may leave it: each page says once why, shows itself in a Chromium of its
 // own, and the wall lights.
@@ -265,11 +322,8 @@ TEST_F(SharedBrowser, WithoutItsHostEveryPageLightsInAChromiumOfItsOwn) {
     if (access("/usr/bin/chromium", X_OK) != 0)
         GTEST_SKIP() << "Debian's Chromium is not installed";
     std::filesystem::remove(dir.file("bin/brovia-host"));
-    auto panoview = startPanoview();
-    const std::string login = waitForLoginWindow();
-    ASSERT_FALSE(login.empty()) << panoview->stderrText();
-    typePassword(login, "123456");
-    pressEnter();
+    auto panoview = signedIn();
+    ASSERT_TRUE(panoview);
 
     auto ownBrowsersLit = [&] {
         const auto pages = browsers(panoview->pid());
