@@ -10,6 +10,8 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 // BROVIA_SHARED=0 (a Chromium per page) or not (the shared browser).
@@ -43,8 +45,10 @@ inline std::vector<pid_t> hosts() {
     std::vector<pid_t> found;
     for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
         const pid_t pid = std::atoi(entry.path().filename().c_str());
-        const std::vector<std::string> words =
-            pid > 0 ? commandLine(pid) : std::vector<std::string>{};
+        struct stat owner {};
+        if (pid <= 0 || stat(entry.path().c_str(), &owner) != 0 || owner.st_uid != getuid())
+            continue; // another user's walls run beside this one
+        const std::vector<std::string> words = commandLine(pid);
         if (!words.empty() && words[0] == "brovia-host" && processRunning(pid))
             found.push_back(pid);
     }
